@@ -1,0 +1,158 @@
+#include "daemon_config/daemon_config.h"
+
+#include "common/file_io.h"
+#include "common/paths.h"
+#include "common/shell.h"
+#include "daemon_config/token.h"
+
+namespace quorbix {
+
+std::string config_line(std::size_t bound, std::string_view fmt,
+                        std::initializer_list<std::uint32_t> numbers, std::string_view text) {
+    std::string head;  // what stands before the text
+    std::string tail;  // what follows it
+    bool has_text = false;
+    const std::uint32_t* number = numbers.begin();
+    std::string* out = &head;
+    for (std::size_t i = 0; i < fmt.size(); ++i) {
+        if (fmt[i] == '%' && i + 1 < fmt.size()) {
+            char conv = fmt[i + 1];
+            if ((conv == 'u' || conv == 'd') && number != numbers.end()) {
+                out->append(std::to_string(*number++));
+                ++i;
+                continue;
+            }
+            if (conv == 's' && !has_text) {
+                has_text = true;
+                out = &tail;
+                ++i;
+                continue;
+            }
+        }
+        out->push_back(fmt[i]);
+    }
+    // A text never reaches past its first NUL, as in a C string.
+    std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) {
+        text = text.substr(0, nul);
+    }
+    if (!has_text) {
+        text = {};
+    }
+    const std::size_t limit = bound - 1;
+    std::size_t fixed = head.size() + tail.size();
+    if (fixed + text.size() > limit) {
+        text = text.substr(0, limit > fixed ? limit - fixed : 0);
+    }
+    head.append(text).append(tail);
+    return head;
+}
+
+std::string daemon_config_password(const GatewaySettings& s) {
+    if (s.mqtt_token_gen != 0 && !s.mqtt_password.empty()) {
+        return token_request(s.mqtt_host, s.mqtt_client_id, s.mqtt_password);
+    }
+    return s.mqtt_password;
+}
+
+std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
+                                             std::string_view password) {
+    constexpr std::size_t L = kConfigLineSize;
+    constexpr std::size_t M = kMessageLineSize;
+    std::vector<std::string> lines;
+    auto fixed = [&lines](const char* line) { lines.emplace_back(line); };
+    auto line = [&lines](std::size_t bound, std::string_view fmt,
+                         std::initializer_list<std::uint32_t> numbers, std::string_view text = {}) {
+        lines.push_back(config_line(bound, fmt, numbers, text));
+    };
+
+    fixed("[CFG_INFO]\n");
+    fixed("# files\n");
+    fixed("csv_file=/tmp/quorbix/etc/config.csv\n");
+    fixed("map_file=/tmp/quorbix/quorbix_map.txt\n");
+    fixed("ex_map_file=/tmp/quorbix/ex_quorbix_map.txt\n");
+    fixed("#mqtt\n");
+    line(L, "mqtt_host=%s\n", {}, s.mqtt_host);
+    line(L, "mqtt_port=%u\n", {s.mqtt_port});
+    line(L, "mqtt_keepalive=%u\n", {s.mqtt_keepalive});
+    line(L, "mqtt_qos=%u\n", {s.mqtt_qos});
+    line(L, "mqtt_retain=%u\n", {s.mqtt_retain});
+    line(L, "mqtt_clientid=%s\n", {}, s.mqtt_client_id);
+    line(L, "mqtt_anonymous=%u\n", {s.mqtt_anonymous});
+    line(L, "mqtt_username=%s\n", {}, s.mqtt_username);
+    line(L, "mqtt_password=%s\n", {}, password);
+    line(L, "mqtt_ssltls=%u\n", {s.mqtt_tls});
+    if (s.mqtt_tls != 0) {
+        fixed(ca_file_present ? "mqtt_cafile=/tmp/quorbix/etc/ca.crt\n" : "mqtt_cafile=\n");
+    }
+    if (s.mqtt_tls == 2) {
+        fixed("mqtt_localcert=/tmp/quorbix/etc/local.crt\n");
+        fixed("mqtt_localkey=/tmp/quorbix/etc/local.key\n");
+    }
+    line(L, "mb_interval=%u\n", {s.mb_poll});
+    line(L, "mb_timeout=%u\n", {s.mb_timeout});
+    line(L, "json_msg_time_enable=%u\n", {s.time_enable});
+    line(L, "json_msg_time=%s\n", {}, s.time);
+    line(L, "json_msg_ip_enable=%u\n", {s.ip_enable});
+    line(L, "json_msg_ip=%s\n", {}, s.ip);
+    line(L, "json_msg_port_enable=%u\n", {s.port_enable});
+    line(L, "json_msg_port=%s\n", {}, s.port);
+    line(L, "json_msg_id_enable=%u\n", {s.id_enable});
+    line(L, "json_msg_id=%s\n", {}, s.id);
+    line(L, "json_msg_fc_enable=%u\n", {s.fc_enable});
+    line(L, "json_msg_fc=%s\n", {}, s.fc);
+    line(L, "json_msg_addr_enable=%u\n", {s.addr_enable});
+    line(L, "json_msg_addr=%s\n", {}, s.addr);
+    line(L, "json_msg_datelen_enable=%u\n", {s.datalen_enable});
+    line(L, "json_msg_datelen=%s\n", {}, s.datalen);
+    line(L, "json_msg_topic_enable=%u\n", {s.topic_enable});
+    line(L, "json_msg_topic=%s\n", {}, s.topic);
+    line(L, "json_msg_name=%s\n", {}, s.name);
+    line(L, "json_msg_value=%s\n", {}, s.value);
+    line(L, "json_msg_custom_enable=%u\n", {s.custom[0].enable});
+    line(L, "json_msg_custom=%s\n", {}, s.custom[0].value);
+    for (std::uint32_t n = 2; n <= kCustomSlots; ++n) {
+        const CustomField& c = s.custom[n - 1];
+        line(L, "json_msg_custom%d_enable=%u\n", {n, c.enable});
+        line(L, "json_msg_custom%d=%s\n", {n}, c.value);
+    }
+    line(L, "direct_method_enable=%u\n", {s.direct_method_enable});
+    for (std::uint32_t n = 1; n <= kDirectMethodSlots; ++n) {
+        const DirectMethod& d = s.direct_methods[n - 1];
+        line(L, "direct_method_topic%d=\"%s\"\n", {n}, d.topic);
+        line(L, "direct_method_resp_ok%d=\"%s\"\n", {n}, d.resp_ok);
+        line(L, "direct_method_resp_fail%d=\"%s\"\n", {n}, d.resp_fail);
+    }
+    line(L, "log=%u\n", {s.log_enable});
+    line(M, "cust_msg_enable=%u\n", {s.msg_enable});
+    for (std::uint32_t n = 1; n <= kMessageSlots; ++n) {
+        const CustomMessage& m = s.messages[n - 1];
+        line(M, "cust_msg_name%u=%s\n", {n}, m.name);
+        line(M, "cust_msg_rule%u=%u\n", {n, m.rule});
+        line(M, "cust_msg_pub_intvl%u=%u\n", {n, m.pub_interval});
+        line(M, "cust_msg_topic%u=\"%s\"\n", {n}, m.topic);
+        line(M, "cust_msg_content%u=\"%s\"\n", {n}, m.content);
+    }
+    for (std::uint32_t n = 1; n <= kSerialPorts; ++n) {
+        const SerialPort& p = s.serial[n - 1];
+        line(L, "ser_port%u_baudrate=%u\n", {n, p.baudrate});
+        line(L, "ser_port%u_databits=%u\n", {n, p.databits});
+        line(L, "ser_port%u_parity=%s\n", {n}, p.parity);
+        line(L, "ser_port%u_stopbits=%u\n", {n, p.stopbits});
+    }
+    return lines;
+}
+
+void daemon_config_write(const GatewaySettings& s) {
+    shell_run("rm -f /tmp/quorbix/config");
+    // Created empty and private before the first line: the file holds the
+    // MQTT password. Truncation also covers an rm that could not run.
+    file_write_bytes(paths::kDaemonConfig, "", 0, 0600, true);
+    const bool ca_file_present = file_exists(paths::kCaCert);
+    const std::string password = daemon_config_password(s);
+    for (const std::string& text : daemon_config_lines(s, ca_file_present, password)) {
+        file_append_text(paths::kDaemonConfig, text);
+    }
+}
+
+}  // namespace quorbix

@@ -1,0 +1,39 @@
+// The daemon's configuration file "/tmp/quorbix/config": one "[CFG_INFO]"
+// section of key=value lines formed from the settings record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/gateway_settings.h"
+
+namespace quorbix {
+
+// Line bounds, terminating NUL included: every line is at most one byte less.
+inline constexpr std::size_t kConfigLineSize = 1024;
+inline constexpr std::size_t kMessageLineSize = 5120;  // the cust_msg_ lines
+
+// Formats one line from fmt, whose "%u" and "%d" take the numbers in order and
+// whose single "%s" takes text; a line longer than bound - 1 bytes is cut in
+// its text, so that it keeps what follows the text (closing quote, line feed).
+std::string config_line(std::size_t bound, std::string_view fmt,
+                        std::initializer_list<std::uint32_t> numbers, std::string_view text = {});
+
+// The value of the password line: the token tool's first output line when
+// mqtt_token_gen is not 0 and mqtt_password is not empty, else mqtt_password.
+std::string daemon_config_password(const GatewaySettings& s);
+
+// Every line of the configuration file in order, without touching any file:
+// ca_file_present decides the CA line, password is the password line's value.
+std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
+                                             std::string_view password);
+
+// Rewrites "/tmp/quorbix/config" from s, one append per line, readable only by
+// the launcher's user (it holds the MQTT password).
+void daemon_config_write(const GatewaySettings& s);
+
+}  // namespace quorbix

@@ -1,0 +1,28 @@
+#include "settings/gateway_settings.h"
+
+#include <type_traits>
+
+#include "settings/scanner.h"
+
+namespace quorbix {
+
+void settings_load_from(GatewaySettings& s, SettingsStream* stream) {
+    settings_for_each_field(s, [stream](Scanner scanner, const char* key, auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::uint32_t>) {
+            field = settings_get_uint(stream, key);
+        } else if (scanner == Scanner::kLargeText) {
+            field = settings_get_large_text(stream, key);
+        } else {
+            field = settings_get_text(stream, key);
+        }
+    });
+}
+
+void settings_load(GatewaySettings& s) {
+    SettingsStreamPtr stream = settings_open();
+    settings_load_from(s, stream.get());
+    settings_close(std::move(stream));
+}
+
+}  // namespace quorbix

@@ -1,0 +1,202 @@
+// The gateway settings record: every value the launcher takes from the
+// settings file, and the table that ties each field to its settings key.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace quorbix {
+
+struct CustomField {
+    std::uint32_t enable = 0;
+    std::string value;
+};
+
+struct CustomMessage {
+    std::string name;
+    std::uint32_t rule = 0;
+    std::uint32_t pub_interval = 0;
+    std::string topic;    // large text
+    std::string content;  // large text
+};
+
+struct SerialPort {
+    std::uint32_t baudrate = 0;
+    std::uint32_t databits = 0;
+    std::string parity;
+    std::uint32_t stopbits = 0;
+};
+
+struct DirectMethod {
+    std::string topic;      // large text
+    std::string resp_ok;    // large text
+    std::string resp_fail;  // large text
+    std::string script;     // large text: Base64 of the script file
+};
+
+inline constexpr std::size_t kCustomSlots = 10;
+inline constexpr std::size_t kMessageSlots = 10;
+inline constexpr std::size_t kSerialPorts = 3;
+inline constexpr std::size_t kDirectMethodSlots = 10;
+
+struct GatewaySettings {
+    std::uint32_t enable = 0;
+    std::uint32_t log_enable = 0;
+    std::string mqtt_host;
+    std::uint32_t mqtt_port = 0;
+    std::uint32_t mqtt_keepalive = 0;
+    std::uint32_t mqtt_qos = 0;
+    std::uint32_t mqtt_retain = 0;
+    std::string mqtt_client_id;
+    std::uint32_t mqtt_anonymous = 0;
+    std::uint32_t mqtt_token_gen = 0;
+    std::string mqtt_username;
+    std::string mqtt_password;
+    std::uint32_t mqtt_tls = 0;
+    std::uint32_t mb_timeout = 0;
+    std::uint32_t mb_poll = 0;
+    std::string csv_data;         // large text
+    std::string ca_data;          // large text (read whole, see the loader)
+    std::string local_cert_data;  // large text (read whole)
+    std::string local_key_data;   // large text (read whole)
+    std::uint32_t topic_enable = 0;
+    std::string topic;
+    std::string name;
+    std::string value;
+    std::uint32_t time_enable = 0;
+    std::string time;
+    std::uint32_t ip_enable = 0;
+    std::string ip;
+    std::uint32_t port_enable = 0;
+    std::string port;
+    std::uint32_t id_enable = 0;
+    std::string id;
+    std::uint32_t fc_enable = 0;
+    std::string fc;
+    std::uint32_t addr_enable = 0;
+    std::string addr;
+    std::uint32_t datalen_enable = 0;
+    std::string datalen;
+    std::array<CustomField, kCustomSlots> custom;
+    std::uint32_t msg_enable = 0;
+    std::array<CustomMessage, kMessageSlots> messages;
+    std::array<SerialPort, kSerialPorts> serial;
+    std::uint32_t direct_method_enable = 0;
+    std::array<DirectMethod, kDirectMethodSlots> direct_methods;
+};
+
+// How a field is read from the settings file.
+enum class Scanner {
+    kUint,       // bounded scanner, "%u" conversion
+    kText,       // bounded scanner
+    kLargeText,  // large-value scanner
+};
+
+// Calls visit(scanner, key, field) for every field of the record, in record
+// order, with the field's settings key; the one place where keys are named.
+template <typename Record, typename Visitor>
+void settings_for_each_field(Record& s, Visitor&& visit) {
+    constexpr auto U = Scanner::kUint;
+    constexpr auto T = Scanner::kText;
+    constexpr auto L = Scanner::kLargeText;
+    // The longest key, "QUORBIX_DIRECTMETHOD_RESP_FAIL10", has 32 characters.
+    char key[64];
+    auto slot_key = [&key](const char* key_template, std::size_t slot) -> const char* {
+        std::snprintf(key, sizeof key, key_template, static_cast<unsigned>(slot));
+        return key;
+    };
+
+    visit(U, "QUORBIX_ENABLE", s.enable);
+    visit(U, "QUORBIX_LOG_EN", s.log_enable);
+    visit(T, "QUORBIX_MQTT_ADDR", s.mqtt_host);
+    visit(U, "QUORBIX_MQTT_PORT", s.mqtt_port);
+    visit(U, "QUORBIX_MQTT_KEEPALIVE", s.mqtt_keepalive);
+    visit(U, "QUORBIX_MQTT_QOS", s.mqtt_qos);
+    visit(U, "QUORBIX_MQTT_RETAIN", s.mqtt_retain);
+    visit(T, "QUORBIX_CLIENT_ID", s.mqtt_client_id);
+    visit(U, "QUORBIX_MQTT_ANONY", s.mqtt_anonymous);
+    visit(U, "QUORBIX_MQTT_SASGEN", s.mqtt_token_gen);
+    visit(T, "QUORBIX_MQTT_USR", s.mqtt_username);
+    visit(T, "QUORBIX_MQTT_PWD", s.mqtt_password);
+    visit(U, "QUORBIX_MQTT_TLS", s.mqtt_tls);
+    visit(U, "QUORBIX_MB_TIMEOUT", s.mb_timeout);
+    visit(U, "QUORBIX_MB_POLL", s.mb_poll);
+    visit(L, "QUORBIX_CSV", s.csv_data);
+    // Certificates and key are read whole like the CSV file: a chain longer
+    // than one bounded line would otherwise be staged cut short.
+    visit(L, "QUORBIX_CA", s.ca_data);
+    visit(L, "QUORBIX_LOCALCERT", s.local_cert_data);
+    visit(L, "QUORBIX_LOCALKEY", s.local_key_data);
+    visit(U, "QUORBIX_TOPIC_EN", s.topic_enable);
+    visit(T, "QUORBIX_TOPIC_VALUE", s.topic);
+    visit(T, "QUORBIX_NAME_VALUE", s.name);
+    visit(T, "QUORBIX_VALUE_VALUE", s.value);
+    visit(U, "QUORBIX_TIME_EN", s.time_enable);
+    visit(T, "QUORBIX_TIME_VALUE", s.time);
+    visit(U, "QUORBIX_IP_EN", s.ip_enable);
+    visit(T, "QUORBIX_IP_VALUE", s.ip);
+    visit(U, "QUORBIX_PORT_EN", s.port_enable);
+    visit(T, "QUORBIX_PORT_VALUE", s.port);
+    visit(U, "QUORBIX_ID_EN", s.id_enable);
+    visit(T, "QUORBIX_ID_VALUE", s.id);
+    visit(U, "QUORBIX_FC_EN", s.fc_enable);
+    visit(T, "QUORBIX_FC_VALUE", s.fc);
+    visit(U, "QUORBIX_ADDRESS_EN", s.addr_enable);
+    visit(T, "QUORBIX_ADDRESS_VALUE", s.addr);
+    visit(U, "QUORBIX_DATA_LEN_EN", s.datalen_enable);
+    visit(T, "QUORBIX_DATA_LEN_VALUE", s.datalen);
+
+    // Slot 1 of the custom fields has no number in its keys.
+    visit(U, "QUORBIX_CUSTOM_EN", s.custom[0].enable);
+    visit(T, "QUORBIX_CUSTOM_VALUE", s.custom[0].value);
+    for (std::size_t n = 2; n <= kCustomSlots; ++n) {
+        visit(U, slot_key("QUORBIX_CUSTOM%u_EN", n), s.custom[n - 1].enable);
+        visit(T, slot_key("QUORBIX_CUSTOM%u_VALUE", n), s.custom[n - 1].value);
+    }
+
+    visit(U, "QUORBIX_MSG_EN", s.msg_enable);
+    for (std::size_t n = 1; n <= kMessageSlots; ++n) {
+        auto& m = s.messages[n - 1];
+        visit(T, slot_key("QUORBIX_MSG_NAME%u", n), m.name);
+        visit(U, slot_key("QUORBIX_MSG_RULE%u", n), m.rule);
+        visit(U, slot_key("QUORBIX_MSG_PUB_INTVL%u", n), m.pub_interval);
+        visit(L, slot_key("QUORBIX_MSG_TOPIC%u", n), m.topic);
+        visit(L, slot_key("QUORBIX_MSG_CONTENT%u", n), m.content);
+    }
+
+    // Ports 1 and 2 are numbered; port 3 is the "UPORT".
+    for (std::size_t n = 1; n <= 2; ++n) {
+        auto& p = s.serial[n - 1];
+        visit(U, slot_key("QUORBIX_PORT%u_BAUDRATE", n), p.baudrate);
+        visit(U, slot_key("QUORBIX_PORT%u_DATABITS", n), p.databits);
+        visit(T, slot_key("QUORBIX_PORT%u_PARITY", n), p.parity);
+        visit(U, slot_key("QUORBIX_PORT%u_STOPBITS", n), p.stopbits);
+    }
+    visit(U, "QUORBIX_UPORT_BAUDRATE", s.serial[2].baudrate);
+    visit(U, "QUORBIX_UPORT_DATABITS", s.serial[2].databits);
+    visit(T, "QUORBIX_UPORT_PARITY", s.serial[2].parity);
+    visit(U, "QUORBIX_UPORT_STOPBITS", s.serial[2].stopbits);
+
+    visit(U, "QUORBIX_DIRECTMETHOD_EN", s.direct_method_enable);
+    for (std::size_t n = 1; n <= kDirectMethodSlots; ++n) {
+        auto& d = s.direct_methods[n - 1];
+        visit(L, slot_key("QUORBIX_DIRECTMETHOD_TOPIC%u", n), d.topic);
+        visit(L, slot_key("QUORBIX_DIRECTMETHOD_RESP_OK%u", n), d.resp_ok);
+        visit(L, slot_key("QUORBIX_DIRECTMETHOD_RESP_FAIL%u", n), d.resp_fail);
+        visit(L, slot_key("QUORBIX_DIRECTMETHOD_SCRIPT%u", n), d.script);
+    }
+}
+
+struct SettingsStream;
+
+// Fills every field of s from an open settings stream (null gives empty
+// texts and zeros), one rescan of the file per field.
+void settings_load_from(GatewaySettings& s, SettingsStream* stream);
+
+// Fills every field of s from the settings file "/opt/quorbix/etc/settings";
+// never fails: without a readable file every text is empty and every number 0.
+void settings_load(GatewaySettings& s);
+
+}  // namespace quorbix

@@ -1,0 +1,27 @@
+// Turns the Base64 texts of the settings into the files the daemon and the
+// gates of the start-up sequence expect.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+#include "settings/gateway_settings.h"
+
+namespace quorbix {
+
+// Decodes base64 and writes every decoded byte to path (mode before the
+// umask, or exactly `mode` when exact_mode is set); a text that decodes to no
+// bytes writes nothing, and a failed write leaves no file. Returns whether a
+// decoded buffer was produced (so that a script still gets its chmod).
+bool stage_file(const char* path, const std::string& base64, mode_t mode = 0666,
+                bool exact_mode = false);
+
+// Stages the CSV configuration file, CA certificate, client certificate and
+// client key into "/tmp/quorbix/etc", whatever enable and mqtt_tls hold.
+void stage_uploaded_files(const GatewaySettings& s);
+
+// Removes the scripts of earlier runs and stages the ten direct-method
+// scripts as "/tmp/quorbix/script-N.sh", each made executable.
+void stage_scripts(const GatewaySettings& s);
+
+}  // namespace quorbix
