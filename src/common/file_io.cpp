@@ -16,7 +16,7 @@ void file_append_text(const char* path, std::string_view text) {
         return;
     }
     if (!text.empty()) {
-        std::fwrite(text.data(), 1, text.size(), file.get());
+        static_cast<void>(std::fwrite(text.data(), 1, text.size(), file.get()));
     }
 }
 

@@ -23,7 +23,7 @@ public:
     }
     ~UniqueFd() { reset(); }
 
-    int get() const { return fd_; }
+    [[nodiscard]] int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     int release() {
         int fd = fd_;
@@ -54,11 +54,11 @@ public:
     UniqueFile& operator=(const UniqueFile&) = delete;
     ~UniqueFile() {
         if (file_ != nullptr) {
-            std::fclose(file_);
+            static_cast<void>(std::fclose(file_));
         }
     }
 
-    std::FILE* get() const { return file_; }
+    [[nodiscard]] std::FILE* get() const { return file_; }
     explicit operator bool() const { return file_ != nullptr; }
     // Closes the stream now and reports whether everything buffered reached
     // the file.

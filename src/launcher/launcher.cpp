@@ -36,10 +36,8 @@ constexpr const char kCmdStartDaemon[] = "/opt/quorbix/bin/quorbix -c /tmp/quorb
 void ensure_standard_descriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0) {
-            int null_fd = ::open("/dev/null", O_RDWR);
-            if (null_fd >= 0 && null_fd > 2) {
-                ::close(null_fd);  // the slot was taken meanwhile
-            }
+            // open() takes the lowest free number, which is this one.
+            static_cast<void>(::open("/dev/null", O_RDWR));
         }
     }
 }

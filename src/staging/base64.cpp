@@ -18,12 +18,12 @@ constexpr std::array<std::uint8_t, 256> make_symbol_table() {
     for (auto& entry : table) {
         entry = kNoSymbol;
     }
-    for (int i = 0; i < 26; ++i) {
-        table[static_cast<std::size_t>('A' + i)] = static_cast<std::uint8_t>(i);
-        table[static_cast<std::size_t>('a' + i)] = static_cast<std::uint8_t>(26 + i);
+    for (std::uint8_t i = 0; i < 26; ++i) {
+        table[std::size_t{'A'} + i] = i;
+        table[std::size_t{'a'} + i] = static_cast<std::uint8_t>(26 + i);
     }
-    for (int i = 0; i < 10; ++i) {
-        table[static_cast<std::size_t>('0' + i)] = static_cast<std::uint8_t>(52 + i);
+    for (std::uint8_t i = 0; i < 10; ++i) {
+        table[std::size_t{'0'} + i] = static_cast<std::uint8_t>(52 + i);
     }
     table['+'] = 62;
     table['-'] = 62;

@@ -52,10 +52,10 @@ void stage_scripts(const GatewaySettings& s) {
     shell_run("rm -rf /tmp/quorbix/*.sh");
     for (unsigned n = 1; n <= kDirectMethodSlots; ++n) {
         char path[32];
-        std::snprintf(path, sizeof path, paths::kScriptTemplate, n);
+        static_cast<void>(std::snprintf(path, sizeof path, paths::kScriptTemplate, n));
         if (stage_file(path, s.direct_methods[n - 1].script)) {
             char command[1024];
-            std::snprintf(command, sizeof command, "chmod +x %s", path);
+            static_cast<void>(std::snprintf(command, sizeof command, "chmod +x %s", path));
             shell_run(command);
         }
     }

@@ -1,0 +1,146 @@
+// Measures one whole settings load (161 rescans of the file) on a realistic
+// file, with and without a 4 MiB CSV value, and the load's peak heap use.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <unistd.h>
+
+#include "settings/gateway_settings.h"
+#include "settings/scanner.h"
+
+namespace {
+
+// Heap accounting: every allocation of the process goes through these.
+std::atomic<std::size_t> g_current{0};
+std::atomic<std::size_t> g_peak{0};
+
+struct Header {
+    std::size_t size;
+    std::size_t pad;  // keeps the payload 16-byte aligned
+};
+
+void* counted_alloc(std::size_t size) {
+    auto* h = static_cast<Header*>(std::malloc(sizeof(Header) + size));
+    if (h == nullptr) {
+        return nullptr;
+    }
+    h->size = size;
+    std::size_t now = g_current += size;
+    std::size_t peak = g_peak.load();
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+    }
+    return h + 1;
+}
+
+void counted_free(void* p) {
+    if (p != nullptr) {
+        Header* h = static_cast<Header*>(p) - 1;
+        g_current -= h->size;
+        std::free(h);
+    }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    void* p = counted_alloc(size);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted_alloc(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return counted_alloc(size);
+}
+void operator delete(void* p) noexcept { counted_free(p); }
+void operator delete[](void* p) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+
+namespace {
+
+// A settings file as the settings writer produces it: every key set, in
+// record order, with values of realistic length (about 20 KB in all).
+std::string realistic_settings(std::size_t csv_base64_size) {
+    std::string file;
+    quorbix::GatewaySettings keys;
+    int field = 0;
+    quorbix::settings_for_each_field(
+        keys, [&](quorbix::Scanner scanner, const char* key, auto&) {
+            ++field;
+            file.append(key).append("=");
+            std::string_view k(key);
+            if (k == "QUORBIX_CSV") {
+                file.append("\"");
+                std::string csv = "UmVnaXN0ZXIsQWRkcmVzcyxUeXBlLFNjYWxlCg==";
+                while (file.size() < csv_base64_size + 1024) {
+                    file.append(csv);
+                }
+                file.append("\"");
+            } else if (k == "QUORBIX_CA" || k == "QUORBIX_LOCALCERT" ||
+                       k == "QUORBIX_LOCALKEY") {
+                file.append(2400, 'Q');
+            } else if (k.find("SCRIPT") != std::string_view::npos) {
+                file.append(600, 'I');
+            } else if (scanner == quorbix::Scanner::kLargeText) {
+                file.append("\"devices/gw-").append(std::to_string(field)).append("/messages\"");
+            } else if (scanner == quorbix::Scanner::kText) {
+                file.append("value-").append(std::to_string(field));
+            } else {
+                file.append(std::to_string(field * 7));
+            }
+            file.append("\n");
+        });
+    return file;
+}
+
+std::string write_temp(const std::string& contents) {
+    char path[] = "/tmp/quorbix-bench-XXXXXX";
+    int fd = ::mkstemp(path);
+    if (fd < 0 || ::write(fd, contents.data(), contents.size()) !=
+                      static_cast<ssize_t>(contents.size())) {
+        std::abort();
+    }
+    ::close(fd);
+    return path;
+}
+
+void load_benchmark(benchmark::State& state, std::size_t csv_size) {
+    const std::string contents = realistic_settings(csv_size);
+    const std::string path = write_temp(contents);
+    std::size_t peak = 0;
+    for (auto _ : state) {
+        std::size_t base = g_current.load();
+        g_peak = base;
+        {
+            quorbix::GatewaySettings s;
+            auto stream = quorbix::settings_open_path(path.c_str());
+            quorbix::settings_load_from(s, stream.get());
+            quorbix::settings_close(std::move(stream));
+            benchmark::DoNotOptimize(s);
+        }
+        peak = g_peak.load() - base;
+    }
+    ::unlink(path.c_str());
+    state.counters["file_bytes"] = static_cast<double>(contents.size());
+    state.counters["peak_heap_bytes"] = static_cast<double>(peak);
+    state.counters["peak_over_file"] =
+        static_cast<double>(peak) / static_cast<double>(contents.size());
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(contents.size()));
+}
+
+void BM_LoadRealistic(benchmark::State& state) { load_benchmark(state, 0); }
+void BM_LoadWithCsv4MiB(benchmark::State& state) { load_benchmark(state, std::size_t{4} << 20); }
+
+BENCHMARK(BM_LoadRealistic)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadWithCsv4MiB)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
