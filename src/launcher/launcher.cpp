@@ -1,6 +1,7 @@
 #include "launcher/launcher.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 
@@ -42,6 +43,14 @@ void ensure_standard_descriptors() {
     }
 }
 
+// The staging directory normally comes from the shell's "mkdir -p"; when that
+// could not run (no mkdir on the search path), it is made here so that the
+// log and the staged files still have a place.
+void ensure_staging_directory() {
+    static_cast<void>(::mkdir("/tmp/quorbix", 0777));
+    static_cast<void>(::mkdir(paths::kStagingDir, 0777));
+}
+
 int fail(const char* message) {
     file_append_text(paths::kLog, message);
     shell_run(kCmdMapCleanup);
@@ -58,6 +67,7 @@ int launcher_main() {
     settings_load(*settings);  // 1
 
     shell_run(kCmdMakeStaging);   // 2
+    ensure_staging_directory();
     shell_run(kCmdClearStaging);  // 3
     stage_uploaded_files(*settings);  // 4
 

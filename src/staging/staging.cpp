@@ -1,6 +1,7 @@
 #include "staging/staging.h"
 
 #include <cstdio>
+#include <unistd.h>
 
 #include "common/file_io.h"
 #include "common/paths.h"
@@ -38,6 +39,10 @@ bool stage_file(const char* path, const std::string& base64, mode_t mode, bool e
     // keys are binary.
     if (decoded.size != 0) {
         file_write_bytes(path, decoded.data.get(), decoded.size, mode, exact_mode);
+    } else {
+        // Normally the shell's rm has removed it already; when it could not
+        // run, a file from an earlier run must not pass for this run's.
+        ::unlink(path);
     }
     return true;
 }
