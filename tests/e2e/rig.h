@@ -1,0 +1,114 @@
+// The end-to-end rig: runs the real quorbix-launcher binary at its real fixed
+// paths inside a private mount namespace, with fresh tmpfs mounts over /tmp
+// and /opt, stand-in programs for the daemon and the token tool, and the
+// shell's commands recorded; the machine's own /tmp and /opt are never seen.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quorbix::e2e {
+
+// The default token tool: prints one token line.
+inline constexpr const char kDefaultTokenBody[] = "printf 'sas-token-1\\n'\n";
+
+// What one case puts in place before the launcher runs, and how it runs it.
+struct Case {
+    // Bytes of /opt/quorbix/etc/settings; no file when empty optional.
+    std::optional<std::string> settings;
+    // Shell text run by the token tool stand-in after it recorded its
+    // arguments; the tool is absent when nullopt.
+    std::optional<std::string> token_tool_body = std::string(kDefaultTokenBody);
+    // The daemon stand-in: present and executable, present but not
+    // executable, or absent.
+    enum class Daemon { kPresent, kNotExecutable, kMissing } daemon = Daemon::kPresent;
+    // Extra mount options for the /tmp tmpfs (e.g. "size=64k").
+    std::string tmp_options;
+    // Remount /tmp read-only after setup.
+    bool tmp_read_only = false;
+    // Runs inside the namespace after the stand-ins are in place and before
+    // the first run: for files an earlier run would have left, and the like.
+    std::function<void()> setup;
+    // How many times the launcher is run in the same namespace.
+    int runs = 1;
+    // The launcher's umask and search path.
+    mode_t umask = 022;
+    std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
+    // Descriptors the launcher is started without (1 = stdout, 2 = stderr).
+    std::vector<int> closed_fds;
+    // Seconds each run may take before it is killed and reported as hung.
+    int timeout_seconds = 60;
+};
+
+// A file or directory found under /tmp after the runs.
+struct FileEntry {
+    bool is_dir = false;
+    mode_t mode = 0;  // permission bits
+    std::string content;
+};
+
+// What the runs did.
+struct RunResult {
+    // Set when no namespace could be made; then nothing else is filled in.
+    std::string no_namespace;
+    // Exit status of each run: 0..255, 128 + signal when killed, -1 when hung.
+    std::vector<int> statuses;
+    // Every file and directory under /tmp, by absolute path.
+    std::map<std::string, FileEntry> files;
+    // The command texts handed to the shell ("sh -c"), in order.
+    std::vector<std::string> commands;
+    // Arguments of each daemon start, in order.
+    std::vector<std::vector<std::string>> daemon_calls;
+    // Arguments of each token tool call, in order.
+    std::vector<std::vector<std::string>> token_calls;
+    // What the launcher and its shells wrote to standard error.
+    std::string stderr_text;
+
+    // Exit status of the last run.
+    int status() const { return statuses.empty() ? -2 : statuses.back(); }
+    // True when path exists under /tmp after the runs.
+    bool has(const std::string& path) const { return files.count(path) != 0; }
+    // Content of the file at path, or the empty text when it is absent.
+    std::string file(const std::string& path) const;
+    // Permission bits of path, or 0 when it is absent.
+    mode_t mode(const std::string& path) const;
+};
+
+// Runs the launcher as the case describes and returns what it did.
+RunResult run_launcher(const Case& c);
+
+// Standard Base64 (with padding) of bytes, as the settings writer produces it.
+std::string base64(std::string_view bytes);
+
+// A settings file of KEY=value lines, in the given order.
+std::string settings_file(const std::vector<std::pair<std::string, std::string>>& lines);
+
+// The commands of the start-up sequence that every run passing all gates
+// gives the shell, without the token command: staging, configuration,
+// scripts, start.
+std::vector<std::string> passing_run_commands();
+
+}  // namespace quorbix::e2e
+
+// Runs the case, or skips the test where no namespace can be made (a failure
+// when CI=true).
+#define QUORBIX_RUN(result, c)                                                  \
+    ::quorbix::e2e::RunResult result = ::quorbix::e2e::run_launcher(c);         \
+    if (!(result).no_namespace.empty()) {                                       \
+        if (::quorbix::e2e::in_ci()) {                                          \
+            FAIL() << "no mount namespace under CI: " << (result).no_namespace; \
+        }                                                                       \
+        GTEST_SKIP() << "no mount namespace: " << (result).no_namespace;        \
+    }
+
+namespace quorbix::e2e {
+// True when the environment says CI=true.
+bool in_ci();
+}  // namespace quorbix::e2e
