@@ -1,0 +1,181 @@
+// The daemon configuration end to end: the file a passing run leaves, and the
+// token tool's part in it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "rig.h"
+
+namespace quorbix::e2e {
+namespace {
+
+const std::string kCsv = base64("a,b\n");
+const std::string kToolCommandHead = "/opt/quorbix/bin/create-sas ";
+
+std::string password_line(const RunResult& r) {
+    const std::string config = r.file("/tmp/quorbix/config");
+    std::size_t at = config.find("mqtt_password=");
+    std::size_t end = config.find("mqtt_ssltls=");
+    if (at == std::string::npos || end == std::string::npos) {
+        return "<no password line>";
+    }
+    return config.substr(at, end - at);
+}
+
+TEST(DaemonConfig, PassingRunWritesThePrivateConfiguration) {
+    Case c;
+    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                {"QUORBIX_CSV", kCsv},
+                                {"QUORBIX_MQTT_ADDR", "broker.example"},
+                                {"QUORBIX_MQTT_PORT", "8883"},
+                                {"QUORBIX_MQTT_TLS", "1"},
+                                {"QUORBIX_CA", base64("ca")},
+                                {"QUORBIX_MQTT_PWD", "secret"}});
+    QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
+    const std::string config = r.file("/tmp/quorbix/config");
+    EXPECT_EQ(config.rfind("[CFG_INFO]\n# files\ncsv_file=/tmp/quorbix/etc/config.csv\n", 0), 0u);
+    EXPECT_NE(config.find("\nmqtt_host=broker.example\nmqtt_port=8883\n"), std::string::npos);
+    EXPECT_NE(config.find("\nmqtt_password=secret\nmqtt_ssltls=1\n"
+                          "mqtt_cafile=/tmp/quorbix/etc/ca.crt\nmb_interval=0\n"),
+              std::string::npos);
+    const std::string last = "\nser_port3_stopbits=0\n";
+    ASSERT_GT(config.size(), last.size());
+    EXPECT_EQ(config.substr(config.size() - last.size()), last);
+    EXPECT_EQ(r.mode("/tmp/quorbix/config"), 0600u);
+    EXPECT_TRUE(r.token_calls.empty());
+}
+
+TEST(DaemonConfig, AnEarlierConfigurationIsReplacedWhole) {
+    Case c;
+    c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
+    c.runs = 2;
+    QUORBIX_RUN(r, c);
+    const std::string config = r.file("/tmp/quorbix/config");
+    EXPECT_EQ(config.find("[CFG_INFO]"), 0u);
+    EXPECT_EQ(config.find("[CFG_INFO]", 1), std::string::npos);
+}
+
+// The password line for each way the token tool can answer.
+struct TokenCase {
+    const char* name;
+    const char* token_gen;
+    const char* password;
+    std::optional<std::string> tool_body;
+    std::string expected_line;
+    std::size_t expected_calls;
+};
+
+TEST(DaemonConfig, PasswordLineFollowsTheTokenTool) {
+    const TokenCase cases[] = {
+        {"stored password", "0", "pw", std::string(kDefaultTokenBody), "mqtt_password=pw\n", 0},
+        {"token asked, no password", "1", "", std::string(kDefaultTokenBody), "mqtt_password=\n",
+         0},
+        {"token ending in a line feed", "1", "key",
+         std::string("printf 'SharedAccessSignature sr=x\\n'\n"),
+         "mqtt_password=SharedAccessSignature sr=x\n\n", 1},
+        {"token without a line feed", "1", "key", std::string("printf 'tok'\n"),
+         "mqtt_password=tok\n", 1},
+        {"CRLF token kept as read", "1", "key", std::string("printf 'tok\\r\\n'\n"),
+         "mqtt_password=tok\r\n\n", 1},
+        {"only the first line", "1", "key", std::string("printf 'one\\ntwo\\n'\n"),
+         "mqtt_password=one\n\n", 1},
+        {"tool missing", "1", "key", std::nullopt, "mqtt_password=\n", 0},
+        {"tool prints nothing", "1", "key", std::string("exit 0\n"), "mqtt_password=\n", 1},
+        {"tool fails after printing", "1", "key", std::string("echo partial; exit 3\n"),
+         "mqtt_password=partial\n\n", 1},
+        {"tool fails silently", "1", "key", std::string("echo oops >&2; exit 1\n"),
+         "mqtt_password=\n", 1},
+        {"line longer than the buffer", "1", "key",
+         std::string("head -c 3000 /dev/zero | tr '\\0' a\n"),
+         "mqtt_password=" + std::string(1023 - 15, 'a') + "\n", 1},
+        {"binary output stops at its NUL", "1", "key", std::string("printf 'ab\\000cd\\n'\n"),
+         "mqtt_password=ab\n", 1},
+        {"output closed early", "1", "key", std::string("exec >&-; sleep 0.2\n"),
+         "mqtt_password=\n", 1},
+    };
+    for (const TokenCase& t : cases) {
+        SCOPED_TRACE(t.name);
+        Case c;
+        c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                    {"QUORBIX_CSV", kCsv},
+                                    {"QUORBIX_MQTT_ADDR", "hub.example"},
+                                    {"QUORBIX_CLIENT_ID", "dev-7"},
+                                    {"QUORBIX_MQTT_SASGEN", t.token_gen},
+                                    {"QUORBIX_MQTT_PWD", t.password}});
+        c.token_tool_body = t.tool_body;
+        QUORBIX_RUN(r, c);
+        EXPECT_EQ(r.status(), 0);
+        EXPECT_EQ(password_line(r), t.expected_line);
+        ASSERT_EQ(r.token_calls.size(), t.expected_calls);
+        if (t.expected_calls == 1) {
+            const std::vector<std::string> args = {"hub.example/devices/dev-7", "key"};
+            EXPECT_EQ(r.token_calls[0], args);
+        }
+    }
+}
+
+TEST(DaemonConfig, HostileTextsReachTheTokenToolAsPlainArguments) {
+    const char* hostile[] = {"x;touch /tmp/pwned",
+                             "$(touch /tmp/pwned)",
+                             "a b",
+                             "'",
+                             "`touch /tmp/pwned`",
+                             "a'b\\c",
+                             "*",
+                             "-n",
+                             "x\ty|touch /tmp/pwned&"};
+    for (const char* host : hostile) {
+        for (const char* id : {"dev", "$(id)"}) {
+            SCOPED_TRACE(std::string("host «") + host + "» id «" + id + "»");
+            Case c;
+            c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                        {"QUORBIX_CSV", kCsv},
+                                        {"QUORBIX_MQTT_ADDR", host},
+                                        {"QUORBIX_CLIENT_ID", id},
+                                        {"QUORBIX_MQTT_SASGEN", "1"},
+                                        {"QUORBIX_MQTT_PWD", host}});
+            QUORBIX_RUN(r, c);
+            EXPECT_EQ(r.status(), 0);
+            ASSERT_EQ(r.token_calls.size(), 1u);
+            const std::vector<std::string> args = {std::string(host) + "/devices/" + id, host};
+            EXPECT_EQ(r.token_calls[0], args);
+            EXPECT_FALSE(r.has("/tmp/pwned"));
+            EXPECT_EQ(password_line(r), "mqtt_password=sas-token-1\n\n");
+        }
+    }
+}
+
+TEST(DaemonConfig, TokenCommandTextIsTheFixedOneWithQuotedTexts) {
+    Case c;
+    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                {"QUORBIX_CSV", kCsv},
+                                {"QUORBIX_MQTT_ADDR", "hub"},
+                                {"QUORBIX_CLIENT_ID", "it's"},
+                                {"QUORBIX_MQTT_SASGEN", "1"},
+                                {"QUORBIX_MQTT_PWD", "k"}});
+    QUORBIX_RUN(r, c);
+    std::vector<std::string> expected = passing_run_commands();
+    expected.insert(expected.begin() + 3,
+                    "/opt/quorbix/bin/create-sas 'hub'/devices/'it'\\''s' 'k'  2>/dev/null");
+    EXPECT_EQ(r.commands, expected);
+}
+
+TEST(DaemonConfig, ATokenCommandTooLongForTheShellIsNotRun) {
+    // A key of 16000 single quotes grows fourfold when quoted.
+    const std::string quotes(16000, '\'');
+    Case c;
+    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                {"QUORBIX_CSV", kCsv},
+                                {"QUORBIX_MQTT_ADDR", quotes},
+                                {"QUORBIX_CLIENT_ID", quotes},
+                                {"QUORBIX_MQTT_SASGEN", "1"},
+                                {"QUORBIX_MQTT_PWD", quotes}});
+    QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
+    EXPECT_TRUE(r.token_calls.empty());
+    EXPECT_EQ(password_line(r), "mqtt_password=\n");
+}
+
+}  // namespace
+}  // namespace quorbix::e2e
