@@ -1,0 +1,123 @@
+#include "settings/gateway_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "settings/scanner.h"
+#include "temp_file.h"
+
+namespace quorbix {
+namespace {
+
+using test::TempDir;
+
+GatewaySettings load_text(const std::string& content) {
+    TempDir dir;
+    std::string path = dir.write("settings", content);
+    auto stream = settings_open_path(path.c_str());
+    EXPECT_NE(stream, nullptr);
+    GatewaySettings s;
+    settings_load_from(s, stream.get());
+    return s;
+}
+
+TEST(GatewaySettings, KeyTableHas161DistinctKeys) {
+    GatewaySettings s;
+    std::set<std::string> keys;
+    int count = 0;
+    settings_for_each_field(s, [&](Scanner, const char* key, auto&) {
+        ++count;
+        keys.insert(key);
+    });
+    EXPECT_EQ(count, 161);
+    EXPECT_EQ(keys.size(), 161u);
+}
+
+// tests/data/all_keys.settings gives the field at record position i (from 1)
+// the number 1000 + i, or a text beginning "t<i>-" (bounded) or "L<i> "
+// (large). Its key list was written independently of the loader's table, so
+// a key that feeds the wrong field shows as a wrong position.
+TEST(GatewaySettings, EveryKeyFeedsItsOwnField) {
+    auto stream = settings_open_path(QUORBIX_TEST_DATA_DIR "/all_keys.settings");
+    ASSERT_NE(stream, nullptr);
+    GatewaySettings s;
+    settings_load_from(s, stream.get());
+    int position = 0;
+    settings_for_each_field(s, [&](Scanner scanner, const char* key, auto& field) {
+        ++position;
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::uint32_t>) {
+            EXPECT_EQ(scanner, Scanner::kUint) << key;
+            EXPECT_EQ(field, 1000u + static_cast<unsigned>(position)) << key;
+        } else {
+            const std::string prefix = (scanner == Scanner::kLargeText ? "L" : "t") +
+                                       std::to_string(position) +
+                                       (scanner == Scanner::kLargeText ? " " : "-");
+            EXPECT_EQ(field.rfind(prefix, 0), 0u) << key << " = «" << field << "»";
+        }
+    });
+    // A few fields by name, against the keys they must come from.
+    EXPECT_EQ(s.mqtt_host, "t3-mqtt_addr");
+    EXPECT_EQ(s.custom[0].value, "t39-custom_value");
+    EXPECT_EQ(s.custom[9].value, "t57-custom10_value");
+    EXPECT_EQ(s.messages[9].name, "t104-msg_name10");
+    EXPECT_EQ(s.serial[2].parity, "t119-uport_parity");
+    EXPECT_EQ(s.direct_methods[9].script, "L161 directmethod_script10");
+}
+
+TEST(GatewaySettings, OnlyEnableSetLeavesEverythingElseEmpty) {
+    GatewaySettings s = load_text("quorbix_enable=1\n");
+    EXPECT_EQ(s.enable, 1u);
+    int set_fields = 0;
+    settings_for_each_field(s, [&](Scanner, const char*, auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::uint32_t>) {
+            set_fields += field != 0 ? 1 : 0;
+        } else {
+            set_fields += field.empty() ? 0 : 1;
+        }
+    });
+    EXPECT_EQ(set_fields, 1);
+}
+
+TEST(GatewaySettings, KeysAreMatchedWhole) {
+    GatewaySettings s = load_text(
+        "QUORBIX_CUSTOM1_EN=1\n"
+        "QUORBIX_CUSTOM1_VALUE=one\n"
+        "QUORBIX_MSG_NAME10=tenth\n"
+        "QUORBIX_PORT_VALUE=502\n"
+        "QUORBIX_PORT3_BAUDRATE=9600\n"
+        "QUORBIX_UPORT_BAUDRATE=115200\n");
+    EXPECT_EQ(s.custom[0].enable, 0u);
+    EXPECT_EQ(s.custom[0].value, "");
+    EXPECT_EQ(s.messages[9].name, "tenth");
+    EXPECT_EQ(s.messages[0].name, "");
+    EXPECT_EQ(s.port, "502");
+    EXPECT_EQ(s.serial[0].baudrate, 0u);
+    EXPECT_EQ(s.serial[2].baudrate, 115200u);
+}
+
+TEST(GatewaySettings, CertificatesAndKeyAreReadWholeLikeTheCsv) {
+    const std::string chain(40000, 'C');
+    GatewaySettings s =
+        load_text("QUORBIX_CA=" + chain + "\nQUORBIX_LOCALCERT=\"" + chain +
+                  "\"\nQUORBIX_LOCALKEY=" + chain + "K\nQUORBIX_CSV=" + chain + "V\n");
+    EXPECT_EQ(s.ca_data, chain);
+    EXPECT_EQ(s.local_cert_data, chain);
+    EXPECT_EQ(s.local_key_data, chain + "K");
+    EXPECT_EQ(s.csv_data, chain + "V");
+}
+
+TEST(GatewaySettings, NoFileGivesEmptyRecord) {
+    GatewaySettings s;
+    s.enable = 7;
+    s.mqtt_host = "stale";
+    settings_load_from(s, nullptr);
+    EXPECT_EQ(s.enable, 0u);
+    EXPECT_EQ(s.mqtt_host, "");
+}
+
+}  // namespace
+}  // namespace quorbix
