@@ -1,0 +1,194 @@
+#include "daemon_config/daemon_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "daemon_config/token.h"
+#include "settings/scanner.h"
+#include "temp_file.h"
+
+namespace quorbix {
+namespace {
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line;
+    }
+    return all;
+}
+
+std::string read_golden(const std::string& name) {
+    std::string out;
+    std::FILE* f = std::fopen((std::string(QUORBIX_TEST_DATA_DIR "/") + name).c_str(), "rb");
+    if (f != nullptr) {
+        char buf[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            out.append(buf, n);
+        }
+        std::fclose(f);
+    }
+    return out;
+}
+
+// Compares with tests/data/<name>; QUORBIX_UPDATE_GOLDEN=1 rewrites it (read
+// the difference line by line against the format before committing it).
+void expect_golden(const std::string& name, const std::string& actual) {
+    if (const char* update = std::getenv("QUORBIX_UPDATE_GOLDEN"); update != nullptr) {
+        std::FILE* f = std::fopen((std::string(QUORBIX_TEST_DATA_DIR "/") + name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(actual.data(), 1, actual.size(), f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(actual, read_golden(name)) << "golden file " << name;
+}
+
+TEST(DaemonConfig, EveryKeySetMatchesTheGoldenFile) {
+    auto stream = settings_open_path(QUORBIX_TEST_DATA_DIR "/all_keys.settings");
+    ASSERT_NE(stream, nullptr);
+    GatewaySettings s;
+    settings_load_from(s, stream.get());
+    // mqtt_tls is 1013 there: a mode other than 0, 1 and 2.
+    expect_golden("all_keys.config", joined(daemon_config_lines(s, true, s.mqtt_password)));
+}
+
+TEST(DaemonConfig, EmptyRecordMatchesTheGoldenFile) {
+    GatewaySettings s;
+    expect_golden("empty.config", joined(daemon_config_lines(s, false, s.mqtt_password)));
+}
+
+// The TLS lines of each mode: what follows "mqtt_ssltls=N\n" up to the
+// "mb_interval" line.
+struct TlsCase {
+    std::uint32_t mode;
+    bool ca_present;
+    const char* lines;
+};
+
+TEST(DaemonConfig, TlsLinesFollowTheModeAndTheStagedCa) {
+    const TlsCase cases[] = {
+        {0, true, "mqtt_ssltls=0\n"},
+        {1, true, "mqtt_ssltls=1\nmqtt_cafile=/tmp/quorbix/etc/ca.crt\n"},
+        {1, false, "mqtt_ssltls=1\nmqtt_cafile=\n"},
+        {2, false,
+         "mqtt_ssltls=2\nmqtt_cafile=\nmqtt_localcert=/tmp/quorbix/etc/local.crt\n"
+         "mqtt_localkey=/tmp/quorbix/etc/local.key\n"},
+        {2, true,
+         "mqtt_ssltls=2\nmqtt_cafile=/tmp/quorbix/etc/ca.crt\n"
+         "mqtt_localcert=/tmp/quorbix/etc/local.crt\nmqtt_localkey=/tmp/quorbix/etc/local.key\n"},
+        {7, true, "mqtt_ssltls=7\nmqtt_cafile=/tmp/quorbix/etc/ca.crt\n"},
+    };
+    for (const TlsCase& c : cases) {
+        GatewaySettings s;
+        s.mqtt_tls = c.mode;
+        const std::string all = joined(daemon_config_lines(s, c.ca_present, ""));
+        std::size_t from = all.find("mqtt_ssltls=");
+        std::size_t to = all.find("mb_interval=");
+        ASSERT_NE(from, std::string::npos);
+        EXPECT_EQ(all.substr(from, to - from), c.lines) << "mode " << c.mode;
+    }
+}
+
+TEST(DaemonConfig, PasswordValueIsWrittenAsGiven) {
+    GatewaySettings s;
+    const std::string all = joined(daemon_config_lines(s, false, "token\n"));
+    EXPECT_NE(all.find("\nmqtt_password=token\n\nmqtt_ssltls=0\n"), std::string::npos);
+    s.mqtt_password = "stored";
+    s.mqtt_token_gen = 0;
+    EXPECT_EQ(daemon_config_password(s), "stored");
+    s.mqtt_token_gen = 1;
+    s.mqtt_password.clear();
+    EXPECT_EQ(daemon_config_password(s), "");  // the tool is not asked
+}
+
+// Overlong values: the line is cut in its value and keeps its closing quote
+// and line feed.
+struct BoundCase {
+    std::size_t bound;
+    const char* fmt;
+    const char* head;
+    const char* tail;
+};
+
+TEST(DaemonConfig, OverlongValuesKeepTheLineBoundedAndWhole) {
+    const BoundCase cases[] = {
+        {kConfigLineSize, "mqtt_host=%s\n", "mqtt_host=", "\n"},
+        {kConfigLineSize, "json_msg_custom%d=%s\n", "json_msg_custom7=", "\n"},
+        {kConfigLineSize, "direct_method_topic%d=\"%s\"\n", "direct_method_topic7=\"", "\"\n"},
+        {kConfigLineSize, "direct_method_resp_ok%d=\"%s\"\n", "direct_method_resp_ok7=\"", "\"\n"},
+        {kConfigLineSize, "direct_method_resp_fail%d=\"%s\"\n", "direct_method_resp_fail7=\"",
+         "\"\n"},
+        {kMessageLineSize, "cust_msg_name%u=%s\n", "cust_msg_name7=", "\n"},
+        {kMessageLineSize, "cust_msg_topic%u=\"%s\"\n", "cust_msg_topic7=\"", "\"\n"},
+        {kMessageLineSize, "cust_msg_content%u=\"%s\"\n", "cust_msg_content7=\"", "\"\n"},
+    };
+    for (const BoundCase& c : cases) {
+        for (std::size_t length : {c.bound - 40, c.bound, c.bound * 3}) {
+            const std::string value(length, 'v');
+            std::string line = config_line(c.bound, c.fmt, {7}, value);
+            const std::string head = c.head;
+            const std::string tail = c.tail;
+            std::size_t full = head.size() + length + tail.size();
+            EXPECT_EQ(line.size(), std::min(full, c.bound - 1)) << c.fmt << " " << length;
+            EXPECT_EQ(line.rfind(head, 0), 0u) << c.fmt;
+            EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << c.fmt << " " << length;
+        }
+    }
+    EXPECT_EQ(config_line(kConfigLineSize, "cust_msg_rule%u=%u\n", {3, 4294967295u}),
+              "cust_msg_rule3=4294967295\n");
+    EXPECT_EQ(config_line(kConfigLineSize, "k=\"%s\"\n", {}, std::string("ab\0cd", 5)),
+              "k=\"ab\"\n");
+}
+
+TEST(DaemonConfig, OverlongRecordStillGivesOneKeyPerLine) {
+    GatewaySettings s;
+    const std::string huge(20000, 'h');
+    s.mqtt_host = huge;
+    s.messages[4].content = huge;
+    s.direct_methods[9].resp_fail = huge;
+    s.custom[1].value = huge;
+    auto lines = daemon_config_lines(s, true, huge);
+    ASSERT_EQ(lines.size(), daemon_config_lines(GatewaySettings{}, true, "").size());
+    for (const std::string& line : lines) {
+        std::size_t bound = line.rfind("cust_msg_", 0) == 0 ? kMessageLineSize : kConfigLineSize;
+        EXPECT_LE(line.size(), bound - 1);
+        EXPECT_EQ(line.back(), '\n');
+        EXPECT_EQ(line.find('\n'), line.size() - 1);
+    }
+}
+
+TEST(TokenCommand, QuotesEachTextForTheShell) {
+    EXPECT_EQ(token_command("hub.example", "dev-1", "key"),
+              "/opt/quorbix/bin/create-sas 'hub.example'/devices/'dev-1' 'key'  2>/dev/null");
+    EXPECT_EQ(token_command("", "", ""),
+              "/opt/quorbix/bin/create-sas ''/devices/'' ''  2>/dev/null");
+    EXPECT_EQ(token_command(std::string(40000, '\''), "", ""), "");
+}
+
+TEST(TokenCommand, HostileTextsComeBackFromTheShellUnchanged) {
+    const char* texts[] = {"a b", "x;touch /tmp/x", "$(id)", "`id`", "'", "''\\'", "\"q\"", "*",
+                           "-n",  "a\tb",           "~",     "!x"};
+    for (const char* text : texts) {
+        // The tool's place taken by printf, each argument framed by < >.
+        std::string command = token_command(text, text, text);
+        ASSERT_FALSE(command.empty());
+        command.replace(0, std::string("/opt/quorbix/bin/create-sas").size(), "printf '<%s>'");
+        std::FILE* p = ::popen(command.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        std::string out;
+        char buf[256];
+        std::size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+            out.append(buf, n);
+        }
+        ::pclose(p);
+        EXPECT_EQ(out, "<" + std::string(text) + "/devices/" + text + "><" + text + ">") << text;
+    }
+}
+
+}  // namespace
+}  // namespace quorbix
