@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the launcher given as $1 once on examples/settings (or the settings
+# file given as $2) in a private mount namespace: fresh tmpfs over /tmp and
+# /opt, stand-ins for the daemon and the token tool, and a recording shell.
+# The machine's own /tmp/quorbix and /opt/quorbix are never touched.
+set -euo pipefail
+if [ "${1:-}" = "--inside" ]; then
+    launcher=$2 settings=$3
+    exec 8<"$launcher" 9<"$settings"   # reachable after /tmp is covered
+    mount --make-rprivate /
+    mount -t tmpfs -o mode=1777 tmpfs /tmp
+    mount -t tmpfs -o mode=755 tmpfs /opt
+    mkdir -p /opt/demo /opt/quorbix/bin /opt/quorbix/etc
+    cat /proc/self/fd/8 >/opt/demo/quorbix-launcher
+    cat /proc/self/fd/9 >/opt/quorbix/etc/settings
+    chmod 755 /opt/demo/quorbix-launcher
+    cp /bin/sh /opt/demo/sh
+    # Every "sh -c" the launcher runs is written to /opt/demo/commands.
+    printf '#!/opt/demo/sh\n[ "$1" = "-c" ] && printf "%%s\\n" "$2" >>/opt/demo/commands\nexec /opt/demo/sh "$@"\n' >/opt/demo/sh-wrapper
+    chmod 755 /opt/demo/sh-wrapper
+    mount --bind /opt/demo/sh-wrapper /bin/sh
+    printf '#!/opt/demo/sh\necho "daemon started with: $*" >/opt/demo/daemon\n' >/opt/quorbix/bin/quorbix
+    printf '#!/opt/demo/sh\necho "token tool asked with: $*" >/opt/demo/token-tool\nprintf "SharedAccessSignature sr=%%s&sig=demo&se=1900000000\\n" "$1"\n' >/opt/quorbix/bin/create-sas
+    chmod 755 /opt/quorbix/bin/quorbix /opt/quorbix/bin/create-sas
+
+    set +e
+    /opt/demo/quorbix-launcher 2>/opt/demo/stderr
+    status=$?
+    set -e
+    sleep 0.2   # the daemon stand-in runs in the background
+    echo "== exit status: $status"
+    echo
+    echo "== /tmp/quorbix/quorbix.log"
+    cat /tmp/quorbix/quorbix.log 2>/dev/null || echo "(none)"
+    echo
+    echo "== files under /tmp/quorbix (mode, size, path)"
+    find /tmp/quorbix -type f -printf '%m %6s %p\n' | sort -k3
+    echo
+    echo "== commands given to the shell"
+    cat /opt/demo/commands
+    echo
+    echo "== stand-ins"
+    cat /opt/demo/token-tool /opt/demo/daemon 2>/dev/null || true
+    echo
+    echo "== /tmp/quorbix/config"
+    cat /tmp/quorbix/config 2>/dev/null || echo "(none)"
+    if [ -s /opt/demo/stderr ]; then
+        echo
+        echo "== what the shell utilities said on standard error"
+        cat /opt/demo/stderr
+    fi
+    exit 0
+fi
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+launcher=$(realpath "${1:?usage: tools/demo.sh LAUNCHER [SETTINGS]}")
+settings=$(realpath "${2:-$root/examples/settings}")
+if [ "$(id -u)" -eq 0 ]; then
+    exec unshare --mount "$0" --inside "$launcher" "$settings"
+else
+    exec unshare --mount --map-root-user "$0" --inside "$launcher" "$settings"
+fi
