@@ -1,13 +1,13 @@
 // Measures one whole settings load (161 rescans of the file) on a realistic
 // file, with and without a 4 MiB CSV value, and the load's peak heap use.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
-#include <unistd.h>
 
 #include "settings/gateway_settings.h"
 #include "settings/scanner.h"
@@ -53,15 +53,27 @@ void* operator new(std::size_t size) {
     }
     return p;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted_alloc(size); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return counted_alloc(size);
+}
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return counted_alloc(size);
 }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete(void* p) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p) noexcept {
+    counted_free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    counted_free(p);
+}
 
 namespace {
 
@@ -71,40 +83,38 @@ std::string realistic_settings(std::size_t csv_base64_size) {
     std::string file;
     quorbix::GatewaySettings keys;
     int field = 0;
-    quorbix::settings_for_each_field(
-        keys, [&](quorbix::Scanner scanner, const char* key, auto&) {
-            ++field;
-            file.append(key).append("=");
-            std::string_view k(key);
-            if (k == "QUORBIX_CSV") {
-                file.append("\"");
-                std::string csv = "UmVnaXN0ZXIsQWRkcmVzcyxUeXBlLFNjYWxlCg==";
-                while (file.size() < csv_base64_size + 1024) {
-                    file.append(csv);
-                }
-                file.append("\"");
-            } else if (k == "QUORBIX_CA" || k == "QUORBIX_LOCALCERT" ||
-                       k == "QUORBIX_LOCALKEY") {
-                file.append(2400, 'Q');
-            } else if (k.find("SCRIPT") != std::string_view::npos) {
-                file.append(600, 'I');
-            } else if (scanner == quorbix::Scanner::kLargeText) {
-                file.append("\"devices/gw-").append(std::to_string(field)).append("/messages\"");
-            } else if (scanner == quorbix::Scanner::kText) {
-                file.append("value-").append(std::to_string(field));
-            } else {
-                file.append(std::to_string(field * 7));
+    quorbix::settings_for_each_field(keys, [&](quorbix::Scanner scanner, const char* key, auto&) {
+        ++field;
+        file.append(key).append("=");
+        std::string_view k(key);
+        if (k == "QUORBIX_CSV") {
+            file.append("\"");
+            std::string csv = "UmVnaXN0ZXIsQWRkcmVzcyxUeXBlLFNjYWxlCg==";
+            while (file.size() < csv_base64_size + 1024) {
+                file.append(csv);
             }
-            file.append("\n");
-        });
+            file.append("\"");
+        } else if (k == "QUORBIX_CA" || k == "QUORBIX_LOCALCERT" || k == "QUORBIX_LOCALKEY") {
+            file.append(2400, 'Q');
+        } else if (k.find("SCRIPT") != std::string_view::npos) {
+            file.append(600, 'I');
+        } else if (scanner == quorbix::Scanner::kLargeText) {
+            file.append("\"devices/gw-").append(std::to_string(field)).append("/messages\"");
+        } else if (scanner == quorbix::Scanner::kText) {
+            file.append("value-").append(std::to_string(field));
+        } else {
+            file.append(std::to_string(field * 7));
+        }
+        file.append("\n");
+    });
     return file;
 }
 
 std::string write_temp(const std::string& contents) {
     char path[] = "/tmp/quorbix-bench-XXXXXX";
     int fd = ::mkstemp(path);
-    if (fd < 0 || ::write(fd, contents.data(), contents.size()) !=
-                      static_cast<ssize_t>(contents.size())) {
+    if (fd < 0 ||
+        ::write(fd, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size())) {
         std::abort();
     }
     ::close(fd);
@@ -135,8 +145,12 @@ void load_benchmark(benchmark::State& state, std::size_t csv_size) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(contents.size()));
 }
 
-void BM_LoadRealistic(benchmark::State& state) { load_benchmark(state, 0); }
-void BM_LoadWithCsv4MiB(benchmark::State& state) { load_benchmark(state, std::size_t{4} << 20); }
+void BM_LoadRealistic(benchmark::State& state) {
+    load_benchmark(state, 0);
+}
+void BM_LoadWithCsv4MiB(benchmark::State& state) {
+    load_benchmark(state, std::size_t{4} << 20);
+}
 
 BENCHMARK(BM_LoadRealistic)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LoadWithCsv4MiB)->Unit(benchmark::kMillisecond);

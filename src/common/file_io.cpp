@@ -1,10 +1,11 @@
 #include "common/file_io.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include "common/unique_fd.h"
 
@@ -67,6 +68,8 @@ bool file_write_bytes(const char* path, const void* bytes, std::size_t count, mo
     return false;
 }
 
-bool file_exists(const char* path) { return ::access(path, F_OK) == 0; }
+bool file_exists(const char* path) {
+    return ::access(path, F_OK) == 0;
+}
 
 }  // namespace quorbix

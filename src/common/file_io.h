@@ -1,9 +1,10 @@
 // Small file helpers shared by the subsystems.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string_view>
-#include <sys/types.h>
 
 namespace quorbix {
 

@@ -2,14 +2,15 @@
 // every path out of a function closes what it opened.
 #pragma once
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace quorbix {
 
 // Owns one file descriptor; closes it when destroyed unless released.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
@@ -41,13 +42,13 @@ public:
         return rc;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
 // Owns one stdio stream; closes it when destroyed unless released.
 class UniqueFile {
-public:
+  public:
     UniqueFile() = default;
     explicit UniqueFile(std::FILE* file) : file_(file) {}
     UniqueFile(const UniqueFile&) = delete;
@@ -68,7 +69,7 @@ public:
         return file == nullptr || std::fclose(file) == 0;
     }
 
-private:
+  private:
     std::FILE* file_ = nullptr;
 };
 

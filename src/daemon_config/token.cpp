@@ -8,8 +8,7 @@
 
 namespace quorbix {
 
-std::string token_command(std::string_view host, std::string_view client_id,
-                          std::string_view key) {
+std::string token_command(std::string_view host, std::string_view client_id, std::string_view key) {
     // "/opt/quorbix/bin/create-sas %s/devices/%s %s  2>/dev/null", each %s a
     // settings text quoted for the shell.
     std::string command;
@@ -29,8 +28,7 @@ std::string token_command(std::string_view host, std::string_view client_id,
     return command;
 }
 
-std::string token_request(std::string_view host, std::string_view client_id,
-                          std::string_view key) {
+std::string token_request(std::string_view host, std::string_view client_id, std::string_view key) {
     std::string command = token_command(host, client_id, key);
     if (command.empty()) {
         return std::string();

@@ -2,8 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <memory>
 #include <unistd.h>
+
+#include <memory>
 
 #include "common/file_io.h"
 #include "common/paths.h"
@@ -66,9 +67,9 @@ int launcher_main() {
     auto settings = std::make_unique<GatewaySettings>();
     settings_load(*settings);  // 1
 
-    shell_run(kCmdMakeStaging);   // 2
+    shell_run(kCmdMakeStaging);  // 2
     ensure_staging_directory();
-    shell_run(kCmdClearStaging);  // 3
+    shell_run(kCmdClearStaging);      // 3
     stage_uploaded_files(*settings);  // 4
 
     if (!file_exists(paths::kCsv)) {  // 5: CSV gate, before the enable gate

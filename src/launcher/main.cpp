@@ -2,4 +2,6 @@
 // ignored; the exit status tells the service manager what happened.
 #include "launcher/launcher.h"
 
-int main() { return quorbix::launcher_main(); }
+int main() {
+    return quorbix::launcher_main();
+}

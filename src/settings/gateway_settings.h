@@ -104,7 +104,8 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     // The longest key, "QUORBIX_DIRECTMETHOD_RESP_FAIL10", has 32 characters.
     char key[64];
     auto slot_key = [&key](const char* key_template, std::size_t slot) -> const char* {
-        static_cast<void>(std::snprintf(key, sizeof key, key_template, static_cast<unsigned>(slot)));
+        static_cast<void>(
+            std::snprintf(key, sizeof key, key_template, static_cast<unsigned>(slot)));
         return key;
     };
 

@@ -1,11 +1,12 @@
 #include "settings/scanner.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
 
 #include "common/paths.h"
 #include "common/unique_fd.h"
@@ -40,7 +41,9 @@ struct SettingsStream {
     bool at_end = false;
 };
 
-void SettingsStreamDeleter::operator()(SettingsStream* stream) const { delete stream; }
+void SettingsStreamDeleter::operator()(SettingsStream* stream) const {
+    delete stream;
+}
 
 namespace {
 
@@ -115,7 +118,9 @@ bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::stri
         std::size_t avail = s.size - s.pos;
         std::size_t span = avail < limit ? avail : limit;
         const void* nl = std::memchr(start, '\n', span);
-        std::size_t len = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1 : span;
+        std::size_t len = nl != nullptr
+                              ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1
+                              : span;
         *piece = std::string_view(start, len);
         *line_ended = nl != nullptr || len == avail;
         s.pos += len;
@@ -131,7 +136,9 @@ bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::stri
         std::size_t avail = s.win_len - s.win_pos;
         std::size_t span = avail < limit - len ? avail : limit - len;
         const void* nl = std::memchr(start, '\n', span);
-        std::size_t take = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1 : span;
+        std::size_t take = nl != nullptr
+                               ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1
+                               : span;
         std::memcpy(buffer + len, start, take);
         len += take;
         s.win_pos += take;
@@ -149,7 +156,9 @@ bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::stri
 void skip_line(SettingsStream& s) {
     if (s.in_memory) {
         const void* nl = std::memchr(s.data.get() + s.pos, '\n', s.size - s.pos);
-        s.pos = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - s.data.get()) + 1 : s.size;
+        s.pos = nl != nullptr
+                    ? static_cast<std::size_t>(static_cast<const char*>(nl) - s.data.get()) + 1
+                    : s.size;
         return;
     }
     for (;;) {
@@ -166,7 +175,9 @@ void skip_line(SettingsStream& s) {
     }
 }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool ascii_iequal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -283,11 +294,17 @@ SettingsStreamPtr open_stream(const char* path) {
 
 }  // namespace
 
-SettingsStreamPtr settings_open() { return open_stream(paths::kSettings); }
+SettingsStreamPtr settings_open() {
+    return open_stream(paths::kSettings);
+}
 
-SettingsStreamPtr settings_open_path(const char* path) { return open_stream(path); }
+SettingsStreamPtr settings_open_path(const char* path) {
+    return open_stream(path);
+}
 
-void settings_close(SettingsStreamPtr stream) { stream.reset(); }
+void settings_close(SettingsStreamPtr stream) {
+    stream.reset();
+}
 
 bool settings_match_line(std::string_view line, std::string_view key, std::string_view* value) {
     const std::size_t klen = key.size();
@@ -387,6 +404,8 @@ std::string settings_get_large_text(SettingsStream* stream, const char* key) {
     return copy_text(value);
 }
 
-std::size_t settings_large_capacity() { return g_large_capacity; }
+std::size_t settings_large_capacity() {
+    return g_large_capacity;
+}
 
 }  // namespace quorbix

@@ -1,7 +1,8 @@
 #include "staging/staging.h"
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "common/file_io.h"
 #include "common/paths.h"

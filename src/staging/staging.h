@@ -2,8 +2,9 @@
 // gates of the start-up sequence expect.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 
 #include "settings/gateway_settings.h"
 
