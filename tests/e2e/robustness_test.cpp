@@ -1,0 +1,118 @@
+// Hostile and malformed settings, end to end: the launcher never crashes,
+// never runs what a value smuggles in, and ends where the gates say.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "rig.h"
+
+namespace quorbix::e2e {
+namespace {
+
+const std::string kCsv = base64("a,b\n1,2\n");
+const std::string kStart = "/opt/quorbix/bin/quorbix -c /tmp/quorbix/config -l &\n";
+
+std::string config_value(const RunResult& r, const std::string& key) {
+    const std::string config = r.file("/tmp/quorbix/config");
+    const std::string at = "\n" + key + "=";
+    std::size_t from = config.find(at);
+    if (from == std::string::npos) {
+        return "<absent>";
+    }
+    from += at.size();
+    return config.substr(from, config.find('\n', from) - from);
+}
+
+TEST(Robustness, InjectionAttemptsInEveryTextRunNothing) {
+    const std::string attack =
+        "x;touch /tmp/pwned;$(touch /tmp/pwned)`touch /tmp/pwned`|touch /tmp/pwned";
+    std::string settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                          {"QUORBIX_CSV", kCsv},
+                                          {"QUORBIX_MQTT_SASGEN", "1"},
+                                          {"QUORBIX_MQTT_PWD", attack},
+                                          {"QUORBIX_MQTT_ADDR", attack},
+                                          {"QUORBIX_CLIENT_ID", attack},
+                                          {"QUORBIX_MQTT_USR", attack},
+                                          {"QUORBIX_MSG_CONTENT1", attack},
+                                          {"QUORBIX_DIRECTMETHOD_TOPIC1", attack},
+                                          {"QUORBIX_PORT1_PARITY", attack}});
+    Case c;
+    c.settings = settings;
+    QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
+    EXPECT_FALSE(r.has("/tmp/pwned"));
+    ASSERT_EQ(r.token_calls.size(), 1u);
+    EXPECT_EQ(r.token_calls[0][1], attack);
+    EXPECT_EQ(config_value(r, "mqtt_username"), attack);
+    EXPECT_EQ(config_value(r, "ser_port1_parity"), attack);
+}
+
+TEST(Robustness, OddKeysAndDuplicatesFollowTheLineGrammar) {
+    std::string settings;
+    settings += std::string("QUORBIX_MQTT_ADDR\0=nul-in-key\n", 30);
+    settings += "QUORBIX_MQTT_PORT\r=1\n";
+    settings += "QUORBIX_MQTT_QOS=2\r\n";
+    for (int i = 0; i < 10000; ++i) {
+        settings += "QUORBIX_MQTT_KEEPALIVE=" + std::to_string(i + 1) + "\n";
+    }
+    settings += "QUORBIX_ENABLE=1\nQUORBIX_CSV=" + kCsv + "\n";
+    settings += "QUORBIX_MQTT_USR=\"never closes\n";
+    Case c;
+    c.settings = settings;
+    QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
+    EXPECT_EQ(config_value(r, "mqtt_host"), "");
+    EXPECT_EQ(config_value(r, "mqtt_port"), "0");
+    EXPECT_EQ(config_value(r, "mqtt_qos"), "2");
+    EXPECT_EQ(config_value(r, "mqtt_keepalive"), "1");  // the first line wins
+    EXPECT_EQ(config_value(r, "mqtt_username"), "");
+}
+
+TEST(Robustness, LinesAroundTheBoundedBufferLength) {
+    const std::string head = "QUORBIX_MSG_CONTENT1=\"";
+    const std::string smuggled = "QUORBIX_MQTT_ADDR=elsewhere";
+    for (std::size_t length : {16383u, 16384u, 16385u, 20000u}) {
+        // A line of `length` bytes before its line feed; where it is long
+        // enough, a key stands exactly where its second piece begins.
+        std::string line = head + std::string(length - head.size() - 1, 'c') + "\"";
+        if (length >= 16383 + smuggled.size() + 1) {
+            line.replace(16383, smuggled.size(), smuggled);
+        }
+        Case c;
+        c.settings = line + "\n" +
+                     settings_file({{"QUORBIX_ENABLE", "1"},
+                                    {"QUORBIX_CSV", kCsv},
+                                    {"QUORBIX_MQTT_ADDR", "broker"},
+                                    {"QUORBIX_MSG_NAME1", std::string(length - 18, 'n')}});
+        QUORBIX_RUN(r, c);
+        EXPECT_EQ(r.status(), 0) << length;
+        EXPECT_EQ(config_value(r, "mqtt_host"), "broker") << length;
+        // The message content is read whole and its line bounded to 5119.
+        const std::string content = config_value(r, "cust_msg_content1");
+        EXPECT_EQ(content.size(), 5119u - 1 - std::string("cust_msg_content1=").size()) << length;
+        EXPECT_EQ(content.back(), '"') << length;
+        // The name line too keeps its bound.
+        EXPECT_EQ(config_value(r, "cust_msg_name1").size(),
+                  5119u - 1 - std::string("cust_msg_name1=").size())
+            << length;
+    }
+}
+
+TEST(Robustness, FiftyMebibytesOfLines) {
+    std::string settings = settings_file({{"QUORBIX_ENABLE", "1"}});
+    const std::string line = "QUORBIX_FILLER=" + std::string(84, 'f') + "\n";
+    while (settings.size() < (std::size_t{50} << 20)) {
+        settings += line;
+    }
+    settings += "QUORBIX_CSV=" + kCsv + "\n";
+    Case c;
+    c.settings = settings;
+    c.tmp_options = "size=64m";
+    QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
+    EXPECT_EQ(r.file("/tmp/quorbix/etc/config.csv"), "a,b\n1,2\n");
+    EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart);
+}
+
+}  // namespace
+}  // namespace quorbix::e2e
