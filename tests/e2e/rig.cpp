@@ -295,7 +295,10 @@ int run_once(const Case& c, const std::vector<std::string>& wrapper) {
         argv.push_back(nullptr);
         std::string path = "PATH=" + c.path;
         std::string home = "HOME=/opt/e2e";
-        char* envp[] = {path.data(), home.data(), nullptr};
+        // For a wrapper that keeps files of its own (valgrind): /tmp may be
+        // read-only or full in a case.
+        std::string tmpdir = "TMPDIR=/opt/e2e";
+        char* envp[] = {path.data(), home.data(), tmpdir.data(), nullptr};
         ::execve(argv[0], argv.data(), envp);
         ::execvpe(argv[0], argv.data(), envp);
         std::_Exit(127);
@@ -387,6 +390,11 @@ std::vector<std::string> wrapper_words() {
 }
 
 }  // namespace
+
+bool wrapped_by(const char* program) {
+    const char* wrapper = std::getenv("QUORBIX_E2E_WRAPPER");
+    return wrapper != nullptr && std::strstr(wrapper, program) != nullptr;
+}
 
 bool in_ci() {
     const char* ci = std::getenv("CI");
@@ -489,26 +497,16 @@ RunResult run_launcher(const Case& c) {
 std::string base64(std::string_view bytes) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto byte = [&bytes](std::size_t i) -> unsigned {
+        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;
+    };
     std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                     (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        out.push_back(kAlphabet[(v >> 18) & 63]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.push_back(kAlphabet[(v >> 6) & 63]);
-        out.push_back(kAlphabet[v & 63]);
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned>(static_cast<unsigned char>(bytes[i]) << 16);
-        if (i + 1 < bytes.size()) {
-            v |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1]) << 8);
-        }
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const unsigned v = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
         out.push_back(kAlphabet[(v >> 18) & 63]);
         out.push_back(kAlphabet[(v >> 12) & 63]);
         out.push_back(i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=');
-        out.push_back('=');
+        out.push_back(i + 2 < bytes.size() ? kAlphabet[v & 63] : '=');
     }
     return out;
 }

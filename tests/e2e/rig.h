@@ -111,4 +111,6 @@ std::vector<std::string> passing_run_commands();
 namespace quorbix::e2e {
 // True when the environment says CI=true.
 bool in_ci();
+// True when the launcher runs under a wrapper whose command names program.
+bool wrapped_by(const char* program);
 }  // namespace quorbix::e2e

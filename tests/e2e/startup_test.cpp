@@ -188,13 +188,16 @@ TEST(Startup, TlsGateLooksForTheFilesOfItsMode) {
 
 TEST(Startup, ClosedStandardOutputOrErrorChangesNothing) {
     for (int fd : {1, 2}) {
+        if (fd == 2 && wrapped_by("valgrind")) {
+            continue;  // valgrind itself exits 127 without standard error
+        }
         Case c;
         c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
                                     {"QUORBIX_CSV", kCsv},
                                     {"QUORBIX_DIRECTMETHOD_SCRIPT1", base64("#!/bin/sh\n")}});
         c.closed_fds = {fd};
         QUORBIX_RUN(r, c);
-        EXPECT_EQ(r.status(), 0) << "fd " << fd;
+        EXPECT_EQ(r.status(), 0) << "fd " << fd << ": " << r.stderr_text;
         EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart + "\n");
         EXPECT_EQ(r.file("/tmp/quorbix/etc/config.csv"),
                   "register,address,type\ntemp,40001,float\n");
