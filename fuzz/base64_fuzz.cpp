@@ -20,12 +20,18 @@ std::string reference_decode(const std::string& text) {
     int nbits = 0;
     for (char c : text) {
         int v = -1;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+' || c == '-') v = 62;
-        else if (c == '/') v = 63;
-        if (v < 0) continue;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+' || c == '-')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        if (v < 0)
+            continue;
         bits = ((bits << 6) | static_cast<unsigned>(v)) & 0xFFFFu;
         nbits += 6;
         if (nbits >= 8) {

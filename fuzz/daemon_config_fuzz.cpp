@@ -11,7 +11,9 @@ using namespace quorbix;
 
 namespace {
 
-std::string key_of(const std::string& line) { return line.substr(0, line.find('=')); }
+std::string key_of(const std::string& line) {
+    return line.substr(0, line.find('='));
+}
 
 bool starts_with(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;

@@ -6,9 +6,8 @@
 
 int main() {
     quorbix::GatewaySettings s;
-    quorbix::settings_for_each_field(s, [](quorbix::Scanner, const char* key, auto&) {
-        std::printf("\"%s=\"\n", key);
-    });
+    quorbix::settings_for_each_field(
+        s, [](quorbix::Scanner, const char* key, auto&) { std::printf("\"%s=\"\n", key); });
     std::printf("\"=\"\n\"\\\"\"\n\"\\x0d\\x0a\"\n\"\\x0a\"\n\"\\x00\"\n\"-1\"\n\"4294967296\"\n");
     return 0;
 }

@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view file =
         nl == std::string_view::npos ? std::string_view() : input.substr(nl + 1);
 
-    auto stream = fuzz::open_as_settings(reinterpret_cast<const std::uint8_t*>(file.data()),
-                                         file.size());
+    auto stream =
+        fuzz::open_as_settings(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
     QUORBIX_FUZZ_CHECK(stream != nullptr);
     const std::string text = settings_get_text(stream.get(), key.c_str());
     const std::uint32_t number = settings_get_uint(stream.get(), key.c_str());
