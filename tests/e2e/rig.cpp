@@ -113,30 +113,6 @@ std::string enter_namespace() {
     return {};
 }
 
-std::vector<std::vector<std::string>> parse_calls(const std::string& log) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    while (start < log.size()) {
-        std::size_t end = log.find('\0', start);
-        if (end == std::string::npos) {
-            end = log.size();
-        }
-        fields.push_back(log.substr(start, end - start));
-        start = end + 1;
-    }
-    std::vector<std::vector<std::string>> calls;
-    for (std::size_t i = 0; i < fields.size();) {
-        std::size_t count = std::strtoul(fields[i].c_str(), nullptr, 10);
-        ++i;
-        std::vector<std::string> args;
-        for (std::size_t k = 0; k < count && i < fields.size(); ++k, ++i) {
-            args.push_back(fields[i]);
-        }
-        calls.push_back(std::move(args));
-    }
-    return calls;
-}
-
 std::vector<std::string> split_nul(const std::string& log) {
     std::vector<std::string> items;
     std::size_t start = 0;
@@ -149,6 +125,21 @@ std::vector<std::string> split_nul(const std::string& log) {
         start = end + 1;
     }
     return items;
+}
+
+std::vector<std::vector<std::string>> parse_calls(const std::string& log) {
+    const std::vector<std::string> fields = split_nul(log);
+    std::vector<std::vector<std::string>> calls;
+    for (std::size_t i = 0; i < fields.size();) {
+        std::size_t count = std::strtoul(fields[i].c_str(), nullptr, 10);
+        ++i;
+        std::vector<std::string> args;
+        for (std::size_t k = 0; k < count && i < fields.size(); ++k, ++i) {
+            args.push_back(fields[i]);
+        }
+        calls.push_back(std::move(args));
+    }
+    return calls;
 }
 
 // Serialised results: records of a tag byte and length-prefixed fields.

@@ -22,17 +22,7 @@ std::string joined(const std::vector<std::string>& lines) {
 }
 
 std::string read_golden(const std::string& name) {
-    std::string out;
-    std::FILE* f = std::fopen((std::string(QUORBIX_TEST_DATA_DIR "/") + name).c_str(), "rb");
-    if (f != nullptr) {
-        char buf[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            out.append(buf, n);
-        }
-        std::fclose(f);
-    }
-    return out;
+    return test::read_file(std::string(QUORBIX_TEST_DATA_DIR "/") + name);
 }
 
 // Compares with tests/data/<name>; QUORBIX_UPDATE_GOLDEN=1 rewrites it (read

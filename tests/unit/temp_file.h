@@ -10,6 +10,21 @@
 
 namespace quorbix::test {
 
+// Reads the whole file at path (empty when absent).
+inline std::string read_file(const std::string& path) {
+    std::string out;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f != nullptr) {
+        char buf[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            out.append(buf, n);
+        }
+        std::fclose(f);
+    }
+    return out;
+}
+
 class TempDir {
   public:
     TempDir() {
@@ -41,19 +56,7 @@ class TempDir {
     }
 
     // Reads the whole file name (empty when absent).
-    std::string read(const std::string& name) const {
-        std::string out;
-        std::FILE* f = std::fopen(path(name).c_str(), "rb");
-        if (f != nullptr) {
-            char buf[4096];
-            std::size_t n = 0;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-                out.append(buf, n);
-            }
-            std::fclose(f);
-        }
-        return out;
-    }
+    std::string read(const std::string& name) const { return read_file(path(name)); }
 
   private:
     std::string dir_;

@@ -52,17 +52,8 @@ TEST(WordSize, WholeLoadCompletesOnAHugeSparseFile) {
     // Every key near the start, so that no lookup has to read the gigabytes
     // of NUL bytes behind them.
     test::TempDir dir;
-    std::string all_keys;
-    {
-        std::FILE* f = std::fopen(QUORBIX_TEST_DATA_DIR "/all_keys.settings", "rb");
-        ASSERT_NE(f, nullptr);
-        char buf[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            all_keys.append(buf, n);
-        }
-        std::fclose(f);
-    }
+    const std::string all_keys = test::read_file(QUORBIX_TEST_DATA_DIR "/all_keys.settings");
+    ASSERT_FALSE(all_keys.empty());
     const std::string path = dir.write("settings", all_keys);
     ASSERT_EQ(::truncate(path.c_str(), std::int64_t{5} << 30), 0);
     auto stream = settings_open_path(path.c_str());
