@@ -10,32 +10,51 @@
 #include <cstdint>
 #include <string>
 
+#include "common/unique_fd.h"
 #include "settings/scanner.h"
 
 namespace quorbix::fuzz {
 
-// Replaces the private settings file's content with data and opens it.
-inline SettingsStreamPtr open_as_settings(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = [] {
-        char dir[] = "/tmp/quorbix-fuzz-XXXXXX";
-        if (::mkdtemp(dir) == nullptr) {
+// The private directory that holds the settings file, removed when the
+// program ends normally (a crash leaves it for inspection).
+struct PrivateDir {
+    std::string dir;
+    std::string file;
+    PrivateDir() {
+        char tmpl[] = "/tmp/quorbix-fuzz-XXXXXX";
+        if (::mkdtemp(tmpl) == nullptr) {
             ::abort();
         }
-        return std::string(dir) + "/settings";
-    }();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) {
+        dir = tmpl;
+        file = dir + "/settings";
+    }
+    ~PrivateDir() {
+        ::unlink(file.c_str());
+        ::rmdir(dir.c_str());
+    }
+    PrivateDir(const PrivateDir&) = delete;
+    PrivateDir& operator=(const PrivateDir&) = delete;
+};
+
+// Replaces the private settings file's content with data and opens it.
+inline SettingsStreamPtr open_as_settings(const std::uint8_t* data, std::size_t size) {
+    static const PrivateDir place;
+    const std::string& path = place.file;
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd) {
         ::abort();
     }
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::write(fd, data + done, size - done);
+        ssize_t n = ::write(fd.get(), data + done, size - done);
         if (n <= 0) {
             ::abort();
         }
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
+    if (fd.reset() != 0) {
+        ::abort();
+    }
     return settings_open_path(path.c_str());
 }
 

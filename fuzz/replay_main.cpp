@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,19 +13,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
 bool run_file(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return false;
     }
     std::vector<std::uint8_t> bytes;
     std::uint8_t buf[65536];
     std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
         bytes.insert(bytes.end(), buf, buf + n);
     }
-    std::fclose(f);
+    const bool read_ok = std::ferror(f.get()) == 0;
+    f.reset();
+    if (!read_ok) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return false;
+    }
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return true;
 }
@@ -46,15 +59,17 @@ int main(int argc, char** argv) {
             ++count;
             continue;
         }
-        DIR* dir = ::opendir(argv[i]);
-        while (dirent* e = dir != nullptr ? ::readdir(dir) : nullptr) {
+        std::unique_ptr<DIR, DirCloser> dir(::opendir(argv[i]));
+        if (!dir) {
+            std::fprintf(stderr, "cannot list %s\n", argv[i]);
+            ok = false;
+            continue;
+        }
+        while (dirent* e = ::readdir(dir.get())) {
             if (e->d_name[0] != '.') {
                 ok = run_file(std::string(argv[i]) + "/" + e->d_name) && ok;
                 ++count;
             }
-        }
-        if (dir != nullptr) {
-            ::closedir(dir);
         }
     }
     std::printf("replayed %d inputs\n", count);

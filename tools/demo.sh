@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Runs the launcher given as $1 once on examples/settings (or the settings
-# file given as $2) in a private mount namespace: fresh tmpfs over /tmp and
-# /opt, stand-ins for the daemon and the token tool, and a recording shell.
+# Runs the launcher once on examples/settings (or the settings file given as
+# $2) in a private mount namespace: fresh tmpfs over /tmp and /opt, stand-ins
+# for the daemon and the token tool, and a shell that records its commands.
 # The machine's own /tmp/quorbix and /opt/quorbix are never touched.
+#   tools/demo.sh [LAUNCHER [SETTINGS]]
+# Without LAUNCHER, a release launcher is built into build/demo first.
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
     launcher=$2 settings=$3
-    exec 8<"$launcher" 9<"$settings"   # reachable after /tmp is covered
+    exec 8<"$launcher" 9<"$settings"   # still reachable once /tmp is covered
     mount --make-rprivate /
     mount -t tmpfs -o mode=1777 tmpfs /tmp
     mount -t tmpfs -o mode=755 tmpfs /opt
@@ -27,7 +29,10 @@ if [ "${1:-}" = "--inside" ]; then
     /opt/demo/quorbix-launcher 2>/opt/demo/stderr
     status=$?
     set -e
-    sleep 0.2   # the daemon stand-in runs in the background
+    # The daemon stand-in runs in the background: give it a moment to answer.
+    if [ "$status" -eq 0 ]; then
+        for _ in $(seq 50); do [ -e /opt/demo/daemon ] && break; sleep 0.1; done
+    fi
     echo "== exit status: $status"
     echo
     echo "== /tmp/quorbix/quorbix.log"
@@ -40,7 +45,7 @@ if [ "${1:-}" = "--inside" ]; then
     cat /opt/demo/commands
     echo
     echo "== stand-ins"
-    cat /opt/demo/token-tool /opt/demo/daemon 2>/dev/null || true
+    cat /opt/demo/token-tool /opt/demo/daemon 2>/dev/null || echo "(neither was run)"
     echo
     echo "== /tmp/quorbix/config"
     cat /tmp/quorbix/config 2>/dev/null || echo "(none)"
@@ -53,7 +58,13 @@ if [ "${1:-}" = "--inside" ]; then
 fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-launcher=$(realpath "${1:?usage: tools/demo.sh LAUNCHER [SETTINGS]}")
+if [ -z "${1:-}" ]; then
+    cmake -S "$root" -B "$root/build/demo" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DQUORBIX_BUILD_TESTS=OFF -DQUORBIX_BUILD_FUZZ=OFF >/dev/null
+    cmake --build "$root/build/demo" --target quorbix-launcher >/dev/null
+    set -- "$root/build/demo/src/quorbix-launcher" "${@:2}"
+fi
+launcher=$(realpath "$1")
 settings=$(realpath "${2:-$root/examples/settings}")
 if [ "$(id -u)" -eq 0 ]; then
     exec unshare --mount "$0" --inside "$launcher" "$settings"

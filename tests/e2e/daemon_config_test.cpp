@@ -46,14 +46,36 @@ TEST(DaemonConfig, PassingRunWritesThePrivateConfiguration) {
     EXPECT_TRUE(r.token_calls.empty());
 }
 
+TEST(DaemonConfig, EveryKeySetGivesTheWholeGoldenConfiguration) {
+    // The settings with every key set to a distinctive value, through the real
+    // binary: the configuration must be the golden file byte for byte, with
+    // the token tool's answer (no line feed) as its password.
+    const std::string golden = test_data("all_keys.config");
+    ASSERT_FALSE(golden.empty());
+    Case c;
+    c.settings = test_data("all_keys.settings");
+    ASSERT_FALSE(c.settings->empty());
+    c.token_tool_body = "printf 't12-mqtt_pwd'\n";
+    QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
+    EXPECT_EQ(r.file("/tmp/quorbix/config"), golden);
+    EXPECT_EQ(r.mode("/tmp/quorbix/config"), 0600u);
+    const std::vector<std::vector<std::string>> calls = {
+        {"t3-mqtt_addr/devices/t8-client_id", "t12-mqtt_pwd"}};
+    EXPECT_EQ(r.token_calls, calls);
+}
+
 TEST(DaemonConfig, AnEarlierConfigurationIsReplacedWhole) {
     Case c;
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
+    c.setup = [] { put_file("/tmp/quorbix/config", "[CFG_INFO]\nstale_key=1\n", 0644); };
     c.runs = 2;
     QUORBIX_RUN(r, c);
     const std::string config = r.file("/tmp/quorbix/config");
-    EXPECT_EQ(config.find("[CFG_INFO]"), 0u);
+    EXPECT_EQ(config.find("[CFG_INFO]\n# files\n"), 0u);
     EXPECT_EQ(config.find("[CFG_INFO]", 1), std::string::npos);
+    EXPECT_EQ(config.find("stale_key"), std::string::npos);
+    EXPECT_EQ(r.mode("/tmp/quorbix/config"), 0600u);
 }
 
 // The password line for each way the token tool can answer.

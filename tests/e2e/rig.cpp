@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,11 @@
 #ifndef QUORBIX_LAUNCHER_PATH
 #error "QUORBIX_LAUNCHER_PATH must name the launcher binary under test"
 #endif
+#ifndef QUORBIX_TEST_DATA_DIR
+#error "QUORBIX_TEST_DATA_DIR must name the shared test data directory"
+#endif
+
+extern char** environ;
 
 namespace quorbix::e2e {
 
@@ -26,31 +33,78 @@ namespace {
 
 constexpr const char kRigDir[] = "/opt/e2e";
 constexpr const char kRealShell[] = "/opt/e2e/sh";
+constexpr const char kShellWrapper[] = "/opt/e2e/sh-wrapper";
 constexpr const char kCommandsLog[] = "/opt/e2e/commands";
 constexpr const char kDaemonLog[] = "/opt/e2e/daemon.calls";
 constexpr const char kTokenLog[] = "/opt/e2e/token.calls";
+constexpr const char kStdoutLog[] = "/opt/e2e/stdout";
 constexpr const char kStderrLog[] = "/opt/e2e/stderr";
 constexpr const char kLauncherMount[] = "/opt/e2e/quorbix-launcher";
 
 // The shell of system() and popen() is /bin/sh; this one records each "-c"
-// command (NUL-terminated) and hands over to the real shell.
-constexpr const char kShellWrapper[] =
+// command (NUL-terminated) and hands over to the real shell. A C library
+// that passes "--" before the command is recorded the same.
+constexpr const char kShellWrapperText[] =
     "#!/opt/e2e/sh\n"
-    "if [ \"$1\" = \"-c\" ]; then printf '%s\\0' \"$2\" >> /opt/e2e/commands; fi\n"
+    "if [ \"$1\" = -c ]; then\n"
+    "  if [ \"$2\" = -- ]; then c=$3; else c=$2; fi\n"
+    "  printf '%s\\0' \"$c\" >> /opt/e2e/commands\n"
+    "fi\n"
     "exec /opt/e2e/sh \"$@\"\n";
 
 // Stand-ins record their arguments as one record per call: a count, then
 // each argument, all NUL-terminated.
 constexpr const char kRecordArgs[] = "printf '%s\\0' \"$#\" \"$@\" >> ";
 
-[[noreturn]] void die(const char* what) {
-    std::fprintf(stderr, "e2e rig: %s: %s\n", what, std::strerror(errno));
-    std::_Exit(120);
+// Descendants get at most this long to end after the launcher exited.
+constexpr int kReapSeconds = 10;
+
+// The pipe to the test process while on the namespace side, else -1.
+int g_report_fd = -1;
+
+// Records of the pipe: a tag byte and length-prefixed fields.
+void put(std::string& out, std::string_view field) {
+    std::uint64_t n = field.size();
+    out.append(reinterpret_cast<const char*>(&n), sizeof n);
+    out.append(field);
+}
+
+bool take(std::string_view& in, std::string* field) {
+    std::uint64_t n = 0;
+    if (in.size() < sizeof n) {
+        return false;
+    }
+    std::memcpy(&n, in.data(), sizeof n);
+    in.remove_prefix(sizeof n);
+    if (in.size() < n) {
+        return false;
+    }
+    field->assign(in.substr(0, static_cast<std::size_t>(n)));
+    in.remove_prefix(static_cast<std::size_t>(n));
+    return true;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+[[noreturn]] void fail_errno(const std::string& what) {
+    rig_fail(what + ": " + std::strerror(errno));
 }
 
 std::string read_file(const char* path) {
     std::string out;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return out;
     }
@@ -63,30 +117,10 @@ std::string read_file(const char* path) {
     return out;
 }
 
-void write_file(const std::string& path, std::string_view content, mode_t mode) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        die(path.c_str());
-    }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n <= 0) {
-            die(path.c_str());
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (::chmod(path.c_str(), mode) != 0) {
-        die(path.c_str());
-    }
-}
-
 void write_mapping(const char* path, const std::string& text) {
     int fd = ::open(path, O_WRONLY | O_CLOEXEC);
     if (fd >= 0) {
-        ssize_t n = ::write(fd, text.data(), text.size());
-        static_cast<void>(n);
+        static_cast<void>(write_all(fd, text));
         ::close(fd);
     }
 }
@@ -142,28 +176,6 @@ std::vector<std::vector<std::string>> parse_calls(const std::string& log) {
     return calls;
 }
 
-// Serialised results: records of a tag byte and length-prefixed fields.
-void put(std::string& out, std::string_view field) {
-    std::uint64_t n = field.size();
-    out.append(reinterpret_cast<const char*>(&n), sizeof n);
-    out.append(field);
-}
-
-bool take(std::string_view& in, std::string* field) {
-    std::uint64_t n = 0;
-    if (in.size() < sizeof n) {
-        return false;
-    }
-    std::memcpy(&n, in.data(), sizeof n);
-    in.remove_prefix(sizeof n);
-    if (in.size() < n) {
-        return false;
-    }
-    field->assign(in.substr(0, static_cast<std::size_t>(n)));
-    in.remove_prefix(static_cast<std::size_t>(n));
-    return true;
-}
-
 void snapshot_tree(const std::string& dir, std::string& out) {
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr) {
@@ -186,201 +198,289 @@ void snapshot_tree(const std::string& dir, std::string& out) {
         bool is_dir = S_ISDIR(st.st_mode);
         out.push_back('F');
         put(out, path);
-        put(out, std::to_string(is_dir ? 1 : 0));
+        put(out, is_dir ? "1" : "0");
         put(out, std::to_string(st.st_mode & 07777));
-        put(out, is_dir || !S_ISREG(st.st_mode) ? std::string() : read_file(path.c_str()));
+        put(out, S_ISREG(st.st_mode) ? read_file(path.c_str()) : std::string());
         if (is_dir) {
             snapshot_tree(path, out);
         }
     }
 }
 
-// Waits for pid up to `seconds`; kills it when it overstays. Returns the exit
-// status (0..255), 128 + signal, or -1 when it had to be killed for hanging.
-int wait_bounded(pid_t pid, int seconds) {
+double now_seconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+void nap() {
     const timespec tick{0, 5 * 1000 * 1000};
-    for (long waited = 0; waited < seconds * 200L; ++waited) {
+    ::nanosleep(&tick, nullptr);
+}
+
+// Waits for the launcher up to `seconds`; when it overstays, kills its whole
+// process group (a hung token tool with it). Returns the exit status
+// (0..255), 128 + signal, or -1 when it had to be killed for hanging.
+int wait_bounded(pid_t pid, int seconds) {
+    const double deadline = now_seconds() + seconds;
+    while (now_seconds() < deadline) {
         int status = 0;
         pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid) {
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         if (r < 0 && errno != EINTR) {
-            return -3;
+            fail_errno("waiting for the launcher");
         }
-        ::nanosleep(&tick, nullptr);
+        nap();
     }
-    ::kill(pid, SIGKILL);
+    ::killpg(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
     return -1;
 }
 
-// Reaps every descendant left behind (the daemon started in the background),
-// for at most a few seconds.
-void reap_descendants() {
-    const timespec tick{0, 5 * 1000 * 1000};
-    for (int i = 0; i < 2000; ++i) {
+// Waits until every process of the launcher's group has ended (the daemon
+// started in the background among them), reaping those that became children
+// of this subreaper. The group, not the children, tells when all are gone:
+// qemu-user refuses PR_SET_CHILD_SUBREAPER, and orphans then go to init.
+// Returns false when some were still running after `seconds` and were killed.
+bool reap_descendants(pid_t group, int seconds) {
+    if (group <= 1) {
+        return true;  // never signal beyond the launcher's own group
+    }
+    bool in_time = true;
+    double deadline = now_seconds() + seconds;
+    for (;;) {
         int status = 0;
-        pid_t r = ::waitpid(-1, &status, WNOHANG);
-        if (r < 0 && errno == ECHILD) {
-            return;
+        while (::waitpid(-1, &status, WNOHANG) > 0) {
         }
-        if (r == 0) {
-            ::nanosleep(&tick, nullptr);
+        if (::kill(-group, 0) != 0 && errno == ESRCH) {
+            return in_time;
         }
+        if (now_seconds() >= deadline) {
+            if (!in_time) {
+                return false;  // killed, and still not gone
+            }
+            in_time = false;
+            ::killpg(group, SIGKILL);
+            deadline = now_seconds() + 2;
+        }
+        nap();
     }
 }
 
 void install_stand_ins(const Case& c, int launcher_fd) {
-    if (::mkdir(kRigDir, 0755) != 0 || ::mkdir("/opt/quorbix", 0755) != 0 ||
-        ::mkdir("/opt/quorbix/bin", 0755) != 0 || ::mkdir("/opt/quorbix/etc", 0755) != 0) {
-        die("mkdir /opt");
+    put_dir(kRigDir);
+    put_dir("/opt/quorbix/bin");
+    put_dir("/opt/quorbix/etc");
+    put_file(kRealShell, read_file("/bin/sh"), 0755);
+    put_file(kShellWrapper, kShellWrapperText, 0755);
+    if (::mount(kShellWrapper, "/bin/sh", nullptr, MS_BIND, nullptr) != 0) {
+        fail_errno("bind-mounting the recording shell over /bin/sh");
     }
-    write_file(kRealShell, read_file("/bin/sh"), 0755);
-    write_file("/opt/e2e/sh-wrapper", kShellWrapper, 0755);
-    if (::mount("/opt/e2e/sh-wrapper", "/bin/sh", nullptr, MS_BIND, nullptr) != 0) {
-        die("bind /bin/sh");
-    }
-    write_file(kLauncherMount, "", 0755);
+    put_file(kLauncherMount, "", 0755);
     std::string fd_path = "/proc/self/fd/" + std::to_string(launcher_fd);
     if (::mount(fd_path.c_str(), kLauncherMount, nullptr, MS_BIND, nullptr) != 0) {
-        die("bind launcher");
+        fail_errno("bind-mounting the launcher");
     }
+    ::close(launcher_fd);
     if (c.daemon != Case::Daemon::kMissing) {
         std::string daemon = std::string("#!/opt/e2e/sh\n") + kRecordArgs + kDaemonLog + "\n";
-        write_file("/opt/quorbix/bin/quorbix", daemon,
-                   c.daemon == Case::Daemon::kPresent ? 0755 : 0644);
+        put_file("/opt/quorbix/bin/quorbix", daemon,
+                 c.daemon == Case::Daemon::kPresent ? 0755 : 0644);
     }
     if (c.token_tool_body) {
         std::string tool =
             std::string("#!/opt/e2e/sh\n") + kRecordArgs + kTokenLog + "\n" + *c.token_tool_body;
-        write_file("/opt/quorbix/bin/create-sas", tool, 0755);
+        put_file("/opt/quorbix/bin/create-sas", tool, 0755);
     }
     if (c.settings) {
-        write_file("/opt/quorbix/etc/settings", *c.settings, 0644);
+        put_file("/opt/quorbix/etc/settings", *c.settings);
     }
 }
 
-int run_once(const Case& c, const std::vector<std::string>& wrapper) {
+// The launcher's environment: its search path, a home and a TMPDIR for a
+// wrapper that keeps files of its own (valgrind; /tmp may be read-only or
+// full in a case), and what the sanitizers and the emulator are told.
+std::vector<std::string> launcher_environment(const Case& c) {
+    std::vector<std::string> env = {"PATH=" + c.path, "HOME=/opt/e2e", "TMPDIR=/opt/e2e"};
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string_view var = *e;
+        std::string_view name = var.substr(0, var.find('='));
+        bool sanitizer = name.size() > 11 && name.substr(name.size() - 11) == "SAN_OPTIONS";
+        if (sanitizer || name.substr(0, 5) == "QEMU_") {
+            env.emplace_back(var);
+        }
+    }
+    return env;
+}
+
+// Runs the launcher once; returns its status and its pid, which names the
+// process group of everything it started.
+std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
+    words.emplace_back(kLauncherMount);
+    std::vector<std::string> env = launcher_environment(c);
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
     pid_t pid = ::fork();
     if (pid < 0) {
-        die("fork");
+        fail_errno("fork");
     }
     if (pid == 0) {
-        int err = ::open(kStderrLog, O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (err >= 0) {
-            ::dup2(err, 2);
-            ::close(err);
+        // Its own process group, so that a hung run is killed whole.
+        ::setpgid(0, 0);
+        const std::pair<const char*, int> logs[] = {{kStdoutLog, 1}, {kStderrLog, 2}};
+        for (const auto& [path, target] : logs) {
+            int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (fd >= 0) {
+                ::dup2(fd, target);
+                ::close(fd);
+            }
         }
         for (int fd : c.closed_fds) {
             ::close(fd);
         }
         ::umask(c.umask);
-        std::vector<std::string> words = wrapper;
-        words.emplace_back(kLauncherMount);
-        std::vector<char*> argv;
-        for (std::string& w : words) {
-            argv.push_back(w.data());
-        }
-        argv.push_back(nullptr);
-        std::string path = "PATH=" + c.path;
-        std::string home = "HOME=/opt/e2e";
-        // For a wrapper that keeps files of its own (valgrind): /tmp may be
-        // read-only or full in a case.
-        std::string tmpdir = "TMPDIR=/opt/e2e";
-        char* envp[] = {path.data(), home.data(), tmpdir.data(), nullptr};
-        ::execve(argv[0], argv.data(), envp);
-        ::execvpe(argv[0], argv.data(), envp);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::execvpe(argv[0], argv.data(), envp.data());
         std::_Exit(127);
     }
-    return wait_bounded(pid, c.timeout_seconds);
+    ::setpgid(pid, pid);
+    return {wait_bounded(pid, c.timeout_seconds), pid};
 }
 
 std::vector<std::string> wrapper_words() {
     std::vector<std::string> words;
     const char* env = std::getenv("QUORBIX_E2E_WRAPPER");
-    if (env == nullptr) {
-        return words;
-    }
-    std::string text = env;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(' ', start);
-        if (end == std::string::npos) {
-            end = text.size();
+    std::string_view text = env != nullptr ? env : "";
+    while (!text.empty()) {
+        std::size_t end = text.find(' ');
+        if (end != 0) {
+            words.emplace_back(text.substr(0, end));
         }
-        if (end > start) {
-            words.push_back(text.substr(start, end - start));
-        }
-        start = end + 1;
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
     return words;
 }
 
 // The namespace side: everything between unshare and the serialised result.
 [[noreturn]] void run_in_namespace(const Case& c, int out_fd) {
+    g_report_fd = out_fd;
     std::string out;
     const char* launcher = std::getenv("QUORBIX_E2E_LAUNCHER");
     if (launcher == nullptr || *launcher == '\0') {
         launcher = QUORBIX_LAUNCHER_PATH;
     }
-    std::vector<std::string> wrapper = wrapper_words();
     std::string reason = enter_namespace();
-    // Opened inside the new namespace (a bind mount takes its source from the
-    // caller's own) but before /tmp is covered: the build may lie under /tmp.
-    int launcher_fd = reason.empty() ? ::open(launcher, O_PATH | O_CLOEXEC) : -1;
-    if (reason.empty() && launcher_fd < 0) {
-        reason = std::string("cannot open ") + launcher;
-    }
     if (!reason.empty()) {
         out.push_back('N');
         put(out, reason);
-    } else {
-        std::string tmp_options = "mode=1777";
-        if (!c.tmp_options.empty()) {
-            tmp_options += "," + c.tmp_options;
-        }
-        if (::mount("tmpfs", "/tmp", "tmpfs", 0, tmp_options.c_str()) != 0 ||
-            ::mount("tmpfs", "/opt", "tmpfs", 0, "mode=755") != 0) {
-            die("mount tmpfs");
-        }
-        install_stand_ins(c, launcher_fd);
-        if (c.setup) {
-            c.setup();
-        }
-        if (c.tmp_read_only &&
-            ::mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-            die("remount /tmp read-only");
-        }
-        for (int i = 0; i < c.runs; ++i) {
-            int status = run_once(c, wrapper);
-            reap_descendants();
-            out.push_back('S');
-            put(out, std::to_string(status));
-        }
-        snapshot_tree("/tmp", out);
-        out.push_back('C');
-        put(out, read_file(kCommandsLog));
-        out.push_back('D');
-        put(out, read_file(kDaemonLog));
-        out.push_back('T');
-        put(out, read_file(kTokenLog));
-        out.push_back('E');
-        put(out, read_file(kStderrLog));
+        std::_Exit(write_all(out_fd, out) ? 0 : 121);
     }
-    std::size_t done = 0;
-    while (done < out.size()) {
-        ssize_t n = ::write(out_fd, out.data() + done, out.size() - done);
-        if (n <= 0) {
-            std::_Exit(121);
-        }
-        done += static_cast<std::size_t>(n);
+    // Opened inside the new namespace (a bind mount takes its source from
+    // the caller's own) but before /tmp is covered: the build may lie there.
+    int launcher_fd = ::open(launcher, O_PATH | O_CLOEXEC);
+    if (launcher_fd < 0) {
+        fail_errno(std::string("opening the launcher ") + launcher);
     }
-    std::_Exit(0);
+    std::string tmp_options = "mode=1777";
+    if (!c.tmp_options.empty()) {
+        tmp_options += "," + c.tmp_options;
+    }
+    if (::mount("tmpfs", "/tmp", "tmpfs", 0, tmp_options.c_str()) != 0 ||
+        ::mount("tmpfs", "/opt", "tmpfs", 0, "mode=755") != 0) {
+        fail_errno("mounting tmpfs over /tmp and /opt");
+    }
+    install_stand_ins(c, launcher_fd);
+    if (c.setup) {
+        c.setup();
+    }
+    if (c.tmp_read_only &&
+        ::mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        fail_errno("remounting /tmp read-only");
+    }
+    const std::vector<std::string> wrapper = wrapper_words();
+    for (int i = 0; i < c.runs; ++i) {
+        if (c.before_run) {
+            c.before_run(i);
+        }
+        const auto [status, group] = run_once(c, wrapper);
+        out.push_back('S');
+        put(out, std::to_string(status));
+        if (!reap_descendants(group, std::min(c.timeout_seconds, kReapSeconds))) {
+            out.push_back('X');
+            put(out, "run " + std::to_string(i) + " left processes running past the timeout");
+        }
+    }
+    snapshot_tree("/tmp", out);
+    const std::pair<char, const char*> logs[] = {{'C', kCommandsLog},
+                                                 {'D', kDaemonLog},
+                                                 {'T', kTokenLog},
+                                                 {'O', kStdoutLog},
+                                                 {'E', kStderrLog}};
+    for (const auto& [tag, path] : logs) {
+        out.push_back(tag);
+        put(out, read_file(path));
+    }
+    std::_Exit(write_all(out_fd, out) ? 0 : 121);
 }
 
 }  // namespace
+
+void rig_fail(const std::string& what) {
+    if (g_report_fd < 0) {
+        // Called from the test process itself, outside any hook.
+        std::fprintf(stderr, "e2e rig: %s (outside a hook)\n", what.c_str());
+        std::abort();
+    }
+    std::string record(1, 'X');
+    put(record, what);
+    static_cast<void>(write_all(g_report_fd, record));
+    std::_Exit(120);
+}
+
+void put_dir(const std::string& path, mode_t mode) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        struct stat st {};
+        if (::mkdir(prefix.c_str(), mode) != 0 &&
+            !(errno == EEXIST && ::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+            fail_errno("making the directory " + prefix);
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
+void put_file(const std::string& path, std::string_view content, mode_t mode) {
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        put_dir(path.substr(0, slash));
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+        fail_errno("creating " + path);
+    }
+    bool written = write_all(fd, content) && ::fchmod(fd, mode) == 0;
+    if (::close(fd) != 0 || !written) {
+        fail_errno("writing " + path);
+    }
+}
+
+std::string test_data(const std::string& name) {
+    return read_file((std::string(QUORBIX_TEST_DATA_DIR) + "/" + name).c_str());
+}
 
 bool wrapped_by(const char* program) {
     const char* wrapper = std::getenv("QUORBIX_E2E_WRAPPER");
@@ -403,22 +503,26 @@ mode_t RunResult::mode(const std::string& path) const {
 }
 
 RunResult run_launcher(const Case& c) {
+    RunResult r;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
-        die("pipe");
+        r.rig_error = std::string("pipe: ") + std::strerror(errno);
+        return r;
     }
     pid_t pid = ::fork();
-    if (pid < 0) {
-        die("fork");
-    }
     if (pid == 0) {
         ::close(fds[0]);
         // The daemon is started in the background and outlives the launcher;
-        // as subreaper this process collects it before taking the snapshot.
-        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+        // as subreaper this process reaps it before taking the snapshot.
+        static_cast<void>(::prctl(PR_SET_CHILD_SUBREAPER, 1));
         run_in_namespace(c, fds[1]);
     }
     ::close(fds[1]);
+    if (pid < 0) {
+        r.rig_error = std::string("fork: ") + std::strerror(errno);
+        ::close(fds[0]);
+        return r;
+    }
     std::string data;
     char buf[65536];
     ssize_t n = 0;
@@ -431,18 +535,21 @@ RunResult run_launcher(const Case& c) {
     int status = 0;
     ::waitpid(pid, &status, 0);
 
-    RunResult r;
     std::string_view in = data;
+    std::string a;
     while (!in.empty()) {
         char tag = in.front();
         in.remove_prefix(1);
-        std::string a;
         if (!take(in, &a)) {
+            r.rig_error = "the namespace side's report was cut short";
             break;
         }
         switch (tag) {
             case 'N':
                 r.no_namespace = a;
+                break;
+            case 'X':
+                r.rig_error += (r.rig_error.empty() ? "" : "; ") + a;
                 break;
             case 'S':
                 r.statuses.push_back(std::atoi(a.c_str()));
@@ -451,12 +558,14 @@ RunResult run_launcher(const Case& c) {
                 std::string is_dir;
                 std::string mode;
                 std::string content;
-                take(in, &is_dir);
-                take(in, &mode);
-                take(in, &content);
+                if (!take(in, &is_dir) || !take(in, &mode) || !take(in, &content)) {
+                    r.rig_error = "the namespace side's report was cut short";
+                    in = {};
+                    break;
+                }
                 r.files[a] = FileEntry{is_dir == "1",
                                        static_cast<mode_t>(std::strtoul(mode.c_str(), nullptr, 10)),
-                                       content};
+                                       std::move(content)};
                 break;
             }
             case 'C':
@@ -468,6 +577,9 @@ RunResult run_launcher(const Case& c) {
             case 'T':
                 r.token_calls = parse_calls(a);
                 break;
+            case 'O':
+                r.stdout_text = a;
+                break;
             case 'E':
                 r.stderr_text = a;
                 break;
@@ -475,12 +587,9 @@ RunResult run_launcher(const Case& c) {
                 break;
         }
     }
-    if (r.no_namespace.empty() && r.statuses.empty()) {
-        r.no_namespace =
-            "the rig's namespace process failed (status " + std::to_string(status) + ")";
-        // A rig failure is not a missing namespace: report it as a failure.
-        r.statuses.push_back(-4);
-        r.no_namespace.clear();
+    if (r.no_namespace.empty() && r.rig_error.empty() &&
+        (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
+        r.rig_error = "the namespace side ended with wait status " + std::to_string(status);
     }
     return r;
 }

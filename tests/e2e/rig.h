@@ -2,6 +2,23 @@
 // paths inside a private mount namespace, with fresh tmpfs mounts over /tmp
 // and /opt, stand-in programs for the daemon and the token tool, and the
 // shell's commands recorded; the machine's own /tmp and /opt are never seen.
+//
+// A case fills a Case, runs it with QUORBIX_RUN and checks the RunResult:
+//
+//     Case c;
+//     c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", base64("a,b\n")}});
+//     c.setup = [] { put_file("/tmp/quorbix/script-7.sh", "earlier\n"); };
+//     QUORBIX_RUN(r, c);
+//     EXPECT_EQ(r.status(), 0);
+//     EXPECT_EQ(r.commands, passing_run_commands());
+//
+// The hooks (setup, before_run) run in a forked process inside the namespace:
+// GoogleTest assertions made there are lost. Use put_file, put_dir and
+// rig_fail there instead; their failures fail the case through rig_error.
+//
+// Environment: QUORBIX_E2E_LAUNCHER names another launcher binary to test (a
+// release or cross-built one); QUORBIX_E2E_WRAPPER is a space-separated
+// command prefix for it ("valgrind --error-exitcode=99", "qemu-arm -L ...").
 #pragma once
 
 #include <sys/types.h>
@@ -21,7 +38,7 @@ inline constexpr const char kDefaultTokenBody[] = "printf 'sas-token-1\\n'\n";
 
 // What one case puts in place before the launcher runs, and how it runs it.
 struct Case {
-    // Bytes of /opt/quorbix/etc/settings; no file when empty optional.
+    // Bytes of /opt/quorbix/etc/settings; no file when nullopt.
     std::optional<std::string> settings;
     // Shell text run by the token tool stand-in after it recorded its
     // arguments; the tool is absent when nullopt.
@@ -33,31 +50,38 @@ struct Case {
     std::string tmp_options;
     // Remount /tmp read-only after setup.
     bool tmp_read_only = false;
-    // Runs inside the namespace after the stand-ins are in place and before
-    // the first run: for files an earlier run would have left, and the like.
+    // Runs inside the namespace once, after the stand-ins and the settings
+    // are in place: for files an earlier run would have left, and the like.
     std::function<void()> setup;
     // How many times the launcher is run in the same namespace.
     int runs = 1;
+    // Runs inside the namespace before each run (numbered from 0), after
+    // setup: to change the settings or the stand-ins between runs.
+    std::function<void(int run)> before_run;
     // The launcher's umask and search path.
     mode_t umask = 022;
     std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
     // Descriptors the launcher is started without (1 = stdout, 2 = stderr).
     std::vector<int> closed_fds;
-    // Seconds each run may take before it is killed and reported as hung.
+    // Seconds each run, and then what it left running, may take before they
+    // are killed: the run's status becomes -1, or rig_error says so.
     int timeout_seconds = 60;
 };
 
 // A file or directory found under /tmp after the runs.
 struct FileEntry {
     bool is_dir = false;
-    mode_t mode = 0;  // permission bits
-    std::string content;
+    mode_t mode = 0;      // permission bits
+    std::string content;  // empty for anything but a regular file
 };
 
 // What the runs did.
 struct RunResult {
     // Set when no namespace could be made; then nothing else is filled in.
     std::string no_namespace;
+    // Set when the rig itself failed (a hook's put_file, a mount, a process
+    // left running past the timeout): the case cannot be judged.
+    std::string rig_error;
     // Exit status of each run: 0..255, 128 + signal when killed, -1 when hung.
     std::vector<int> statuses;
     // Every file and directory under /tmp, by absolute path.
@@ -68,7 +92,8 @@ struct RunResult {
     std::vector<std::vector<std::string>> daemon_calls;
     // Arguments of each token tool call, in order.
     std::vector<std::vector<std::string>> token_calls;
-    // What the launcher and its shells wrote to standard error.
+    // What the launcher and its shells wrote to standard output and error.
+    std::string stdout_text;
     std::string stderr_text;
 
     // Exit status of the last run.
@@ -84,6 +109,17 @@ struct RunResult {
 // Runs the launcher as the case describes and returns what it did.
 RunResult run_launcher(const Case& c);
 
+// Inside a hook: creates or replaces a file with exactly these bytes and
+// mode, making its missing parent directories; fails the case when it cannot.
+void put_file(const std::string& path, std::string_view content, mode_t mode = 0644);
+
+// Inside a hook: makes a directory and its missing parents; fails the case
+// when it cannot.
+void put_dir(const std::string& path, mode_t mode = 0755);
+
+// Inside a hook: ends the namespace side and fails the case with this reason.
+[[noreturn]] void rig_fail(const std::string& what);
+
 // Standard Base64 (with padding) of bytes, as the settings writer produces it.
 std::string base64(std::string_view bytes);
 
@@ -95,11 +131,21 @@ std::string settings_file(const std::vector<std::pair<std::string, std::string>>
 // scripts, start.
 std::vector<std::string> passing_run_commands();
 
+// Contents of the shared test data file tests/data/<name>, empty when absent.
+std::string test_data(const std::string& name);
+
+// True when the environment says CI=true.
+bool in_ci();
+
+// True when the launcher runs under a wrapper whose command names program.
+bool wrapped_by(const char* program);
+
 }  // namespace quorbix::e2e
 
-// Runs the case, or skips the test where no namespace can be made (a failure
-// when CI=true).
-#define QUORBIX_RUN(result, c)                                                  \
+// Runs the case into a new RunResult named result, and skips the test where
+// no namespace can be made (a failure when CI=true); rig_error is left to the
+// caller.
+#define QUORBIX_RUN_UNCHECKED(result, c)                                        \
     ::quorbix::e2e::RunResult result = ::quorbix::e2e::run_launcher(c);         \
     if (!(result).no_namespace.empty()) {                                       \
         if (::quorbix::e2e::in_ci()) {                                          \
@@ -108,9 +154,9 @@ std::vector<std::string> passing_run_commands();
         GTEST_SKIP() << "no mount namespace: " << (result).no_namespace;        \
     }
 
-namespace quorbix::e2e {
-// True when the environment says CI=true.
-bool in_ci();
-// True when the launcher runs under a wrapper whose command names program.
-bool wrapped_by(const char* program);
-}  // namespace quorbix::e2e
+// As QUORBIX_RUN_UNCHECKED, and fails the test when the rig failed.
+#define QUORBIX_RUN(result, c)                       \
+    QUORBIX_RUN_UNCHECKED(result, c)                 \
+    if (!(result).rig_error.empty()) {               \
+        FAIL() << "e2e rig: " << (result).rig_error; \
+    }

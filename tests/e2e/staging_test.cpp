@@ -1,9 +1,7 @@
 // The staged files end to end: what lands under /tmp/quorbix, with which
 // bytes and permissions, and what happens when /tmp cannot take them.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdio>
 #include <string>
 
 #include "rig.h"
@@ -21,12 +19,7 @@ TEST(Staging, OnlyTheNonEmptyScriptSlotIsStagedAndEverySlotIsChmodded) {
         settings_file({{"QUORBIX_ENABLE", "1"},
                        {"QUORBIX_CSV", kCsv},
                        {"QUORBIX_DIRECTMETHOD_SCRIPT3", base64("#!/bin/sh\necho three\n")}});
-    c.setup = [] {
-        ::mkdir("/tmp/quorbix", 0755);
-        std::FILE* f = std::fopen("/tmp/quorbix/script-5.sh", "w");
-        std::fputs("stale\n", f);
-        std::fclose(f);
-    };
+    c.setup = [] { put_file("/tmp/quorbix/script-5.sh", "stale\n", 0755); };
     QUORBIX_RUN(r, c);
     EXPECT_EQ(r.status(), 0);
     for (int n = 1; n <= 10; ++n) {
@@ -74,21 +67,26 @@ TEST(Staging, ThePrivateKeyIsNeverReadableByOthers) {
 }
 
 TEST(Staging, EarlierStagedFilesArePassedOverForThisRunsValues) {
-    // A key left by an earlier run, world-readable, is replaced and made private.
-    Case c;
-    c.settings = settings_file(
-        {{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}, {"QUORBIX_LOCALKEY", base64("new key")}});
-    c.setup = [] {
-        ::mkdir("/tmp/quorbix", 0755);
-        ::mkdir("/tmp/quorbix/etc", 0755);
-        std::FILE* f = std::fopen("/tmp/quorbix/etc/ca.crt", "w");
-        std::fputs("old ca", f);
-        std::fclose(f);
-    };
-    QUORBIX_RUN(r, c);
-    EXPECT_EQ(r.status(), 0);
-    EXPECT_FALSE(r.has("/tmp/quorbix/etc/ca.crt"));
-    EXPECT_EQ(r.file("/tmp/quorbix/etc/local.key"), "new key");
+    // Files an earlier run staged, the key world-readable: with the shell's
+    // rm, and without it, none of them survives as this run's, and the key
+    // this run stages is private.
+    for (const char* path : {"/usr/local/bin:/usr/bin:/bin", "/opt/e2e/nothing-here"}) {
+        SCOPED_TRACE(std::string("search path ") + path);
+        Case c;
+        c.path = path;
+        c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                    {"QUORBIX_CSV", kCsv},
+                                    {"QUORBIX_LOCALKEY", base64("new key")}});
+        c.setup = [] {
+            put_file("/tmp/quorbix/etc/ca.crt", "old ca");
+            put_file("/tmp/quorbix/etc/local.key", "old key, and longer than the new one", 0644);
+        };
+        QUORBIX_RUN(r, c);
+        EXPECT_EQ(r.status(), 0);
+        EXPECT_FALSE(r.has("/tmp/quorbix/etc/ca.crt"));
+        EXPECT_EQ(r.file("/tmp/quorbix/etc/local.key"), "new key");
+        EXPECT_EQ(r.mode("/tmp/quorbix/etc/local.key"), 0600u);
+    }
 }
 
 // /tmp too small for one of the staged files: that file must not be left
@@ -143,6 +141,12 @@ TEST(Staging, AFileThatCannotBeWrittenWholeIsNotLeftBehind) {
         EXPECT_EQ(r.status(), t.status);
         EXPECT_FALSE(r.has(t.missing));
         EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), t.log != nullptr ? t.log : kStart);
+        EXPECT_EQ(r.daemon_calls.size(), t.status == 0 ? 1u : 0u);
+        if (t.status != 0) {
+            ASSERT_FALSE(r.commands.empty());
+            EXPECT_EQ(r.commands.back(),
+                      "rm /tmp/quorbix/quorbix_map.txt /tmp/quorbix/ex_quorbix_map.txt");
+        }
     }
 }
 
@@ -159,11 +163,7 @@ TEST(Staging, AStagingDirectoryThatCannotBeMadeEndsAtTheCsvGate) {
     // A plain file where the staging directory belongs.
     Case c;
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
-    c.setup = [] {
-        ::mkdir("/tmp/quorbix", 0755);
-        std::FILE* f = std::fopen("/tmp/quorbix/etc", "w");
-        std::fclose(f);
-    };
+    c.setup = [] { put_file("/tmp/quorbix/etc", ""); };
     QUORBIX_RUN(r, c);
     EXPECT_EQ(r.status(), 255);
     EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), "Can't find CSV config file in Appcapsule\n");
@@ -178,13 +178,7 @@ TEST(Staging, MissingShellUtilitiesDoNotLetStaleFilesPass) {
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
                                 {"QUORBIX_CSV", kCsv},
                                 {"QUORBIX_DIRECTMETHOD_SCRIPT1", base64("#!/bin/sh\n")}});
-    c.setup = [] {
-        ::mkdir("/tmp/quorbix", 0755);
-        ::mkdir("/tmp/quorbix/etc", 0755);
-        std::FILE* f = std::fopen("/tmp/quorbix/etc/ca.crt", "w");
-        std::fputs("stale ca", f);
-        std::fclose(f);
-    };
+    c.setup = [] { put_file("/tmp/quorbix/etc/ca.crt", "stale ca"); };
     QUORBIX_RUN(r, c);
     EXPECT_EQ(r.status(), 0);
     EXPECT_EQ(r.file("/tmp/quorbix/etc/config.csv"), kCsvText);

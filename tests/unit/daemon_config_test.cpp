@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "daemon_config/token.h"
 #include "settings/scanner.h"
@@ -117,21 +118,45 @@ TEST(DaemonConfig, OverlongValuesKeepTheLineBoundedAndWhole) {
         {kMessageLineSize, "cust_msg_content%u=\"%s\"\n", "cust_msg_content7=\"", "\"\n"},
     };
     for (const BoundCase& c : cases) {
-        for (std::size_t length : {c.bound - 40, c.bound, c.bound * 3}) {
+        const std::string head = c.head;
+        const std::string tail = c.tail;
+        // The longest value that fits whole, one byte more, and far more.
+        const std::size_t fits = c.bound - 1 - head.size() - tail.size();
+        for (std::size_t length : {std::size_t{0}, fits, fits + 1, c.bound * 3}) {
             const std::string value(length, 'v');
             std::string line = config_line(c.bound, c.fmt, {7}, value);
-            const std::string head = c.head;
-            const std::string tail = c.tail;
             std::size_t full = head.size() + length + tail.size();
             EXPECT_EQ(line.size(), std::min(full, c.bound - 1)) << c.fmt << " " << length;
             EXPECT_EQ(line.rfind(head, 0), 0u) << c.fmt;
             EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << c.fmt << " " << length;
+            EXPECT_EQ(line.substr(head.size(), line.size() - head.size() - tail.size()),
+                      value.substr(0, fits))
+                << c.fmt << " " << length;
         }
     }
     EXPECT_EQ(config_line(kConfigLineSize, "cust_msg_rule%u=%u\n", {3, 4294967295u}),
               "cust_msg_rule3=4294967295\n");
     EXPECT_EQ(config_line(kConfigLineSize, "k=\"%s\"\n", {}, std::string("ab\0cd", 5)),
               "k=\"ab\"\n");
+}
+
+TEST(DaemonConfig, CustomSlotOneHasNoNumber) {
+    GatewaySettings s;
+    for (std::uint32_t n = 0; n < 10; ++n) {
+        s.custom[n].enable = 100 + n;
+        s.custom[n].value = "c" + std::to_string(n + 1);
+    }
+    const std::string all = joined(daemon_config_lines(s, false, ""));
+    std::string expected = "json_msg_custom_enable=100\njson_msg_custom=c1\n";
+    for (std::uint32_t n = 2; n <= 10; ++n) {
+        expected += "json_msg_custom" + std::to_string(n) + "_enable=" + std::to_string(99 + n) +
+                    "\njson_msg_custom" + std::to_string(n) + "=c" + std::to_string(n) + "\n";
+    }
+    EXPECT_NE(all.find("\njson_msg_value=\n" + expected + "direct_method_enable=0\n"),
+              std::string::npos)
+        << all;
+    EXPECT_EQ(all.find("json_msg_custom1_enable="), std::string::npos);
+    EXPECT_EQ(all.find("json_msg_custom1="), std::string::npos);
 }
 
 TEST(DaemonConfig, OverlongRecordStillGivesOneKeyPerLine) {
@@ -157,27 +182,57 @@ TEST(TokenCommand, QuotesEachTextForTheShell) {
     EXPECT_EQ(token_command("", "", ""),
               "/opt/quorbix/bin/create-sas ''/devices/'' ''  2>/dev/null");
     EXPECT_EQ(token_command(std::string(40000, '\''), "", ""), "");
+    // At the bound: one byte less is formed whole, the bound itself is refused.
+    const std::size_t base = token_command("", "", "").size();
+    EXPECT_EQ(token_command("", "", std::string(kMaxTokenCommand - 1 - base, 'k')).size(),
+              kMaxTokenCommand - 1);
+    EXPECT_EQ(token_command("", "", std::string(kMaxTokenCommand - base, 'k')), "");
 }
 
-TEST(TokenCommand, HostileTextsComeBackFromTheShellUnchanged) {
-    const char* texts[] = {"a b", "x;touch /tmp/x", "$(id)", "`id`", "'", "''\\'", "\"q\"", "*",
-                           "-n",  "a\tb",           "~",     "!x"};
-    for (const char* text : texts) {
-        // The tool's place taken by printf, each argument framed by < >.
-        std::string command = token_command(text, text, text);
-        ASSERT_FALSE(command.empty());
-        command.replace(0, std::string("/opt/quorbix/bin/create-sas").size(), "printf '<%s>'");
-        std::FILE* p = ::popen(command.c_str(), "r");
-        ASSERT_NE(p, nullptr);
-        std::string out;
-        char buf[256];
+// Runs command through the shell with printf in the tool's place, each
+// argument framed by < >, and returns what it printed. The stand-in is padded
+// to the tool path's length, so the shell is handed a command just as long.
+std::string run_with_printf(std::string command) {
+    const std::string tool = "/opt/quorbix/bin/create-sas";
+    std::string stand_in = "printf '<%s>'";
+    stand_in.insert(6, tool.size() - stand_in.size(), ' ');
+    EXPECT_EQ(command.rfind(tool, 0), 0u) << command.substr(0, 80);
+    command.replace(0, tool.size(), stand_in);
+    std::FILE* p = ::popen(command.c_str(), "r");
+    EXPECT_NE(p, nullptr);
+    std::string out;
+    if (p != nullptr) {
+        char buf[4096];
         std::size_t n = 0;
         while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
             out.append(buf, n);
         }
         ::pclose(p);
-        EXPECT_EQ(out, "<" + std::string(text) + "/devices/" + text + "><" + text + ">") << text;
     }
+    return out;
+}
+
+TEST(TokenCommand, HostileTextsComeBackFromTheShellUnchanged) {
+    const char* texts[] = {
+        "a b", "x;touch /tmp/x", "$(id)",   "`id`", "'",   "''\\'", "\"q\"", "*", "-n", "a\tb", "~",
+        "!x",  "a\nb",           "${HOME}", "a|b",  "a>b", "&",     "#c"};
+    for (const char* text : texts) {
+        std::string command = token_command(text, text, text);
+        ASSERT_FALSE(command.empty());
+        EXPECT_EQ(run_with_printf(command),
+                  "<" + std::string(text) + "/devices/" + text + "><" + text + ">")
+            << text;
+    }
+}
+
+TEST(TokenCommand, LongestFormedCommandStillReachesTheTool) {
+    // The bound is only worth its name if the shell really accepts a command
+    // that long and passes the key on whole.
+    const std::size_t base = token_command("", "", "").size();
+    const std::string key(kMaxTokenCommand - 1 - base - 2, 'k');
+    const std::string command = token_command("h", "d", key);
+    ASSERT_EQ(command.size(), kMaxTokenCommand - 1);
+    EXPECT_EQ(run_with_printf(command), "<h/devices/d><" + key + ">");
 }
 
 }  // namespace

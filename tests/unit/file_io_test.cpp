@@ -37,6 +37,39 @@ TEST(FileWriteBytes, WritesEveryByteWithTheAskedMode) {
     ::umask(old_mask);
 }
 
+// The key is staged with an exact 0600: whatever the umask, and whatever
+// permissions a file left at its path had. Other files keep the creation
+// mode the umask leaves, or their earlier permissions.
+struct ModeCase {
+    mode_t umask_value;
+    mode_t existing;  // 0: no earlier file
+    bool exact;
+    mode_t expected;
+};
+
+TEST(StageFile, ModesFollowTheUmaskUnlessExact) {
+    const ModeCase cases[] = {
+        {0, 0, true, 0600},       {0, 0644, true, 0600},   {0, 0666, true, 0600},
+        {022, 0, true, 0600},     {022, 0777, true, 0600}, {077, 0, true, 0600},
+        {0, 0, false, 0666},      {022, 0, false, 0644},   {077, 0, false, 0600},
+        {022, 0604, false, 0604},
+    };
+    for (const ModeCase& c : cases) {
+        TempDir dir;
+        const std::string path = dir.path("local.key");
+        if (c.existing != 0) {
+            dir.write("local.key", "an earlier, longer content");
+            ASSERT_EQ(::chmod(path.c_str(), c.existing), 0);
+        }
+        const mode_t old_mask = ::umask(c.umask_value);
+        EXPECT_TRUE(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact));
+        ::umask(old_mask);
+        EXPECT_EQ(mode_of(path), c.expected)
+            << std::oct << "umask " << c.umask_value << " existing " << c.existing;
+        EXPECT_EQ(dir.read("local.key"), "key");
+    }
+}
+
 TEST(FileWriteBytes, AFailedWriteLeavesNoFile) {
     TempDir dir;
     const std::string missing_dir = dir.path("no/such/file");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "temp_file.h"
@@ -87,6 +88,7 @@ TEST(SettingsScanner, LookupsOverAFile) {
     EXPECT_EQ(settings_get_large_text(stream.get(), "QUORBIX_ABSENT"), "");
     EXPECT_EQ(settings_get_text(stream.get(), "QUORBIX_AFTER_NUL"), "yes");
     EXPECT_EQ(settings_get_text(stream.get(), "QUORBIX_NUL"), "ab");
+    EXPECT_EQ(settings_get_large_text(stream.get(), "QUORBIX_NUL"), "ab");
     // Every lookup rescans from the first line, in any order.
     EXPECT_EQ(settings_get_uint(stream.get(), "QUORBIX_ENABLE"), 1u);
     settings_close(std::move(stream));
@@ -172,6 +174,7 @@ TEST(SettingsScanner, TinyFilesGiveEmptyTexts) {
         EXPECT_EQ(settings_get_large_text(stream.get(), ""), "");
         EXPECT_EQ(settings_get_text(stream.get(), "QUORBIX_CSV"), "");
         EXPECT_EQ(settings_get_uint(stream.get(), "QUORBIX_CSV"), 0u);
+        EXPECT_EQ(settings_large_capacity(), std::strlen(content) + 1);
     }
 }
 
