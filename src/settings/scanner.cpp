@@ -59,7 +59,9 @@ struct LargeBuffer {
 LargeBuffer g_large;
 std::size_t g_large_capacity = 0;
 
-bool read_whole(int fd, char* data, std::size_t size, std::size_t* got) {
+// Reads up to size bytes; returns how many arrived before the end of the file
+// or a read error, which ends the file like its end.
+std::size_t read_whole(int fd, char* data, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {
         ssize_t n = ::read(fd, data + total, size - total);
@@ -67,12 +69,19 @@ bool read_whole(int fd, char* data, std::size_t size, std::size_t* got) {
             continue;
         }
         if (n <= 0) {
-            break;  // a read error ends the file like its end
+            break;
         }
         total += static_cast<std::size_t>(n);
     }
-    *got = total;
-    return true;
+    return total;
+}
+
+// Length of the text at start up to and including its first line feed,
+// looking at no more than span bytes; sets *found when a line feed ended it.
+std::size_t line_length(const char* start, std::size_t span, bool* found) {
+    const void* nl = std::memchr(start, '\n', span);
+    *found = nl != nullptr;
+    return *found ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1 : span;
 }
 
 void stream_rewind(SettingsStream& s) {
@@ -117,12 +126,10 @@ bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::stri
         const char* start = s.data.get() + s.pos;
         std::size_t avail = s.size - s.pos;
         std::size_t span = avail < limit ? avail : limit;
-        const void* nl = std::memchr(start, '\n', span);
-        std::size_t len = nl != nullptr
-                              ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1
-                              : span;
+        bool found_nl = false;
+        std::size_t len = line_length(start, span, &found_nl);
         *piece = std::string_view(start, len);
-        *line_ended = nl != nullptr || len == avail;
+        *line_ended = found_nl || len == avail;
         s.pos += len;
         return true;
     }
@@ -135,14 +142,10 @@ bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::stri
         const char* start = s.window.get() + s.win_pos;
         std::size_t avail = s.win_len - s.win_pos;
         std::size_t span = avail < limit - len ? avail : limit - len;
-        const void* nl = std::memchr(start, '\n', span);
-        std::size_t take = nl != nullptr
-                               ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1
-                               : span;
+        std::size_t take = line_length(start, span, &found_nl);
         std::memcpy(buffer + len, start, take);
         len += take;
         s.win_pos += take;
-        found_nl = nl != nullptr;
     }
     if (len == 0) {
         return false;
@@ -154,24 +157,16 @@ bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::stri
 
 // Moves past the rest of the current line (up to and including its line feed).
 void skip_line(SettingsStream& s) {
+    bool found_nl = false;
     if (s.in_memory) {
-        const void* nl = std::memchr(s.data.get() + s.pos, '\n', s.size - s.pos);
-        s.pos = nl != nullptr
-                    ? static_cast<std::size_t>(static_cast<const char*>(nl) - s.data.get()) + 1
-                    : s.size;
+        s.pos += line_length(s.data.get() + s.pos, s.size - s.pos, &found_nl);
         return;
     }
-    for (;;) {
+    while (!found_nl) {
         if (s.win_pos == s.win_len && !window_refill(s)) {
             return;
         }
-        const char* start = s.window.get() + s.win_pos;
-        const void* nl = std::memchr(start, '\n', s.win_len - s.win_pos);
-        if (nl != nullptr) {
-            s.win_pos += static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1;
-            return;
-        }
-        s.win_pos = s.win_len;
+        s.win_pos += line_length(s.window.get() + s.win_pos, s.win_len - s.win_pos, &found_nl);
     }
 }
 
@@ -280,7 +275,7 @@ SettingsStreamPtr open_stream(const char* path) {
         s->data.reset(new (std::nothrow) char[static_cast<std::size_t>(size) + 1]);
     }
     if (s->data) {
-        read_whole(fd.get(), s->data.get(), static_cast<std::size_t>(size), &s->size);
+        s->size = read_whole(fd.get(), s->data.get(), static_cast<std::size_t>(size));
         s->in_memory = true;
     } else {
         s->window.reset(new (std::nothrow) char[kReadWindow]);

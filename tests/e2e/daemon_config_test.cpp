@@ -10,16 +10,19 @@ namespace quorbix::e2e {
 namespace {
 
 const std::string kCsv = base64("a,b\n");
-const std::string kToolCommandHead = "/opt/quorbix/bin/create-sas ";
-
 std::string password_line(const RunResult& r) {
-    const std::string config = r.file("/tmp/quorbix/config");
-    std::size_t at = config.find("mqtt_password=");
-    std::size_t end = config.find("mqtt_ssltls=");
-    if (at == std::string::npos || end == std::string::npos) {
-        return "<no password line>";
-    }
-    return config.substr(at, end - at);
+    return r.config_lines("mqtt_password", "mqtt_ssltls");
+}
+
+// A passing run's settings that ask the token tool for the password.
+std::string token_settings(const std::string& host, const std::string& client_id,
+                           const std::string& key) {
+    return settings_file({{"QUORBIX_ENABLE", "1"},
+                          {"QUORBIX_CSV", kCsv},
+                          {"QUORBIX_MQTT_ADDR", host},
+                          {"QUORBIX_CLIENT_ID", client_id},
+                          {"QUORBIX_MQTT_SASGEN", "1"},
+                          {"QUORBIX_MQTT_PWD", key}});
 }
 
 TEST(DaemonConfig, PassingRunWritesThePrivateConfiguration) {
@@ -151,12 +154,7 @@ TEST(DaemonConfig, HostileTextsReachTheTokenToolAsPlainArguments) {
         for (const char* id : {"dev", "$(id)"}) {
             SCOPED_TRACE(std::string("host «") + host + "» id «" + id + "»");
             Case c;
-            c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
-                                        {"QUORBIX_CSV", kCsv},
-                                        {"QUORBIX_MQTT_ADDR", host},
-                                        {"QUORBIX_CLIENT_ID", id},
-                                        {"QUORBIX_MQTT_SASGEN", "1"},
-                                        {"QUORBIX_MQTT_PWD", host}});
+            c.settings = token_settings(host, id, host);
             QUORBIX_RUN(r, c);
             EXPECT_EQ(r.status(), 0);
             ASSERT_EQ(r.token_calls.size(), 1u);
@@ -170,12 +168,7 @@ TEST(DaemonConfig, HostileTextsReachTheTokenToolAsPlainArguments) {
 
 TEST(DaemonConfig, TokenCommandTextIsTheFixedOneWithQuotedTexts) {
     Case c;
-    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
-                                {"QUORBIX_CSV", kCsv},
-                                {"QUORBIX_MQTT_ADDR", "hub"},
-                                {"QUORBIX_CLIENT_ID", "it's"},
-                                {"QUORBIX_MQTT_SASGEN", "1"},
-                                {"QUORBIX_MQTT_PWD", "k"}});
+    c.settings = token_settings("hub", "it's", "k");
     QUORBIX_RUN(r, c);
     std::vector<std::string> expected = passing_run_commands();
     expected.insert(expected.begin() + 3,
@@ -187,12 +180,7 @@ TEST(DaemonConfig, ATokenCommandTooLongForTheShellIsNotRun) {
     // A key of 16000 single quotes grows fourfold when quoted.
     const std::string quotes(16000, '\'');
     Case c;
-    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
-                                {"QUORBIX_CSV", kCsv},
-                                {"QUORBIX_MQTT_ADDR", quotes},
-                                {"QUORBIX_CLIENT_ID", quotes},
-                                {"QUORBIX_MQTT_SASGEN", "1"},
-                                {"QUORBIX_MQTT_PWD", quotes}});
+    c.settings = token_settings(quotes, quotes, quotes);
     QUORBIX_RUN(r, c);
     EXPECT_EQ(r.status(), 0);
     EXPECT_TRUE(r.token_calls.empty());

@@ -502,6 +502,16 @@ mode_t RunResult::mode(const std::string& path) const {
     return it == files.end() ? 0 : it->second.mode;
 }
 
+std::string RunResult::config_lines(const std::string& first, const std::string& next) const {
+    const std::string config = file("/tmp/quorbix/config");
+    std::size_t at = config.find(first + "=");
+    std::size_t end = config.find(next + "=");
+    if (at == std::string::npos || end == std::string::npos) {
+        return "<" + first + " .. " + next + " not in the configuration>";
+    }
+    return config.substr(at, end - at);
+}
+
 RunResult run_launcher(const Case& c) {
     RunResult r;
     int fds[2];

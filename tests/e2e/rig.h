@@ -104,6 +104,10 @@ struct RunResult {
     std::string file(const std::string& path) const;
     // Permission bits of path, or 0 when it is absent.
     mode_t mode(const std::string& path) const;
+    // The lines of /tmp/quorbix/config from the one with key `first` up to
+    // (not including) the one with key `next`; a marker text when either is
+    // missing.
+    std::string config_lines(const std::string& first, const std::string& next) const;
 };
 
 // Runs the launcher as the case describes and returns what it did.

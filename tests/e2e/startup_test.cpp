@@ -25,13 +25,7 @@ const std::string kExMap = "/tmp/quorbix/ex_quorbix_map.txt";
 
 // The lines of the configuration from the TLS mode up to the Modbus poll.
 std::string tls_lines(const RunResult& r) {
-    const std::string config = r.file("/tmp/quorbix/config");
-    std::size_t at = config.find("mqtt_ssltls=");
-    std::size_t end = config.find("mb_interval=");
-    if (at == std::string::npos || end == std::string::npos) {
-        return "<no configuration>";
-    }
-    return config.substr(at, end - at);
+    return r.config_lines("mqtt_ssltls", "mb_interval");
 }
 
 void put_map_files() {
