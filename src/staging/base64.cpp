@@ -35,12 +35,13 @@ constexpr std::array<std::uint8_t, 256> kSymbols = make_symbol_table();
 
 }  // namespace
 
-std::size_t base64_decode(const char* text, unsigned char* out) {
+std::size_t base64_decode_chunk(Base64Decoder& d, const char* text, std::size_t n,
+                                unsigned char* out) {
     std::size_t written = 0;
-    unsigned count = 0;
-    unsigned previous = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        unsigned v = kSymbols[static_cast<unsigned char>(*p)];
+    unsigned count = d.count;
+    unsigned previous = d.previous;
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned v = kSymbols[static_cast<unsigned char>(text[i])];
         if (v == kNoSymbol) {
             continue;
         }
@@ -60,7 +61,14 @@ std::size_t base64_decode(const char* text, unsigned char* out) {
         ++count;
         previous = v;
     }
+    d.count = count;
+    d.previous = previous;
     return written;
+}
+
+std::size_t base64_decode(const char* text, unsigned char* out) {
+    Base64Decoder d;
+    return base64_decode_chunk(d, text, std::strlen(text), out);
 }
 
 DecodedBytes base64_decode_dup(const char* text) {

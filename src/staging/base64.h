@@ -6,6 +6,25 @@
 
 namespace quorbix {
 
+// The decoder's state between chunks of one text: the symbols accepted so
+// far (modulo 4 is what matters) and the value of the last one.
+struct Base64Decoder {
+    unsigned count = 0;
+    unsigned previous = 0;
+};
+
+// Room that base64_decode_chunk needs for a chunk of n input bytes.
+constexpr std::size_t base64_chunk_bound(std::size_t n) {
+    return n / 4 * 3 + 3;
+}
+
+// Decodes n bytes of text (NUL bytes are skipped like any other non-symbol),
+// continuing the state in d, into out, and returns the number of bytes
+// written; out must hold base64_chunk_bound(n) bytes. Decoding a text in
+// chunks gives exactly the bytes of decoding it whole.
+std::size_t base64_decode_chunk(Base64Decoder& d, const char* text, std::size_t n,
+                                unsigned char* out);
+
 // Decodes the NUL-terminated text into out and returns the number of bytes
 // written: never an error, bytes that are not symbols are skipped, no padding
 // is needed; out must hold three quarters of the text's length, rounded down.
