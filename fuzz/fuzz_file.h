@@ -36,10 +36,15 @@ struct PrivateDir {
     PrivateDir& operator=(const PrivateDir&) = delete;
 };
 
+// The private settings file that open_as_settings writes.
+inline const std::string& settings_path() {
+    static const PrivateDir place;
+    return place.file;
+}
+
 // Replaces the private settings file's content with data and opens it.
 inline SettingsStreamPtr open_as_settings(const std::uint8_t* data, std::size_t size) {
-    static const PrivateDir place;
-    const std::string& path = place.file;
+    const std::string& path = settings_path();
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!fd) {
         ::abort();

@@ -1,13 +1,82 @@
-// The three lookups on arbitrary file contents and an arbitrary key: the
-// input's first line is the key, the rest the settings file.
-#include <algorithm>
+// The indexed lookups against a deliberately plain scanner over fgets, on
+// arbitrary file contents: the input's first line is one key, the rest the
+// settings file; a key of the record chosen by the file's bytes is a second.
+// Both the stream that holds the file whole and the one that reads it through
+// its window must agree with the plain scanner on every lookup.
+#include <strings.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_file.h"
+#include "settings/gateway_settings.h"
 
 using namespace quorbix;
+
+namespace {
+
+struct Found {
+    bool found = false;
+    std::string value;
+    std::uint64_t line = 0;
+};
+
+// Every fgets piece of at most capacity - 1 bytes is read as a line of its
+// own, but only a line's first piece may be a key line; the first match wins.
+Found plain_lookup(const char* path, const char* key, std::size_t capacity) {
+    Found r;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr || capacity < 2) {
+        if (f != nullptr) {
+            std::fclose(f);
+        }
+        return r;
+    }
+    std::vector<char> buf(capacity);
+    bool first_piece = true;
+    std::uint64_t line = 1;
+    for (;;) {
+        // fgets does not say how long a piece with NUL bytes in it is; the
+        // stream's position does.
+        const long before = std::ftell(f);
+        if (std::fgets(buf.data(), static_cast<int>(capacity), f) == nullptr) {
+            break;
+        }
+        const auto len = static_cast<std::size_t>(std::ftell(f) - before);
+        const bool ends_line = len > 0 && buf[len - 1] == '\n';
+        char* text = buf.data();
+        text[std::strcspn(text, "\r\n")] = '\0';
+        if (char* quote = std::strrchr(text, '"')) {
+            *quote = '\0';
+        }
+        char* eq = std::strchr(text, '=');
+        if (first_piece && eq != nullptr) {
+            *eq = '\0';
+            if (strcasecmp(text, key) == 0) {
+                r = {true, eq[1] == '"' ? eq + 2 : eq + 1, line};
+                break;
+            }
+        }
+        first_piece = ends_line;
+        line += ends_line ? 1 : 0;
+    }
+    std::fclose(f);
+    return r;
+}
+
+void check_key(SettingsStream* stream, const char* path, std::size_t file_size, const char* key) {
+    const Found bounded = plain_lookup(path, key, kBoundedLineSize);
+    const Found large = plain_lookup(path, key, file_size + 1);
+    QUORBIX_FUZZ_CHECK(settings_get_text(stream, key) == bounded.value);
+    QUORBIX_FUZZ_CHECK(settings_get_uint(stream, key) == parse_uint32(bounded.value));
+    QUORBIX_FUZZ_CHECK(settings_get_large_text(stream, key) == large.value);
+    QUORBIX_FUZZ_CHECK(settings_key_line(stream, key).number == bounded.line);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -17,36 +86,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view file =
         nl == std::string_view::npos ? std::string_view() : input.substr(nl + 1);
 
-    auto stream =
-        fuzz::open_as_settings(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
-    QUORBIX_FUZZ_CHECK(stream != nullptr);
-    const std::string text = settings_get_text(stream.get(), key.c_str());
-    const std::uint32_t number = settings_get_uint(stream.get(), key.c_str());
-    const std::string large = settings_get_large_text(stream.get(), key.c_str());
-
-    for (const std::string* v : {&text, &large}) {
-        QUORBIX_FUZZ_CHECK(v->find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos);
-        QUORBIX_FUZZ_CHECK(v->empty() || file.find(*v) != std::string_view::npos);
+    // A key of the record, picked by the file's bytes, in the letter case of
+    // the file where the file spells it.
+    std::size_t pick = file.size();
+    for (char c : file.substr(0, 64)) {
+        pick = pick * 31 + static_cast<unsigned char>(c);
     }
-    QUORBIX_FUZZ_CHECK(number == parse_uint32(text));
-    QUORBIX_FUZZ_CHECK(text.size() < kBoundedLineSize);
-
-    // When every line's text (its line feed aside) fits the bounded buffer's
-    // one read, the bounded scanner sees whole lines and both scanners agree.
-    std::size_t longest = 0;
-    std::size_t start = 0;
-    while (start <= file.size()) {
-        std::size_t end = file.find('\n', start);
-        std::size_t len = (end == std::string_view::npos ? file.size() : end) - start;
-        longest = std::max(longest, len);
-        if (end == std::string_view::npos) {
-            break;
+    std::string record_key;
+    std::size_t position = 0;
+    GatewaySettings names;
+    settings_for_each_field(names, [&](Scanner, const char* k, auto&) {
+        if (position++ == pick % kSettingsFieldCount) {
+            record_key = k;
         }
-        start = end + 1;
+    });
+
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+    const std::string& path = fuzz::settings_path();
+    for (std::size_t limit : {kDefaultInMemoryLimit, std::size_t{0}}) {
+        const std::size_t previous = settings_set_in_memory_limit(limit);
+        auto stream = fuzz::open_as_settings(bytes, file.size());
+        settings_set_in_memory_limit(previous);
+        QUORBIX_FUZZ_CHECK(stream != nullptr);
+        QUORBIX_FUZZ_CHECK(settings_holds_whole_file(stream.get()) == (limit != 0 || file.empty()));
+        check_key(stream.get(), path.c_str(), file.size(), key.c_str());
+        check_key(stream.get(), path.c_str(), file.size(), record_key.c_str());
+        settings_close(std::move(stream));
     }
-    if (longest <= kBoundedLineSize - 1) {
-        QUORBIX_FUZZ_CHECK(text == large);
-    }
-    settings_close(std::move(stream));
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace quorbix {
 
@@ -86,6 +87,9 @@ struct GatewaySettings {
     std::uint32_t direct_method_enable = 0;
     std::array<DirectMethod, kDirectMethodSlots> direct_methods;
 };
+
+// Fields of the record, and so keys of the settings file.
+inline constexpr std::size_t kSettingsFieldCount = 161;
 
 // How a field is read from the settings file.
 enum class Scanner {
@@ -189,6 +193,10 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
         visit(L, slot_key("QUORBIX_DIRECTMETHOD_SCRIPT%u", n), d.script);
     }
 }
+
+// Position (from 0, in record order) of the field whose key is `key`, letter
+// case aside; -1 when the record has no such key.
+int settings_key_position(std::string_view key);
 
 struct SettingsStream;
 

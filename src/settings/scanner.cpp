@@ -4,41 +4,37 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "common/paths.h"
 #include "common/unique_fd.h"
+#include "settings/gateway_settings.h"
 
 namespace quorbix {
 
-namespace {
-
-// Files up to this size are read into memory once at open, and every rescan
-// then walks that copy in place: a rescan costs a pass over memory instead of
-// a re-read of the file. Larger files are streamed through a read window and
-// the scanners' own line buffers, exactly as the line grammar describes.
-constexpr std::size_t kInMemoryLimit = std::size_t{64} << 20;
-constexpr std::size_t kReadWindow = std::size_t{64} << 10;
-
-}  // namespace
-
 struct SettingsStream {
-    UniqueFd fd;
-    std::string path;
+    UniqueFd fd;       // closed for a stream made from bytes
+    std::string path;  // the large scanner sizes its buffer from this file
 
-    // In-memory mode: the file's bytes; `pos` is the next line's start.
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-    std::size_t pos = 0;
-    bool in_memory = false;
+    // The whole file, or a window of it: data[0, len) are the file's bytes
+    // from `base` on. A window that came back short reached the file's end.
+    const char* data = nullptr;
+    std::uint64_t base = 0;
+    std::size_t len = 0;
+    bool whole = false;
+    bool window_at_end = false;
+    std::unique_ptr<char[]> storage;  // what data points into, when read here
+    std::string given;                // ...or when handed over as bytes
 
-    // Streaming mode: a window of the file read at the current offset.
-    std::unique_ptr<char[]> window;
-    std::size_t win_len = 0;
-    std::size_t win_pos = 0;
-    bool at_end = false;
+    // The index: the first key line of each key of the record, by its
+    // position in record order (number 0: not seen yet), and how far the one
+    // pass that fills it has come.
+    std::array<SettingsLineInfo, kSettingsFieldCount> first{};
+    SettingsLineCursor indexed;
+    bool index_complete = false;
 };
 
 void SettingsStreamDeleter::operator()(SettingsStream* stream) const {
@@ -46,6 +42,13 @@ void SettingsStreamDeleter::operator()(SettingsStream* stream) const {
 }
 
 namespace {
+
+std::size_t g_in_memory_limit = kDefaultInMemoryLimit;
+
+unsigned char ascii_lower(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
 
 // The process-wide line buffers. Lookups are not re-entrant.
 char g_bounded_area[kBoundedLineSize];
@@ -59,12 +62,12 @@ struct LargeBuffer {
 LargeBuffer g_large;
 std::size_t g_large_capacity = 0;
 
-// Reads up to size bytes; returns how many arrived before the end of the file
-// or a read error, which ends the file like its end.
-std::size_t read_whole(int fd, char* data, std::size_t size) {
+// Reads up to size bytes at offset; returns how many arrived before the end
+// of the file or a read error, which ends the file like its end.
+std::size_t pread_full(int fd, char* data, std::size_t size, std::uint64_t offset) {
     std::size_t total = 0;
     while (total < size) {
-        ssize_t n = ::read(fd, data + total, size - total);
+        ssize_t n = ::pread(fd, data + total, size - total, static_cast<off_t>(offset + total));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -76,134 +79,110 @@ std::size_t read_whole(int fd, char* data, std::size_t size) {
     return total;
 }
 
-// Length of the text at start up to and including its first line feed,
-// looking at no more than span bytes; sets *found when a line feed ended it.
-std::size_t line_length(const char* start, std::size_t span, bool* found) {
-    const void* nl = std::memchr(start, '\n', span);
-    *found = nl != nullptr;
-    return *found ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1 : span;
+// Up to n bytes of the file at offset, fewer only where the file ends. A
+// stream that holds the whole file gives a view of it; otherwise the view is
+// of the window, refilled at offset when it does not hold the bytes asked
+// for, or, for n over kReadWindow, of `spill`, which must hold n bytes. The
+// view lasts until the next call on the stream.
+std::string_view view_at(SettingsStream& s, std::uint64_t offset, std::size_t n, char* spill) {
+    if (offset >= s.base && offset - s.base <= s.len) {
+        const auto at = static_cast<std::size_t>(offset - s.base);
+        const std::size_t avail = s.len - at;
+        if (avail >= n || s.whole || s.window_at_end) {
+            return {s.data + at, avail < n ? avail : n};
+        }
+    }
+    if (s.whole) {
+        return {};  // beyond the end of the file
+    }
+    if (n > kReadWindow) {
+        return {spill, pread_full(s.fd.get(), spill, n, offset)};
+    }
+    s.base = offset;
+    s.len = pread_full(s.fd.get(), s.storage.get(), kReadWindow, offset);
+    s.window_at_end = s.len < kReadWindow;
+    return {s.data, s.len < n ? s.len : n};
 }
 
-void stream_rewind(SettingsStream& s) {
-    s.pos = 0;
-    if (!s.in_memory) {
-        s.win_len = 0;
-        s.win_pos = 0;
-        s.at_end = ::lseek(s.fd.get(), 0, SEEK_SET) != 0;
-    }
-}
-
-bool window_refill(SettingsStream& s) {
-    if (s.at_end) {
-        return false;
-    }
+bool next_line(SettingsStream& s, SettingsLineCursor& cursor, SettingsLineInfo* line) {
+    std::uint64_t end = cursor.offset;
     for (;;) {
-        ssize_t n = ::read(s.fd.get(), s.window.get(), kReadWindow);
-        if (n < 0 && errno == EINTR) {
-            continue;
+        const std::string_view chunk = view_at(s, end, kReadWindow, nullptr);
+        if (chunk.empty()) {
+            break;  // the file ends without a line feed
         }
-        if (n <= 0) {
-            s.at_end = true;
-            return false;
-        }
-        s.win_len = static_cast<std::size_t>(n);
-        s.win_pos = 0;
-        return true;
-    }
-}
-
-// Reads the next piece of at most capacity - 1 bytes, stopping after a line
-// feed, like a bounded line read into a buffer of `capacity` bytes. Sets
-// *line_ended when the piece finishes its line (line feed or end of file).
-// Returns false at the end of the file.
-bool read_piece(SettingsStream& s, std::size_t capacity, char* buffer, std::string_view* piece,
-                bool* line_ended) {
-    const std::size_t limit = capacity - 1;
-    if (s.in_memory) {
-        if (s.pos >= s.size) {
-            return false;
-        }
-        const char* start = s.data.get() + s.pos;
-        std::size_t avail = s.size - s.pos;
-        std::size_t span = avail < limit ? avail : limit;
-        bool found_nl = false;
-        std::size_t len = line_length(start, span, &found_nl);
-        *piece = std::string_view(start, len);
-        *line_ended = found_nl || len == avail;
-        s.pos += len;
-        return true;
-    }
-    std::size_t len = 0;
-    bool found_nl = false;
-    while (len < limit && !found_nl) {
-        if (s.win_pos == s.win_len && !window_refill(s)) {
+        const void* nl = std::memchr(chunk.data(), '\n', chunk.size());
+        if (nl != nullptr) {
+            end += static_cast<std::uint64_t>(static_cast<const char*>(nl) - chunk.data()) + 1;
             break;
         }
-        const char* start = s.window.get() + s.win_pos;
-        std::size_t avail = s.win_len - s.win_pos;
-        std::size_t span = avail < limit - len ? avail : limit - len;
-        std::size_t take = line_length(start, span, &found_nl);
-        std::memcpy(buffer + len, start, take);
-        len += take;
-        s.win_pos += take;
+        end += chunk.size();
     }
-    if (len == 0) {
+    if (end == cursor.offset) {
         return false;
     }
-    *piece = std::string_view(buffer, len);
-    *line_ended = found_nl || s.at_end;
+    *line = SettingsLineInfo{cursor.offset, end - cursor.offset, cursor.number};
+    cursor.offset = end;
+    ++cursor.number;
     return true;
 }
 
-// Moves past the rest of the current line (up to and including its line feed).
-void skip_line(SettingsStream& s) {
-    bool found_nl = false;
-    if (s.in_memory) {
-        s.pos += line_length(s.data.get() + s.pos, s.size - s.pos, &found_nl);
-        return;
-    }
-    while (!found_nl) {
-        if (s.win_pos == s.win_len && !window_refill(s)) {
-            return;
+// The first piece of a line as a scanner with a line buffer of `capacity`
+// bytes reads it: at most capacity - 1 bytes.
+std::string_view line_piece(SettingsStream& s, const SettingsLineInfo& line, std::size_t capacity,
+                            char* spill) {
+    const std::uint64_t limit = capacity - 1;
+    const auto n = static_cast<std::size_t>(line.length < limit ? line.length : limit);
+    return view_at(s, line.offset, n, spill);
+}
+
+// Carries the one pass on until key position `wanted` has its first line or
+// the file ends (wanted < 0: to the end).
+void index_until(SettingsStream& s, int wanted) {
+    SettingsLineInfo line;
+    while (!s.index_complete &&
+           (wanted < 0 || s.first[static_cast<std::size_t>(wanted)].number == 0)) {
+        if (!next_line(s, s.indexed, &line)) {
+            s.index_complete = true;
+            break;
         }
-        s.win_pos += line_length(s.window.get() + s.win_pos, s.win_len - s.win_pos, &found_nl);
-    }
-}
-
-char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool ascii_iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) {
-            return false;
+        // Keys of the record hold no double quote, so whether a line is one
+        // of theirs is the same in the bounded and the large reading.
+        const SettingsLine read =
+            settings_read_line(line_piece(s, line, kBoundedLineSize, nullptr));
+        if (!read.has_key) {
+            continue;
+        }
+        const int position = settings_key_position(read.key);
+        if (position >= 0 && s.first[static_cast<std::size_t>(position)].number == 0) {
+            s.first[static_cast<std::size_t>(position)] = line;
         }
     }
-    return true;
 }
 
-// Scans the file from its first line for key, reading pieces of at most
-// capacity - 1 bytes. Only the first piece of a line is taken for a key line:
-// text deep inside a long value must never be read as a setting.
-bool scan(SettingsStream& s, const char* key, std::size_t capacity, char* buffer,
-          std::string_view* value) {
+// The first line whose key is `key`, read as a scanner with a line buffer of
+// `capacity` bytes reads it: found through the index for a key of the record,
+// by a walk over the lines for any other.
+bool find_value(SettingsStream& s, const char* key, std::size_t capacity, char* spill,
+                std::string_view* value) {
     if (capacity < 2) {
         return false;  // no room for a single byte of a line
     }
     const std::string_view wanted(key);
-    stream_rewind(s);
-    std::string_view piece;
-    bool line_ended = false;
-    while (read_piece(s, capacity, buffer, &piece, &line_ended)) {
-        if (settings_match_line(piece, wanted, value)) {
-            return true;
+    const int position = settings_key_position(wanted);
+    if (position >= 0) {
+        index_until(s, position);
+        const SettingsLineInfo& line = s.first[static_cast<std::size_t>(position)];
+        if (line.number == 0) {
+            return false;
         }
-        if (!line_ended) {
-            skip_line(s);
+        return settings_match_line(line_piece(s, line, capacity, spill), wanted, value);
+    }
+    SettingsLineCursor cursor;
+    SettingsLineInfo line;
+    while (next_line(s, cursor, &line)) {
+        if (settings_match_line(line_piece(s, line, capacity, spill), wanted, value)) {
+            return true;
         }
     }
     return false;
@@ -220,11 +199,17 @@ std::string copy_text(std::string_view value) {
 }
 
 std::size_t wanted_large_size(const SettingsStream& s) {
-    struct stat st {};
-    if (::stat(s.path.c_str(), &st) != 0 || st.st_size < 0) {
-        return kBoundedLineSize;
+    std::uint64_t size = 0;
+    if (s.whole) {
+        // A file held whole is read as it was when opened: its size then.
+        size = s.len;
+    } else {
+        struct stat st {};
+        if (::stat(s.path.c_str(), &st) != 0 || st.st_size < 0) {
+            return kBoundedLineSize;
+        }
+        size = static_cast<std::uint64_t>(st.st_size);
     }
-    auto size = static_cast<std::uint64_t>(st.st_size);
     // One byte more than the file, so that a file of one single line with no
     // final line feed is read whole.
     if (size >= SIZE_MAX) {
@@ -269,21 +254,28 @@ SettingsStreamPtr open_stream(const char* path) {
     if (!s) {
         return nullptr;
     }
-    s->path = path;
-    auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size <= kInMemoryLimit) {
-        s->data.reset(new (std::nothrow) char[static_cast<std::size_t>(size) + 1]);
+    try {
+        s->path = path;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
-    if (s->data) {
-        s->size = read_whole(fd.get(), s->data.get(), static_cast<std::size_t>(size));
-        s->in_memory = true;
+    s->fd = std::move(fd);
+    // A file that fits is read once, and every lookup is served from memory;
+    // otherwise, or when its memory cannot be had, through the window.
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size <= g_in_memory_limit) {
+        s->storage.reset(new (std::nothrow) char[static_cast<std::size_t>(size) + 1]);
+    }
+    if (s->storage) {
+        s->len = pread_full(s->fd.get(), s->storage.get(), static_cast<std::size_t>(size), 0);
+        s->whole = true;
     } else {
-        s->window.reset(new (std::nothrow) char[kReadWindow]);
-        if (!s->window) {
+        s->storage.reset(new (std::nothrow) char[kReadWindow]);
+        if (!s->storage) {
             return nullptr;
         }
     }
-    s->fd = std::move(fd);
+    s->data = s->storage.get();
     return s;
 }
 
@@ -297,35 +289,86 @@ SettingsStreamPtr settings_open_path(const char* path) {
     return open_stream(path);
 }
 
+SettingsStreamPtr settings_open_bytes(std::string bytes) {
+    SettingsStreamPtr s(new (std::nothrow) SettingsStream);
+    if (!s) {
+        return nullptr;
+    }
+    s->given = std::move(bytes);
+    s->data = s->given.data();
+    s->len = s->given.size();
+    s->whole = true;
+    return s;
+}
+
 void settings_close(SettingsStreamPtr stream) {
     stream.reset();
+}
+
+SettingsLine settings_read_line(std::string_view piece) {
+    SettingsLine line;
+    if (piece.empty()) {
+        return line;
+    }
+    // The text ends at its first NUL, carriage return or line feed: a piece
+    // holds at most one line feed, as its last byte.
+    std::size_t end = piece.size();
+    if (end > 0 && piece[end - 1] == '\n') {
+        --end;
+    }
+    if (const void* nul = std::memchr(piece.data(), '\0', end)) {
+        end = static_cast<std::size_t>(static_cast<const char*>(nul) - piece.data());
+    }
+    if (const void* cr = std::memchr(piece.data(), '\r', end)) {
+        end = static_cast<std::size_t>(static_cast<const char*>(cr) - piece.data());
+    }
+    line.text_end = end;
+    // ...and is cut at its last double quote.
+    if (const void* quote = ::memrchr(piece.data(), '"', end)) {
+        line.quote_cut = static_cast<std::size_t>(static_cast<const char*>(quote) - piece.data());
+        end = line.quote_cut;
+    }
+    line.text = piece.substr(0, end);
+    // The key is what stands before the first "=".
+    const void* eq = std::memchr(line.text.data(), '=', line.text.size());
+    if (eq == nullptr) {
+        return line;
+    }
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(eq) - line.text.data());
+    line.has_key = true;
+    line.key = line.text.substr(0, at);
+    line.value = line.text.substr(at + 1);
+    if (!line.value.empty() && line.value.front() == '"') {
+        line.value.remove_prefix(1);
+    }
+    return line;
+}
+
+int settings_key_compare(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const int x = ascii_lower(a[i]);
+        const int y = ascii_lower(b[i]);
+        if (x != y) {
+            return x - y;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 bool settings_match_line(std::string_view line, std::string_view key, std::string_view* value) {
     const std::size_t klen = key.size();
     // Quick rejection on the key alone, before looking at the rest of a
-    // possibly very long line.
-    if (line.size() <= klen || line[klen] != '=' || !ascii_iequal(line.substr(0, klen), key)) {
+    // possibly very long line: a matching line has its "=" right after it.
+    if (line.size() <= klen || line[klen] != '=' ||
+        settings_key_compare(line.substr(0, klen), key) != 0) {
         return false;
     }
-    // The text ends at its first NUL, carriage return or line feed...
-    std::size_t end = line.find_first_of(std::string_view("\0\r\n", 3));
-    std::string_view text = line.substr(0, end);
-    // ...and is cut at its last double quote.
-    std::size_t quote = text.rfind('"');
-    if (quote != std::string_view::npos) {
-        text = text.substr(0, quote);
-    }
-    // The key is what stands before the first "=".
-    std::size_t eq = text.find('=');
-    if (eq != klen) {
+    const SettingsLine read = settings_read_line(line);
+    if (!read.has_key || read.key.size() != klen) {
         return false;
     }
-    std::string_view v = text.substr(klen + 1);
-    if (!v.empty() && v.front() == '"') {
-        v.remove_prefix(1);
-    }
-    *value = v;
+    *value = read.value;
     return true;
 }
 
@@ -363,7 +406,7 @@ std::uint32_t parse_uint32(std::string_view text) {
 
 std::string settings_get_text(SettingsStream* stream, const char* key) {
     std::string_view value;
-    if (stream == nullptr || !scan(*stream, key, kBoundedLineSize, g_bounded_area, &value)) {
+    if (stream == nullptr || !find_value(*stream, key, kBoundedLineSize, g_bounded_area, &value)) {
         return std::string();
     }
     return copy_text(value);
@@ -371,7 +414,7 @@ std::string settings_get_text(SettingsStream* stream, const char* key) {
 
 std::uint32_t settings_get_uint(SettingsStream* stream, const char* key) {
     std::string_view value;
-    if (stream == nullptr || !scan(*stream, key, kBoundedLineSize, g_bounded_area, &value)) {
+    if (stream == nullptr || !find_value(*stream, key, kBoundedLineSize, g_bounded_area, &value)) {
         return 0;
     }
     return parse_uint32(value);
@@ -381,26 +424,62 @@ std::string settings_get_large_text(SettingsStream* stream, const char* key) {
     if (stream == nullptr) {
         return std::string();
     }
-    std::size_t wanted = wanted_large_size(*stream);
-    char* buffer = nullptr;
-    if (stream->in_memory) {
-        // Lines are scanned where they lie; the large buffer would only hold
-        // a copy of them, so only its size is kept.
+    const std::size_t wanted = wanted_large_size(*stream);
+    char* spill = nullptr;
+    if (stream->whole) {
+        // Lines are read where they lie; the large buffer would only hold a
+        // copy of them, so only its size is kept.
         g_large_capacity = wanted;
     } else {
         large_buffer_reserve(wanted);
         g_large_capacity = g_large.size;
-        buffer = g_large.data;
+        spill = g_large.data;
     }
     std::string_view value;
-    if (!scan(*stream, key, g_large_capacity, buffer, &value)) {
+    if (!find_value(*stream, key, g_large_capacity, spill, &value)) {
         return std::string();
     }
     return copy_text(value);
 }
 
+bool settings_next_line(SettingsStream* stream, SettingsLineCursor& cursor,
+                        SettingsLineInfo* line) {
+    return stream != nullptr && next_line(*stream, cursor, line);
+}
+
+SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key) {
+    if (stream == nullptr) {
+        return {};
+    }
+    const int position = settings_key_position(key);
+    if (position >= 0) {
+        index_until(*stream, position);
+        return stream->first[static_cast<std::size_t>(position)];
+    }
+    SettingsLineCursor cursor;
+    SettingsLineInfo line;
+    std::string_view value;
+    while (next_line(*stream, cursor, &line)) {
+        if (settings_match_line(line_piece(*stream, line, kBoundedLineSize, nullptr), key,
+                                &value)) {
+            return line;
+        }
+    }
+    return {};
+}
+
 std::size_t settings_large_capacity() {
     return g_large_capacity;
+}
+
+bool settings_holds_whole_file(const SettingsStream* stream) {
+    return stream != nullptr && stream->whole;
+}
+
+std::size_t settings_set_in_memory_limit(std::size_t bytes) {
+    const std::size_t previous = g_in_memory_limit;
+    g_in_memory_limit = bytes;
+    return previous;
 }
 
 }  // namespace quorbix

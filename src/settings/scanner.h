@@ -1,14 +1,21 @@
-// Reads single values out of the settings file by key. There is no parse-once
-// step: every lookup rescans the file from its first line, and the first
-// line whose key matches wins.
+// Reads single values out of the settings file by key.
 //
 // Line grammar, applied to each line (or to the first piece of a line longer
-// than the scanner's buffer):
+// than the scanner's line buffer):
 //   - the text ends at its first NUL, carriage return or line feed;
 //   - it is then cut at its last double quote;
 //   - the key is everything before the first "=", compared without regard to
 //     ASCII letter case and without trimming;
 //   - the value is everything after that "=", less one leading double quote.
+// Only the first piece of a line is ever taken for a key line, and the first
+// line whose key matches wins.
+//
+// One pass over the file indexes the first line of every key of the record
+// (on demand: a lookup reads on only as far as its key's first line, and an
+// absent key finishes the pass); lookups then go straight to that line. The
+// index holds offsets, not bytes: a file small enough is read into memory
+// once, a larger one is read through a window and each value's line is read
+// when it is asked for.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +29,11 @@ namespace quorbix {
 // The bounded scanner's line buffer, and the large scanner's fallback area.
 inline constexpr std::size_t kBoundedLineSize = 16384;
 
+// Files up to this size are held in memory whole (unless the test hook below
+// lowers it); larger ones are read through a window of kReadWindow bytes.
+inline constexpr std::size_t kDefaultInMemoryLimit = std::size_t{64} << 20;
+inline constexpr std::size_t kReadWindow = std::size_t{64} << 10;
+
 struct SettingsStream;
 
 struct SettingsStreamDeleter {
@@ -30,11 +42,15 @@ struct SettingsStreamDeleter {
 using SettingsStreamPtr = std::unique_ptr<SettingsStream, SettingsStreamDeleter>;
 
 // Opens "/opt/quorbix/etc/settings" for reading; null when it cannot be
-// opened or is not a regular file.
+// opened, is not a regular file, or no memory is left for its reading state.
 SettingsStreamPtr settings_open();
 
 // Opens the settings file at path (tests and tools); null as above.
 SettingsStreamPtr settings_open_path(const char* path);
+
+// Takes bytes already read (standard input of a tool) as a settings file;
+// null when no memory is left.
+SettingsStreamPtr settings_open_bytes(std::string bytes);
 
 // Bounded scanner: the value of key, or the empty text for a null stream or
 // an absent key.
@@ -57,12 +73,60 @@ void settings_close(SettingsStreamPtr stream);
 // negates modulo 2^32.
 std::uint32_t parse_uint32(std::string_view text);
 
+// One line (or first piece) read by the line grammar. Positions count from
+// the piece's first byte.
+struct SettingsLine {
+    std::size_t text_end = 0;                        // the first NUL, CR or LF, or the piece's size
+    std::size_t quote_cut = std::string_view::npos;  // the last double quote before text_end
+    std::string_view text;   // the piece up to text_end, then cut at quote_cut
+    bool has_key = false;    // an "=" is left in the text
+    std::string_view key;    // the text before its first "="
+    std::string_view value;  // the text after it, less one leading double quote
+};
+
+// Applies the line grammar to one line or first piece; the one reading of a
+// settings line that the index, the lookups and the checker share.
+SettingsLine settings_read_line(std::string_view piece);
+
+// Compares two keys as the lookups match them: ASCII letters without regard
+// to case, every other byte as it is; less than, equal to or greater than 0.
+int settings_key_compare(std::string_view a, std::string_view b);
+
 // Applies the line grammar to one line (or first piece) and returns whether
 // its key is `key`; on a match stores the value in *value.
 bool settings_match_line(std::string_view line, std::string_view key, std::string_view* value);
 
+// Where a line lies in the file: offset and length (its line feed included)
+// in bytes, and its number counted from 1; number 0 stands for no line.
+struct SettingsLineInfo {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::uint64_t number = 0;
+};
+
+// The next line to step to.
+struct SettingsLineCursor {
+    std::uint64_t offset = 0;
+    std::uint64_t number = 1;
+};
+
+// Steps to the line at the cursor and moves the cursor past it; false at the
+// end of the file or for a null stream.
+bool settings_next_line(SettingsStream* stream, SettingsLineCursor& cursor, SettingsLineInfo* line);
+
+// The first line whose key is `key` as the lookups find it, or a line with
+// number 0 when there is none.
+SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key);
+
 // The large-value scanner's current line capacity (its buffer size), for
 // tests and diagnostics; 0 before the first large lookup.
 std::size_t settings_large_capacity();
+
+// True when the stream holds the whole file in memory (tests).
+bool settings_holds_whole_file(const SettingsStream* stream);
+
+// Sets the size up to which files are held in memory whole (tests force the
+// windowed reading with a small limit); returns the previous limit.
+std::size_t settings_set_in_memory_limit(std::size_t bytes);
 
 }  // namespace quorbix
