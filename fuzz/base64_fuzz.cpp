@@ -1,5 +1,6 @@
 // Base64 decoding of arbitrary texts: the output bound, and agreement with a
 // plain reference decoder.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -61,5 +62,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string expected = reference_decode(text);
     QUORBIX_FUZZ_CHECK(expected.size() == n);
     QUORBIX_FUZZ_CHECK(n == 0 || std::memcmp(expected.data(), out.get(), n) == 0);
+
+    // In chunks of a size the input picks, the state carried between them:
+    // the same bytes, each chunk within its bound.
+    const std::size_t chunk = size == 0 ? 1 : 1 + data[0] % 13;
+    Base64Decoder d;
+    std::string chunked;
+    std::vector<unsigned char> piece(base64_chunk_bound(chunk));
+    for (std::size_t at = 0; at < size; at += chunk) {
+        const std::size_t len = size - at < chunk ? size - at : chunk;
+        const std::size_t got =
+            base64_decode_chunk(d, reinterpret_cast<const char*>(data) + at, len, piece.data());
+        QUORBIX_FUZZ_CHECK(got <= base64_chunk_bound(len));
+        chunked.append(reinterpret_cast<const char*>(piece.data()), got);
+    }
+    // NUL bytes are skipped by the chunk decoder, while the text ends there.
+    std::string without_nul(reinterpret_cast<const char*>(data), size);
+    without_nul.erase(std::remove(without_nul.begin(), without_nul.end(), '\0'), without_nul.end());
+    QUORBIX_FUZZ_CHECK(chunked == reference_decode(without_nul));
     return 0;
 }
