@@ -8,7 +8,8 @@
 namespace quorbix {
 
 std::string config_line(std::size_t bound, std::string_view fmt,
-                        std::initializer_list<std::uint32_t> numbers, std::string_view text) {
+                        std::initializer_list<std::uint32_t> numbers, std::string_view text,
+                        std::size_t* lost) {
     std::string head;  // what stands before the text
     std::string tail;  // what follows it
     bool has_text = false;
@@ -41,29 +42,43 @@ std::string config_line(std::size_t bound, std::string_view fmt,
     }
     const std::size_t limit = bound - 1;
     std::size_t fixed = head.size() + tail.size();
+    const std::size_t whole = text.size();
     if (fixed + text.size() > limit) {
         text = text.substr(0, limit > fixed ? limit - fixed : 0);
+    }
+    if (lost != nullptr) {
+        *lost = whole - text.size();
     }
     head.append(text).append(tail);
     return head;
 }
 
+bool daemon_config_uses_token(const GatewaySettings& s) {
+    return s.mqtt_token_gen != 0 && !s.mqtt_password.empty();
+}
+
 std::string daemon_config_password(const GatewaySettings& s) {
-    if (s.mqtt_token_gen != 0 && !s.mqtt_password.empty()) {
+    if (daemon_config_uses_token(s)) {
         return token_request(s.mqtt_host, s.mqtt_client_id, s.mqtt_password);
     }
     return s.mqtt_password;
 }
 
 std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
-                                             std::string_view password) {
+                                             std::string_view password,
+                                             std::vector<ConfigCut>* cuts) {
     constexpr std::size_t L = kConfigLineSize;
     constexpr std::size_t M = kMessageLineSize;
     std::vector<std::string> lines;
     auto fixed = [&lines](const char* line) { lines.emplace_back(line); };
-    auto line = [&lines](std::size_t bound, std::string_view fmt,
-                         std::initializer_list<std::uint32_t> numbers, std::string_view text = {}) {
-        lines.push_back(config_line(bound, fmt, numbers, text));
+    auto line = [&lines, cuts](std::size_t bound, std::string_view fmt,
+                               std::initializer_list<std::uint32_t> numbers,
+                               std::string_view text = {}) {
+        std::size_t lost = 0;
+        lines.push_back(config_line(bound, fmt, numbers, text, &lost));
+        if (lost != 0 && cuts != nullptr) {
+            cuts->push_back(ConfigCut{lines.size() - 1, lost, text});
+        }
     };
 
     fixed("[CFG_INFO]\n");

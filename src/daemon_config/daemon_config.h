@@ -20,17 +20,34 @@ inline constexpr std::size_t kMessageLineSize = 5120;  // the cust_msg_ lines
 // Formats one line from fmt, whose "%u" and "%d" take the numbers in order and
 // whose single "%s" takes text; a line longer than bound - 1 bytes is cut in
 // its text, so that it keeps what follows the text (closing quote, line feed).
+// *lost, when given, receives the number of the text's bytes cut away.
 std::string config_line(std::size_t bound, std::string_view fmt,
-                        std::initializer_list<std::uint32_t> numbers, std::string_view text = {});
+                        std::initializer_list<std::uint32_t> numbers, std::string_view text = {},
+                        std::size_t* lost = nullptr);
+
+// A line of the configuration whose text was cut to keep it within its bound:
+// its index among the lines, the bytes lost, and the text it was formed from
+// (a view of the record's field, or of the password).
+struct ConfigCut {
+    std::size_t line = 0;
+    std::size_t lost = 0;
+    std::string_view text;
+};
+
+// True when the password line comes from the token tool: mqtt_token_gen is
+// not 0 and mqtt_password, the tool's key, is not empty.
+bool daemon_config_uses_token(const GatewaySettings& s);
 
 // The value of the password line: the token tool's first output line when
 // mqtt_token_gen is not 0 and mqtt_password is not empty, else mqtt_password.
 std::string daemon_config_password(const GatewaySettings& s);
 
 // Every line of the configuration file in order, without touching any file:
-// ca_file_present decides the CA line, password is the password line's value.
+// ca_file_present decides the CA line, password is the password line's value;
+// each line cut at its bound is added to *cuts when given.
 std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
-                                             std::string_view password);
+                                             std::string_view password,
+                                             std::vector<ConfigCut>* cuts = nullptr);
 
 // Rewrites "/tmp/quorbix/config" from s, one append per line, readable only by
 // the launcher's user (it holds the MQTT password).

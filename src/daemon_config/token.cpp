@@ -28,6 +28,15 @@ std::string token_command(std::string_view host, std::string_view client_id, std
     return command;
 }
 
+std::string token_first_line(std::string_view output) {
+    std::string_view line = output.substr(0, kTokenLineSize - 1);
+    const std::size_t nl = line.find('\n');
+    if (nl != std::string_view::npos) {
+        line = line.substr(0, nl + 1);
+    }
+    return std::string(line.substr(0, line.find('\0')));
+}
+
 std::string token_request(std::string_view host, std::string_view client_id, std::string_view key) {
     std::string command = token_command(host, client_id, key);
     if (command.empty()) {

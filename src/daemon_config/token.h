@@ -21,6 +21,11 @@ inline constexpr std::size_t kTokenLineSize = 1024;
 // command would be too long for the shell to be given it.
 std::string token_command(std::string_view host, std::string_view client_id, std::string_view key);
 
+// The first line of the token tool's output as the launcher reads it: at most
+// kTokenLineSize - 1 bytes, up to and including the first line feed, and up
+// to the first NUL within them.
+std::string token_first_line(std::string_view output);
+
 // Runs the token command and returns the first line of the tool's standard
 // output as read (line feed included, at most 1023 bytes, up to a NUL); the
 // empty text when the tool cannot be run or prints nothing.

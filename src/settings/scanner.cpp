@@ -472,6 +472,13 @@ std::size_t settings_large_capacity() {
     return g_large_capacity;
 }
 
+std::string_view settings_whole_bytes(const SettingsStream* stream) {
+    if (stream == nullptr || !stream->whole) {
+        return {};
+    }
+    return {stream->data, stream->len};
+}
+
 bool settings_holds_whole_file(const SettingsStream* stream) {
     return stream != nullptr && stream->whole;
 }

@@ -122,6 +122,9 @@ SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key);
 // tests and diagnostics; 0 before the first large lookup.
 std::size_t settings_large_capacity();
 
+// The file's bytes when the stream holds the whole file, else the empty view.
+std::string_view settings_whole_bytes(const SettingsStream* stream);
+
 // True when the stream holds the whole file in memory (tests).
 bool settings_holds_whole_file(const SettingsStream* stream);
 
