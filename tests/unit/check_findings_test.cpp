@@ -1,0 +1,135 @@
+// One row per finding code: a settings file, and the code, line and column
+// it must be reported at. Columns count bytes from 1 and were worked out by
+// hand from the rows' texts.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "check/analysis.h"
+#include "check/checks.h"
+
+namespace quorbix {
+namespace {
+
+struct FindingRow {
+    std::string settings;
+    const char* code;
+    std::uint64_t line;  // 0: the file as a whole
+    std::size_t column;
+};
+
+std::string repeated(const std::string& text, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+std::vector<FindingRow> finding_rows() {
+    const std::string quotes(16000, '\'');
+    return {
+        {"FOO=1\n", "unknown-key", 1, 1},
+        {"QUORBIX_MQTT_ADRR=x\n", "misspelled-key", 1, 1},
+        {"MQTT_ADDR=x\n", "misspelled-key", 1, 1},
+        {"QUORBIX_CUSTOM1_EN=1\n", "slot-key", 1, 1},
+        {"QUORBIX_PORT3_PARITY=odd\n", "slot-key", 1, 1},
+        {"QUORBIX_ENABLE =1\n", "blank-in-key", 1, 15},
+        {" QUORBIX_ENABLE=1\n", "blank-in-key", 1, 1},
+        {"QUORBIX_ENABLE 1\n", "no-equals", 1, 1},
+        {"QUORBIX_ENABLE\r=1\n", "no-equals", 1, 1},
+        {"#QUORBIX_ENABLE=1\n", "comment-line", 1, 1},
+        {"QUORBIX_ENABLE=1\nquorbix_enable=0\n", "duplicate-key", 2, 1},
+        {"QUORBIX_MQTT_ADDR=\"broker\n", "unclosed-quote", 1, 19},
+        {"QUORBIX_MQTT_ADDR=\"a\" b\n", "text-after-quote", 1, 22},
+        {"QUORBIX_CLIENT_ID=ab\"\n", "stray-quote", 1, 21},
+        {"QUORBIX_MQTT_USR= \"x\"\n", "blank-before-quote", 1, 18},
+        {"QUORBIX_TIME_VALUE=ab\rcd\n", "line-cut", 1, 22},
+        {std::string("QUORBIX_TIME_VALUE=ab\0cd\n", 25), "line-cut", 1, 22},
+        {"QUORBIX_MQTT_ADDR=" + std::string(20000, 'a') + "\n", "bounded-cut", 1, 16384},
+        {"QUORBIX_MQTT_PORT=abc\n", "number-no-digits", 1, 19},
+        {"QUORBIX_MQTT_PORT=0x10\n", "number-hex", 1, 19},
+        {"QUORBIX_MQTT_PORT=-1\n", "number-negative", 1, 19},
+        {"QUORBIX_MQTT_PORT=4294967296\n", "number-overflow", 1, 19},
+        {"QUORBIX_MQTT_PORT=12abc\n", "number-trailing-text", 1, 21},
+        {"QUORBIX_MQTT_KEEPALIVE=+5\n", "number-plus", 1, 24},
+        {"QUORBIX_MQTT_KEEPALIVE= 7\n", "number-blanks", 1, 24},
+        {"QUORBIX_MQTT_TLS=7\n", "tls-mode-range", 1, 18},
+        {"QUORBIX_MQTT_QOS=3\n", "qos-range", 1, 18},
+        {"QUORBIX_MQTT_ADDR=h\nQUORBIX_MQTT_PORT=70000\n", "port-range", 2, 19},
+        {"QUORBIX_PORT2_DATABITS=4\n", "databits-range", 1, 24},
+        {"QUORBIX_UPORT_STOPBITS=3\n", "stopbits-range", 1, 24},
+        {"QUORBIX_LOG_EN=2\n", "enable-flag", 1, 16},
+        {"QUORBIX_CSV=TW*Fu\n", "base64-invalid-bytes", 1, 15},
+        {"QUORBIX_CSV=TWFuT\n", "base64-dangling", 1, 18},
+        {"QUORBIX_CSV=TQ==TWFu\n", "base64-after-padding", 1, 17},
+        {"QUORBIX_CA=\"==\"\n", "base64-empty", 1, 13},
+        {"QUORBIX_ENABLE=1\n", "no-csv", 0, 0},
+        {"QUORBIX_CSV=*\n", "no-csv", 1, 13},
+        {"QUORBIX_MQTT_TLS=1\n", "tls-no-ca", 1, 18},
+        {"QUORBIX_MQTT_TLS=2\n", "tls-no-client-cert", 1, 18},
+        {"QUORBIX_MQTT_TLS=2\nQUORBIX_LOCALCERT=TWFu\n", "tls-no-client-key", 1, 18},
+        {"QUORBIX_MQTT_TLS=2\n", "tls-empty-cafile", 1, 18},
+        {"QUORBIX_ENABLE=0\n", "disabled", 1, 16},
+        {"QUORBIX_CSV=TWFu\n", "disabled", 0, 0},
+        {"QUORBIX_MQTT_SASGEN=1\n", "token-no-password", 1, 21},
+        {"QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=k\n", "token-missing-part", 1, 21},
+        {"QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=" + quotes + "\nQUORBIX_MQTT_ADDR=" + quotes +
+             "\nQUORBIX_CLIENT_ID=" + quotes + "\n",
+         "token-command-too-long", 1, 21},
+        // cust_msg_content1="...": 19 bytes before the text, 2 after, 5119 in
+        // all; the text keeps 5098 bytes from column 23 on.
+        {"QUORBIX_MSG_CONTENT1=\"" + std::string(6000, 'x') + "\"\n", "config-line-cut", 1,
+         23 + 5098},
+        {repeated("FOO=1\n", 101), "more-not-shown", 0, 0},
+    };
+}
+
+TEST(CheckFindings, EachCodeAtItsLineAndColumn) {
+    for (const FindingRow& row : finding_rows()) {
+        const FileCheck check = check_settings(row.settings, CheckOptions{});
+        bool found = false;
+        std::string seen;
+        for (const Finding& f : check.findings) {
+            seen += " " + f.code + "@" + std::to_string(f.line) + ":" + std::to_string(f.column);
+            found = found || (f.code == row.code && f.line == row.line && f.column == row.column);
+        }
+        EXPECT_TRUE(found) << row.code << " at " << row.line << ":" << row.column
+                           << " not reported for «" << row.settings.substr(0, 80)
+                           << "»; reported:" << seen;
+    }
+}
+
+TEST(CheckFindings, EveryCodeHasARow) {
+    std::set<std::string> covered;
+    for (const FindingRow& row : finding_rows()) {
+        covered.insert(row.code);
+    }
+    for (const CheckInfo& info : kChecks) {
+        EXPECT_EQ(covered.count(info.code), 1u) << info.code << " has no row";
+    }
+}
+
+// What the launcher reads without a word must not be reported: lower-case
+// keys, CRLF line ends, inner quotes of a quoted value, blanks in Base64 and
+// padding, a key set once.
+TEST(CheckFindings, SoundLinesSayNothing) {
+    const FileCheck check = check_settings(
+        "quorbix_enable=1\r\n"
+        "QUORBIX_CSV=\"TWFu TWE=\"\r\n"
+        "QUORBIX_MSG_CONTENT1=\"{\"state\":\"alive\"}\"\n"
+        "QUORBIX_MQTT_PORT=08883\n"
+        "QUORBIX_MQTT_ADDR=broker\n"
+        "# a comment\n"
+        "\n",
+        CheckOptions{});
+    for (const Finding& f : check.findings) {
+        ADD_FAILURE() << f.code << " at " << f.line << ":" << f.column << ": " << f.message;
+    }
+    EXPECT_EQ(check.outcome.action, Outcome::Action::kStart);
+}
+
+}  // namespace
+}  // namespace quorbix
