@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace quorbix {
 namespace {
@@ -183,16 +185,19 @@ PemScan read_pem_blocks(std::string_view text) {
         PemBlock block;
         block.size = static_cast<std::size_t>(length);
         block.der = OsslBytes(data, OsslClearFree{block.size});
-        block.name = printable(name);
-        block.encrypted = std::string_view(header).find("ENCRYPTED") != std::string_view::npos;
+        block.name = printable(name != nullptr ? name : "");
+        block.encrypted = header != nullptr &&
+                          std::string_view(header).find("ENCRYPTED") != std::string_view::npos;
         scan.blocks.push_back(std::move(block));
     }
 }
 
+// Whether a PEM block of this type name holds a certificate.
 bool is_certificate_block(const std::string& name) {
     return name == "CERTIFICATE" || name == "X509 CERTIFICATE" || name == "TRUSTED CERTIFICATE";
 }
 
+// Whether a PEM block of this type name holds a private key, encrypted or not.
 bool is_private_key_block(const std::string& name) {
     constexpr std::string_view kSuffix = "PRIVATE KEY";
     return name.size() >= kSuffix.size() &&
@@ -268,6 +273,7 @@ std::string utc_text(std::time_t t) {
     return ::gmtime_r(&t, &tm) != nullptr ? utc_text(tm) : std::string("an unreadable date");
 }
 
+// Names the file for messages.
 const char* file_label(TlsFile file) {
     switch (file) {
         case TlsFile::kCa:
@@ -368,6 +374,7 @@ std::string block_names(const std::vector<PemBlock>& blocks) {
     return out;
 }
 
+// Reports data that is neither PEM nor DER.
 void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data) {
     add(check, file, "tls-not-pem-or-der", Severity::kError,
         std::string("the ") + file_label(file) +
@@ -375,6 +382,8 @@ void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data)
         "The launcher stages these bytes unchanged and the daemon will fail to load them.");
 }
 
+// Reports PEM text that cannot be read to its end; harmless when the
+// daemon already has what it needs from the blocks before the damage.
 void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool harmless) {
     const std::string where = scan.blocks.empty() ? " has no readable PEM block"
                                                   : " cannot be read past PEM block " +
@@ -386,6 +395,7 @@ void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool 
                    "so the file will not be used.");
 }
 
+// Reports the named certificate as not parsing, with OpenSSL's reason.
 void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::string& name,
                                    const std::string& reason) {
     add(check, file, "tls-certificate-unparsable", Severity::kError,
@@ -394,6 +404,7 @@ void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::str
         "fail.");
 }
 
+// Reports a certificate file that holds a private key and no certificate.
 void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
     add(check, file, "tls-key-in-certificate-slot", Severity::kError,
         std::string("the ") + file_label(file) +
@@ -472,6 +483,7 @@ X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view d
     return first;
 }
 
+// Reports a client key that needs a passphrase.
 void report_key_encrypted(TlsCheck& check) {
     add(check, TlsFile::kClientKey, "tls-key-encrypted", Severity::kError,
         "the client key is encrypted with a passphrase",
@@ -479,12 +491,14 @@ void report_key_encrypted(TlsCheck& check) {
         "TLS.");
 }
 
+// Reports a client key that does not parse, with OpenSSL's reason.
 void report_key_unparsable(TlsCheck& check, const std::string& reason) {
     add(check, TlsFile::kClientKey, "tls-key-unparsable", Severity::kError,
         "the client key does not parse as a private key (OpenSSL: " + reason + ")",
         "The daemon will fail to load the key and will fail to set up TLS.");
 }
 
+// Reports a client key file that holds a certificate and no private key.
 void report_certificate_in_key_slot(TlsCheck& check) {
     add(check, TlsFile::kClientKey, "tls-certificate-in-key-slot", Severity::kError,
         "the client key holds a certificate and no private key; were the certificate and key "
