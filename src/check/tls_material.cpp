@@ -1,11 +1,595 @@
 #include "check/tls_material.h"
 
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/decoder.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 namespace quorbix {
+namespace {
+
+// Frees an OpenSSL object through its own free function.
+template <auto Free>
+struct OsslDeleter {
+    template <typename T>
+    void operator()(T* p) const {
+        Free(p);
+    }
+};
+
+// Frees memory that OpenSSL allocated.
+struct OsslFree {
+    void operator()(void* p) const { OPENSSL_free(p); }
+};
+
+// Wipes and frees memory that OpenSSL allocated for bytes that may be key material.
+struct OsslClearFree {
+    std::size_t size = 0;
+    void operator()(unsigned char* p) const { OPENSSL_clear_free(p, size); }
+};
+
+using AsnTimePtr = std::unique_ptr<ASN1_TIME, OsslDeleter<&ASN1_TIME_free>>;
+using BioPtr = std::unique_ptr<BIO, OsslDeleter<&BIO_free>>;
+using DecoderCtxPtr = std::unique_ptr<OSSL_DECODER_CTX, OsslDeleter<&OSSL_DECODER_CTX_free>>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OsslDeleter<&EVP_PKEY_free>>;
+using X509Ptr = std::unique_ptr<X509, OsslDeleter<&X509_free>>;
+using X509SigPtr = std::unique_ptr<X509_SIG, OsslDeleter<&X509_SIG_free>>;
+using OsslText = std::unique_ptr<char, OsslFree>;
+using OsslBytes = std::unique_ptr<unsigned char, OsslClearFree>;
+
+constexpr int kExpirySoonDays = 30;
+
+// Empties the thread's OpenSSL error queue when the check ends, however it ends.
+struct ErrorQueueClearer {
+    ErrorQueueClearer() { ERR_clear_error(); }
+    ErrorQueueClearer(const ErrorQueueClearer&) = delete;
+    ErrorQueueClearer& operator=(const ErrorQueueClearer&) = delete;
+    ~ErrorQueueClearer() { ERR_clear_error(); }
+};
+
+// Returns OpenSSL's reason for error code e ("unknown error" when it has none).
+std::string reason_text(unsigned long e) {
+    const char* reason = e != 0 ? ERR_reason_error_string(e) : nullptr;
+    return reason != nullptr ? reason : "unknown error";
+}
+
+// Returns the reason of the earliest queued OpenSSL error and empties the queue.
+std::string take_first_error() {
+    const unsigned long first = ERR_get_error();
+    ERR_clear_error();
+    return reason_text(first);
+}
+
+// Refuses every passphrase request, so that no key decoder ever prompts.
+int refuse_passphrase(char* /*pass*/, std::size_t /*pass_size*/, std::size_t* /*pass_len*/,
+                      const OSSL_PARAM /*params*/[], void* /*arg*/) {
+    return 0;
+}
+
+// Returns the bytes of text as OpenSSL's unsigned input pointer.
+const unsigned char* bytes_of(std::string_view text) {
+    return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+// Whether text is exactly one ASN.1 SEQUENCE in definite-length form, the
+// outer shape of every DER certificate and key.
+bool is_der_sequence(std::string_view text) {
+    const unsigned char* p = bytes_of(text);
+    if (text.size() < 2 || p[0] != 0x30) {
+        return false;
+    }
+    std::size_t header = 2;
+    std::size_t length = p[1];
+    if (length >= 0x80) {
+        const std::size_t count = length & 0x7fU;
+        if (count == 0 || count > 4 || text.size() < 2 + count) {
+            return false;
+        }
+        length = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            length = (length << 8U) | p[2 + i];
+        }
+        header += count;
+    }
+    return length == text.size() - header;
+}
+
+// Whether text holds PEM armour.
+bool has_pem_armour(std::string_view text) {
+    return text.find("-----BEGIN ") != std::string_view::npos;
+}
+
+// Returns the first bytes of text in hex, for a message about unknown data.
+std::string leading_bytes(std::string_view text) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < text.size() && i < 4; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (i != 0) {
+            out += ' ';
+        }
+        out += kDigits[byte >> 4U];
+        out += kDigits[byte & 0x0fU];
+    }
+    return out;
+}
+
+// One PEM block: its type name, whether its headers mark it encrypted, and its DER bytes.
+struct PemBlock {
+    std::string name;
+    bool encrypted = false;
+    OsslBytes der;
+    std::size_t size = 0;
+};
+
+// The blocks of a PEM text; damage is OpenSSL's reason when reading stopped
+// before the end of the text, empty otherwise.
+struct PemScan {
+    std::vector<PemBlock> blocks;
+    std::string damage;
+};
+
+// Returns name with bytes outside printable ASCII replaced, at most 40 bytes.
+std::string printable(std::string_view name) {
+    std::string out(name.substr(0, 40));
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
+    return out;
+}
+
+// Reads every PEM block of text, in order, up to the first damaged one.
+PemScan read_pem_blocks(std::string_view text) {
+    PemScan scan;
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        scan.damage = "too large";
+        return scan;
+    }
+    const BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+    if (bio == nullptr) {
+        scan.damage = take_first_error();
+        return scan;
+    }
+    for (;;) {
+        char* name = nullptr;
+        char* header = nullptr;
+        unsigned char* data = nullptr;
+        long length = 0;
+        if (PEM_read_bio_ex(bio.get(), &name, &header, &data, &length, PEM_FLAG_EAY_COMPATIBLE) !=
+            1) {
+            const unsigned long e = ERR_peek_last_error();
+            const bool at_end =
+                ERR_GET_LIB(e) == ERR_LIB_PEM && ERR_GET_REASON(e) == PEM_R_NO_START_LINE;
+            if (!at_end) {
+                scan.damage = reason_text(e);
+            } else if (scan.blocks.empty()) {
+                scan.damage = "no line starts with \"-----BEGIN \"";
+            }
+            ERR_clear_error();
+            return scan;
+        }
+        const OsslText owned_name(name);
+        const OsslText owned_header(header);
+        PemBlock block;
+        block.size = static_cast<std::size_t>(length);
+        block.der = OsslBytes(data, OsslClearFree{block.size});
+        block.name = printable(name != nullptr ? name : "");
+        block.encrypted = header != nullptr &&
+                          std::string_view(header).find("ENCRYPTED") != std::string_view::npos;
+        scan.blocks.push_back(std::move(block));
+    }
+}
+
+// Whether a PEM block of this type name holds a certificate.
+bool is_certificate_block(const std::string& name) {
+    return name == "CERTIFICATE" || name == "X509 CERTIFICATE" || name == "TRUSTED CERTIFICATE";
+}
+
+// Whether a PEM block of this type name holds a private key, encrypted or not.
+bool is_private_key_block(const std::string& name) {
+    constexpr std::string_view kSuffix = "PRIVATE KEY";
+    return name.size() >= kSuffix.size() &&
+           std::string_view(name).substr(name.size() - kSuffix.size()) == kSuffix;
+}
+
+// Parses DER bytes as a certificate (with the trust settings of a TRUSTED
+// CERTIFICATE block when trusted); null when they do not parse.
+X509Ptr parse_certificate(const unsigned char* der, std::size_t size, bool trusted) {
+    if (size > static_cast<std::size_t>(LONG_MAX)) {
+        return nullptr;
+    }
+    const unsigned char* p = der;
+    const long length = static_cast<long>(size);
+    return X509Ptr(trusted ? d2i_X509_AUX(nullptr, &p, length) : d2i_X509(nullptr, &p, length));
+}
+
+// Decodes DER bytes as an unencrypted private key of any type; null when
+// they are not one (an encrypted key is refused without a prompt).
+EvpPkeyPtr parse_private_key(const unsigned char* der, std::size_t size) {
+    EVP_PKEY* raw = nullptr;
+    const DecoderCtxPtr decoder(OSSL_DECODER_CTX_new_for_pkey(&raw, "DER", nullptr, nullptr,
+                                                              EVP_PKEY_KEYPAIR, nullptr, nullptr));
+    if (decoder == nullptr ||
+        OSSL_DECODER_CTX_set_passphrase_cb(decoder.get(), refuse_passphrase, nullptr) != 1) {
+        return nullptr;
+    }
+    const unsigned char* p = der;
+    std::size_t left = size;
+    const int decoded = OSSL_DECODER_from_data(decoder.get(), &p, &left);
+    EvpPkeyPtr key(raw);
+    return decoded == 1 ? std::move(key) : nullptr;
+}
+
+// Whether DER bytes are exactly one PKCS#8 EncryptedPrivateKeyInfo.
+bool is_encrypted_pkcs8(const unsigned char* der, std::size_t size) {
+    if (size > static_cast<std::size_t>(LONG_MAX)) {
+        return false;
+    }
+    const unsigned char* p = der;
+    const X509SigPtr sig(d2i_X509_SIG(nullptr, &p, static_cast<long>(size)));
+    return sig != nullptr && p == der + size;
+}
+
+// Returns the subject of cert in RFC 2253 form, non-ASCII bytes escaped, at most 120 bytes.
+std::string subject_text(const X509* cert) {
+    const BioPtr bio(BIO_new(BIO_s_mem()));
+    if (bio == nullptr ||
+        X509_NAME_print_ex(bio.get(), X509_get_subject_name(cert), 0, XN_FLAG_RFC2253) < 0) {
+        return {};
+    }
+    char buf[121];
+    const int n = BIO_read(bio.get(), buf, static_cast<int>(sizeof buf) - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Formats a broken-down UTC time as "YYYY-MM-DD HH:MM:SS UTC".
+std::string utc_text(const std::tm& tm) {
+    char buf[40];
+    const std::size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return std::string(buf, n);
+}
+
+// Formats an ASN.1 time as UTC text.
+std::string utc_text(const ASN1_TIME* t) {
+    std::tm tm{};
+    return ASN1_TIME_to_tm(t, &tm) == 1 ? utc_text(tm) : std::string("an unreadable date");
+}
+
+// Formats a time_t as UTC text.
+std::string utc_text(std::time_t t) {
+    std::tm tm{};
+    return ::gmtime_r(&t, &tm) != nullptr ? utc_text(tm) : std::string("an unreadable date");
+}
+
+// Names the file for messages.
+const char* file_label(TlsFile file) {
+    switch (file) {
+        case TlsFile::kCa:
+            return "CA certificate";
+        case TlsFile::kClientCert:
+            return "client certificate";
+        case TlsFile::kClientKey:
+            return "client key";
+    }
+    return "TLS file";
+}
+
+// The state of one check: the clock and the problems found so far.
+struct TlsCheck {
+    std::time_t now = 0;
+    AsnTimePtr now_time;   // now
+    AsnTimePtr soon_time;  // now plus kExpirySoonDays
+    std::vector<TlsProblem> problems;
+};
+
+// Records one problem with file.
+void add(TlsCheck& check, TlsFile file, const char* code, Severity severity, std::string message,
+         const char* fix) {
+    TlsProblem problem;
+    problem.file = file;
+    problem.finding.code = code;
+    problem.finding.severity = severity;
+    problem.finding.message = std::move(message);
+    problem.finding.fix = fix;
+    check.problems.push_back(std::move(problem));
+}
+
+// Names certificate `index` (1-based) of `count` in file, with its subject when known.
+std::string certificate_name(TlsFile file, std::size_t index, std::size_t count, const X509* cert) {
+    std::string name = count == 1
+                           ? std::string("the ") + file_label(file)
+                           : "certificate " + std::to_string(index) + " of " +
+                                 std::to_string(count) + " in the " + file_label(file) + " file";
+    const std::string subject = cert != nullptr ? subject_text(cert) : std::string();
+    if (!subject.empty()) {
+        name += " (" + subject + ")";
+    }
+    return name;
+}
+
+// Reports a certificate of file that is not valid at the check's time or
+// soon will not be.
+void check_dates(TlsCheck& check, TlsFile file, const std::string& name, const X509* cert) {
+    if (check.now_time == nullptr || check.soon_time == nullptr) {
+        return;
+    }
+    const ASN1_TIME* not_before = X509_get0_notBefore(cert);
+    const ASN1_TIME* not_after = X509_get0_notAfter(cert);
+    const int started = ASN1_TIME_compare(not_before, check.now_time.get());
+    const int ended = ASN1_TIME_compare(not_after, check.now_time.get());
+    ERR_clear_error();
+    const std::string at = " (checked at " + utc_text(check.now) + ")";
+    if (started == -2 || ended == -2) {
+        add(check, file, "tls-certificate-unparsable", Severity::kError,
+            name + " has validity dates that cannot be read",
+            "The daemon will fail to load this certificate, so TLS connections that need it "
+            "will fail.");
+    } else if (started > 0) {
+        add(check, file, "tls-certificate-not-yet-valid", Severity::kError,
+            name + " is not valid before " + utc_text(not_before) + at,
+            "The daemon will load it, but TLS connections that rely on it will fail "
+            "verification until that date.");
+    } else if (ended <= 0) {
+        add(check, file, "tls-certificate-expired", Severity::kError,
+            name + " expired on " + utc_text(not_after) + at,
+            "The daemon will load it, but TLS connections that rely on it will fail "
+            "verification until it is replaced.");
+    } else if (ASN1_TIME_compare(not_after, check.soon_time.get()) <= 0) {
+        int days = 0;
+        int seconds = 0;
+        const bool known = ASN1_TIME_diff(&days, &seconds, check.now_time.get(), not_after) == 1;
+        ERR_clear_error();
+        const std::string when = !known      ? "soon"
+                                 : days == 0 ? "within a day"
+                                 : days == 1 ? "in 1 day"
+                                             : "in " + std::to_string(days) + " days";
+        add(check, file, "tls-certificate-expires-soon", Severity::kWarning,
+            name + " expires " + when + ", on " + utc_text(not_after),
+            "The daemon will use it until then; after that, TLS connections that rely on it "
+            "will fail verification.");
+    }
+}
+
+// Joins the distinct names of blocks, for a message about what a file holds.
+std::string block_names(const std::vector<PemBlock>& blocks) {
+    std::string out;
+    for (const PemBlock& block : blocks) {
+        const std::string quoted = "\"" + block.name + "\"";
+        if (out.find(quoted) == std::string::npos) {
+            out += (out.empty() ? "" : ", ") + quoted;
+        }
+    }
+    return out;
+}
+
+// Reports data that is neither PEM nor DER.
+void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data) {
+    add(check, file, "tls-not-pem-or-der", Severity::kError,
+        std::string("the ") + file_label(file) +
+            " is neither PEM text nor DER data (its first bytes are " + leading_bytes(data) + ")",
+        "The launcher stages these bytes unchanged and the daemon will fail to load them.");
+}
+
+// Reports PEM text that cannot be read to its end; harmless when the
+// daemon already has what it needs from the blocks before the damage.
+void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool harmless) {
+    const std::string where = scan.blocks.empty() ? " has no readable PEM block"
+                                                  : " cannot be read past PEM block " +
+                                                        std::to_string(scan.blocks.size());
+    add(check, file, "tls-pem-damaged", harmless ? Severity::kWarning : Severity::kError,
+        std::string("the ") + file_label(file) + where + " (OpenSSL: " + scan.damage + ")",
+        harmless ? "The daemon uses the key before the damaged block and ignores the rest."
+                 : "The daemon's TLS library rejects a PEM file that cannot be read to its end, "
+                   "so the file will not be used.");
+}
+
+// Reports the named certificate as not parsing, with OpenSSL's reason.
+void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::string& name,
+                                   const std::string& reason) {
+    add(check, file, "tls-certificate-unparsable", Severity::kError,
+        name + " does not parse as an X.509 certificate (OpenSSL: " + reason + ")",
+        "The daemon will fail to load this certificate, so TLS connections that need it will "
+        "fail.");
+}
+
+// Reports a certificate file that holds a private key and no certificate.
+void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
+    add(check, file, "tls-key-in-certificate-slot", Severity::kError,
+        std::string("the ") + file_label(file) +
+            " holds a private key and no certificate; were the certificate and key swapped?",
+        "The daemon finds no certificate in the file and will fail to set up TLS.");
+}
+
+// Checks a certificate file (the CA file or the client certificate with its
+// chain) in PEM or DER; returns its first certificate when that parses.
+X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
+    if (is_der_sequence(data)) {
+        X509Ptr cert = parse_certificate(bytes_of(data), data.size(), false);
+        if (cert == nullptr) {
+            const std::string reason = take_first_error();
+            const bool is_key = parse_private_key(bytes_of(data), data.size()) != nullptr ||
+                                is_encrypted_pkcs8(bytes_of(data), data.size());
+            ERR_clear_error();
+            if (is_key) {
+                report_key_in_certificate_slot(check, file);
+            } else {
+                report_certificate_unparsable(check, file, certificate_name(file, 1, 1, nullptr),
+                                              reason);
+            }
+            return nullptr;
+        }
+        check_dates(check, file, certificate_name(file, 1, 1, cert.get()), cert.get());
+        return cert;
+    }
+    if (!has_pem_armour(data)) {
+        report_not_pem_or_der(check, file, data);
+        return nullptr;
+    }
+    const PemScan scan = read_pem_blocks(data);
+    std::vector<const PemBlock*> cert_blocks;
+    bool has_key = false;
+    for (const PemBlock& block : scan.blocks) {
+        if (is_certificate_block(block.name)) {
+            cert_blocks.push_back(&block);
+        } else if (is_private_key_block(block.name)) {
+            has_key = true;
+        }
+    }
+    X509Ptr first;
+    for (std::size_t i = 0; i < cert_blocks.size(); ++i) {
+        const PemBlock& block = *cert_blocks[i];
+        X509Ptr cert =
+            parse_certificate(block.der.get(), block.size, block.name == "TRUSTED CERTIFICATE");
+        if (cert == nullptr) {
+            report_certificate_unparsable(
+                check, file, certificate_name(file, i + 1, cert_blocks.size(), nullptr),
+                take_first_error());
+            continue;
+        }
+        check_dates(check, file, certificate_name(file, i + 1, cert_blocks.size(), cert.get()),
+                    cert.get());
+        if (i == 0) {
+            first = std::move(cert);
+        }
+    }
+    if (!scan.damage.empty()) {
+        report_pem_damage(check, file, scan, false);
+    } else if (cert_blocks.empty() && has_key) {
+        report_key_in_certificate_slot(check, file);
+    } else if (cert_blocks.empty()) {
+        add(check, file, "tls-no-certificate", Severity::kError,
+            std::string("the ") + file_label(file) + " holds no certificate, only " +
+                block_names(scan.blocks),
+            "The daemon finds no certificate in the file and will fail to set up TLS.");
+    }
+    if (!cert_blocks.empty() && has_key) {
+        add(check, file, "tls-private-key-exposed", Severity::kWarning,
+            std::string("the ") + file_label(file) + " file also holds a private key",
+            "The launcher stages the file readable by every user of the device (only the "
+            "client key is made private), and the daemon ignores the key in it.");
+    }
+    return first;
+}
+
+// Reports a client key that needs a passphrase.
+void report_key_encrypted(TlsCheck& check) {
+    add(check, TlsFile::kClientKey, "tls-key-encrypted", Severity::kError,
+        "the client key is encrypted with a passphrase",
+        "The daemon is given no passphrase, so it cannot load the key and will fail to set up "
+        "TLS.");
+}
+
+// Reports a client key that does not parse, with OpenSSL's reason.
+void report_key_unparsable(TlsCheck& check, const std::string& reason) {
+    add(check, TlsFile::kClientKey, "tls-key-unparsable", Severity::kError,
+        "the client key does not parse as a private key (OpenSSL: " + reason + ")",
+        "The daemon will fail to load the key and will fail to set up TLS.");
+}
+
+// Reports a client key file that holds a certificate and no private key.
+void report_certificate_in_key_slot(TlsCheck& check) {
+    add(check, TlsFile::kClientKey, "tls-certificate-in-key-slot", Severity::kError,
+        "the client key holds a certificate and no private key; were the certificate and key "
+        "swapped?",
+        "The daemon finds no private key in the file and will fail to set up TLS.");
+}
+
+// Checks the client key file in PEM or DER; returns the key when it is
+// usable (the first private key of a PEM file, as the daemon reads it).
+EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
+    if (is_der_sequence(data)) {
+        EvpPkeyPtr key = parse_private_key(bytes_of(data), data.size());
+        const std::string reason = key == nullptr ? take_first_error() : std::string();
+        if (key != nullptr) {
+            return key;
+        }
+        if (is_encrypted_pkcs8(bytes_of(data), data.size())) {
+            report_key_encrypted(check);
+        } else if (parse_certificate(bytes_of(data), data.size(), false) != nullptr) {
+            report_certificate_in_key_slot(check);
+        } else {
+            report_key_unparsable(check, reason);
+        }
+        ERR_clear_error();
+        return nullptr;
+    }
+    if (!has_pem_armour(data)) {
+        report_not_pem_or_der(check, TlsFile::kClientKey, data);
+        return nullptr;
+    }
+    const PemScan scan = read_pem_blocks(data);
+    const PemBlock* key_block = nullptr;
+    bool has_certificate = false;
+    for (const PemBlock& block : scan.blocks) {
+        if (key_block == nullptr && is_private_key_block(block.name)) {
+            key_block = &block;
+        }
+        has_certificate = has_certificate || is_certificate_block(block.name);
+    }
+    EvpPkeyPtr key;
+    if (key_block != nullptr &&
+        (key_block->encrypted || key_block->name == "ENCRYPTED PRIVATE KEY")) {
+        report_key_encrypted(check);
+    } else if (key_block != nullptr) {
+        key = parse_private_key(key_block->der.get(), key_block->size);
+        if (key == nullptr) {
+            report_key_unparsable(check, take_first_error());
+        }
+    }
+    if (!scan.damage.empty()) {
+        report_pem_damage(check, TlsFile::kClientKey, scan, key_block != nullptr);
+    } else if (key_block == nullptr && has_certificate) {
+        report_certificate_in_key_slot(check);
+    } else if (key_block == nullptr) {
+        add(check, TlsFile::kClientKey, "tls-no-private-key", Severity::kError,
+            "the client key holds no private key, only " + block_names(scan.blocks),
+            "The daemon finds no private key in the file and will fail to set up TLS.");
+    }
+    return key;
+}
+
+}  // namespace
 
 std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now) {
-    static_cast<void>(m);
-    static_cast<void>(now);
-    return {};
+    const ErrorQueueClearer clearer;
+    TlsCheck check;
+    check.now = now;
+    check.now_time = AsnTimePtr(ASN1_TIME_set(nullptr, now));
+    check.soon_time = AsnTimePtr(ASN1_TIME_adj(nullptr, now, kExpirySoonDays, 0));
+    if (!m.ca.empty()) {
+        check_certificate_file(check, TlsFile::kCa, m.ca);
+    }
+    X509Ptr leaf;
+    if (!m.client_cert.empty()) {
+        leaf = check_certificate_file(check, TlsFile::kClientCert, m.client_cert);
+    }
+    if (!m.client_key.empty()) {
+        const EvpPkeyPtr key = check_key_file(check, m.client_key);
+        const EVP_PKEY* certified = leaf != nullptr ? X509_get0_pubkey(leaf.get()) : nullptr;
+        // 1: the same key; 0 or -1: a different key or type; -2: cannot be compared.
+        const int same =
+            key != nullptr && certified != nullptr ? EVP_PKEY_eq(certified, key.get()) : 1;
+        if (same == 0 || same == -1) {
+            add(check, TlsFile::kClientKey, "tls-key-mismatch", Severity::kError,
+                "the client key does not belong to " +
+                    certificate_name(TlsFile::kClientCert, 1, 1, leaf.get()),
+                "The daemon will fail to pair the key with the certificate and will not set up "
+                "TLS.");
+        }
+    }
+    return std::move(check.problems);
 }
 
 }  // namespace quorbix

@@ -1,4 +1,6 @@
-// Checks of the TLS files the settings would stage.
+// What is wrong with the CA certificate, client certificate and client key
+// that the launcher would stage: their form, whether they parse, their dates,
+// an encrypted key and a key that does not belong to the certificate.
 #pragma once
 
 #include <ctime>
@@ -19,14 +21,16 @@ struct TlsMaterial {
 
 enum class TlsFile { kCa, kClientCert, kClientKey };
 
-// One problem of one file; finding.line and column are left 0 for the caller.
+// One finding about one of the files; finding.line and finding.column are 0,
+// the caller places the finding at the setting that carries the file.
 struct TlsProblem {
     TlsFile file = TlsFile::kCa;
     Finding finding;
 };
 
-// Everything wrong with the material at time `now`, in the order CA, client
-// certificate, client key.
+// Returns everything wrong with the material at time `now`, in the order CA,
+// client certificate, client key; never prompts, prints nothing and leaves
+// the OpenSSL error queue empty.
 std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now);
 
 }  // namespace quorbix

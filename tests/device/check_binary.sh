@@ -1,5 +1,5 @@
 #!/bin/sh
-# Checks a launcher binary against its budget: the shared libraries it needs
+# Checks a shipped binary against its budget: the shared libraries it needs
 # (NEEDED) must all be in the allowed list, and its size must not exceed the
 # given number of bytes (0: no limit). Prints both either way.
 # usage: check_binary.sh READELF BINARY MAX_BYTES ALLOWED_LIB...

@@ -1,29 +1,48 @@
 #!/bin/sh
-# Builds the Debian package with CPack in the build directory and checks its
-# control fields and file list against what the README documents.
+# Builds the Debian packages with CPack in the build directory and checks
+# their control fields and file lists against what the README documents.
 # usage: check_package.sh BUILD_DIR
 set -eu
 build=$1
 cd "$build"
-rm -f quorbix-launcher_*.deb
+rm -f quorbix-launcher_*.deb quorbix-check_*.deb
 cpack -G DEB >/dev/null
-deb=$(ls quorbix-launcher_*.deb)
-echo "package: $deb"
 fail=0
-expect_field() {
-    value=$(dpkg-deb -f "$deb" "$1")
-    echo "$1: $value"
-    [ "$value" = "$2" ] || { echo "FAIL: $1 is '$value', expected '$2'"; fail=1; }
+
+# check_deb PACKAGE DESCRIPTION DEPENDS FILES: one package's fields and files
+# (FILES: "MODE ./PATH" lines as dpkg-deb -c shows them).
+check_deb() {
+    deb=$(ls "$1"_*.deb)
+    echo "package: $deb"
+    expect_field "$deb" Package "$1"
+    expect_field "$deb" Architecture armhf
+    expect_field "$deb" Description "$2"
+    expect_field "$deb" Depends "$3"
+    files=$(dpkg-deb -c "$deb" | awk '{print $1, $6}' | LC_ALL=C sort)
+    echo "files:"
+    echo "$files"
+    [ "$files" = "$(echo "$4" | LC_ALL=C sort)" ] || { echo "FAIL: file list differs from:"; echo "$4"; fail=1; }
 }
-expect_field Package quorbix-launcher
-expect_field Architecture armhf
-expect_field Depends "libc6 (>= 2.34)"
-files=$(dpkg-deb -c "$deb" | awk '{print $1, $6}' | LC_ALL=C sort)
-echo "files:"
-echo "$files"
-expected="drwxr-xr-x ./opt/
+
+expect_field() {
+    value=$(dpkg-deb -f "$1" "$2")
+    echo "$2: $value"
+    [ "$value" = "$3" ] || { echo "FAIL: $2 is '$value', expected '$3'"; fail=1; }
+}
+
+check_deb quorbix-launcher "Start-up launcher of the quorbix Modbus-to-MQTT gateway daemon" \
+    "libc6 (>= 2.34)" "drwxr-xr-x ./opt/
 drwxr-xr-x ./opt/quorbix/
 drwxr-xr-x ./opt/quorbix/bin/
 -rwxr-xr-x ./opt/quorbix/bin/quorbix-launcher"
-[ "$files" = "$(echo "$expected" | LC_ALL=C sort)" ] || { echo "FAIL: file list differs from:"; echo "$expected"; fail=1; }
+
+check_deb quorbix-check "Says what a quorbix gateway settings file will do before a device runs it" \
+    "libc6 (>= 2.34), libssl3 (>= 3.0.0)" "drwxr-xr-x ./opt/
+drwxr-xr-x ./opt/quorbix/
+drwxr-xr-x ./opt/quorbix/bin/
+-rwxr-xr-x ./opt/quorbix/bin/quorbix-check
+drwxr-xr-x ./opt/quorbix/share/
+drwxr-xr-x ./opt/quorbix/share/man/
+drwxr-xr-x ./opt/quorbix/share/man/man1/
+-rw-r--r-- ./opt/quorbix/share/man/man1/quorbix-check.1"
 exit $fail
