@@ -86,6 +86,17 @@ std::string shown(std::string_view text) {
     return out;
 }
 
+// A fix as findings give it: one sentence, capitalised and closed.
+std::string sentence(std::string text) {
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    }
+    if (!text.empty() && text.back() != '.') {
+        text.push_back('.');
+    }
+    return text;
+}
+
 // A log line as findings quote it: in double quotes, without its line feed.
 std::string log_quoted(const char* log_line) {
     std::string_view line(log_line);
@@ -355,7 +366,7 @@ class Checker {
             return;
         }
         result_.findings.push_back(Finding{info.code, info.severity, spot.line, spot.column,
-                                           std::move(message), std::move(fix)});
+                                           std::move(message), sentence(std::move(fix))});
     }
 
     std::string_view line_bytes(const SettingsLineInfo& line) const {

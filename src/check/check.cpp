@@ -305,7 +305,9 @@ int run(const Options& o) {
             if (o.json) {
                 results.push_back(std::move(r));
             } else {
-                written = put(report, render_unreadable(r.name, r.unreadable, style)) && written;
+                written = put(stderr, render_unreadable(r.name, r.unreadable,
+                                                        ReportStyle{color_for(stderr), o.strict})) &&
+                          written;
             }
             continue;
         }
