@@ -273,28 +273,49 @@ struct Base64Shape {
     std::size_t symbol_after_padding = std::string_view::npos;
 };
 
-bool is_symbol(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '-' || c == '/';
+// What each byte is to the decoder, as far as the checks care.
+enum class Byte : std::uint8_t { kOther, kSymbol, kPadding, kBlank };
+
+constexpr std::array<Byte, 256> make_byte_classes() {
+    std::array<Byte, 256> table{};
+    for (std::size_t c = 0; c < 256; ++c) {
+        const bool symbol = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '/';
+        table[c] = symbol                    ? Byte::kSymbol
+                   : c == '='                ? Byte::kPadding
+                   : (c == ' ' || c == '\t') ? Byte::kBlank
+                                             : Byte::kOther;
+    }
+    return table;
 }
+
+constexpr std::array<Byte, 256> kByteClasses = make_byte_classes();
 
 Base64Shape base64_shape(std::string_view text) {
     Base64Shape shape;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (is_symbol(c)) {
-            ++shape.symbols;
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Byte b = kByteClasses[static_cast<unsigned char>(text[i])];
+        if (b == Byte::kSymbol) {
+            // Runs of symbols are the common case: count them in one go.
+            std::size_t run = i + 1;
+            while (run < n &&
+                   kByteClasses[static_cast<unsigned char>(text[run])] == Byte::kSymbol) {
+                ++run;
+            }
+            shape.symbols += run - i;
             if (shape.first_padding != std::string_view::npos &&
                 shape.symbol_after_padding == std::string_view::npos) {
                 shape.symbol_after_padding = i;
             }
-        } else if (c == '=') {
+            i = run - 1;
+        } else if (b == Byte::kPadding) {
             if (shape.first_padding == std::string_view::npos) {
                 shape.first_padding = i;
             }
-        } else if (c != ' ' && c != '\t') {
+        } else if (b == Byte::kOther) {
             ++shape.invalid;
-            shape.underscore = shape.underscore || c == '_';
+            shape.underscore = shape.underscore || text[i] == '_';
             if (shape.first_invalid == std::string_view::npos) {
                 shape.first_invalid = i;
             }
