@@ -8,7 +8,7 @@ set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
-targets=(scanner settings_load base64 daemon_config)
+targets=(scanner settings_load base64 daemon_config check)
 # The product libraries get coverage counters too (fuzzer-no-link); only the
 # targets link libFuzzer's own main.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
@@ -17,7 +17,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
 cmake --build "$build" -j 2 --target "${targets[@]/#/fuzz_}"
 
 # Inputs long enough for lines past the bounded buffer where lines matter.
-declare -A max_len=([scanner]=70000 [settings_load]=70000 [base64]=4096 [daemon_config]=70000)
+declare -A max_len=([scanner]=70000 [settings_load]=70000 [base64]=4096 [daemon_config]=70000 [check]=70000)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
