@@ -32,8 +32,10 @@ std::string daemon_config_password(const GatewaySettings& s);
 std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
                                              std::string_view password);
 
-// Rewrites "/tmp/quorbix/config" from s, one append per line, readable only by
-// the launcher's user (it holds the MQTT password).
-void daemon_config_write(const GatewaySettings& s);
+// Rewrites "/tmp/quorbix/config" from s, readable only by the launcher's user
+// (it holds the MQTT password): formed in a temporary file and renamed into
+// place. Returns false, leaving no configuration, when it cannot be written
+// whole.
+bool daemon_config_write(const GatewaySettings& s);
 
 }  // namespace quorbix
