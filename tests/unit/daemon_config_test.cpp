@@ -26,14 +26,18 @@ std::string read_golden(const std::string& name) {
     return test::read_file(std::string(QUORBIX_TEST_DATA_DIR "/") + name);
 }
 
-// Compares with tests/data/<name>; QUORBIX_UPDATE_GOLDEN=1 rewrites it (read
-// the difference line by line against the format before committing it).
+// Compares with tests/data/<name>. QUORBIX_UPDATE_GOLDEN=1 rewrites it and
+// fails, so that an update is always a deliberate second run (read the
+// difference line by line against the format before committing it).
 void expect_golden(const std::string& name, const std::string& actual) {
     if (const char* update = std::getenv("QUORBIX_UPDATE_GOLDEN"); update != nullptr) {
         std::FILE* f = std::fopen((std::string(QUORBIX_TEST_DATA_DIR "/") + name).c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        std::fwrite(actual.data(), 1, actual.size(), f);
-        std::fclose(f);
+        const bool written = std::fwrite(actual.data(), 1, actual.size(), f) == actual.size();
+        EXPECT_EQ(std::fclose(f), 0);
+        ASSERT_TRUE(written);
+        FAIL() << "golden file " << name
+               << " rewritten; read the difference, then run again without QUORBIX_UPDATE_GOLDEN";
     }
     EXPECT_EQ(actual, read_golden(name)) << "golden file " << name;
 }
