@@ -47,18 +47,6 @@ void ensure_staging_directory() {
     static_cast<void>(::mkdir(paths::kStagingDir, 0777));
 }
 
-// Says on standard error why the run stops; nothing is allocated.
-template <typename... Args>
-void report_refusal(const char* format, Args... args) {
-    char text[256];
-    const int n = std::snprintf(text, sizeof text, format, args...);
-    if (n > 0) {
-        const auto size = static_cast<std::size_t>(n) < sizeof text ? static_cast<std::size_t>(n)
-                                                                    : sizeof text - 1;
-        static_cast<void>(::write(STDERR_FILENO, text, size));
-    }
-}
-
 // /tmp is shared with every user of the device: whoever makes /tmp/quorbix
 // or its etc first would decide where the launcher's writes and removals
 // land. Each must be absent (it is then made), or the launcher's own and no
@@ -70,16 +58,18 @@ bool tmp_directories_usable() {
         struct stat st {};
         const bool exists = ::lstat(path, &st) == 0;
         if (!exists && errno != ENOENT && errno != ENOTDIR) {
-            report_refusal(kRefuseUncheckedFormat, path, std::strerror(errno));
+            static_cast<void>(
+                std::fprintf(stderr, kRefuseUncheckedFormat, path, std::strerror(errno)));
             return false;
         }
         switch (dir_fault(exists, exists && S_ISLNK(st.st_mode), st.st_uid, euid)) {
             case DirFault::kSymlink:
-                report_refusal(kRefuseSymlinkFormat, path);
+                static_cast<void>(std::fprintf(stderr, kRefuseSymlinkFormat, path));
                 return false;
             case DirFault::kOwner:
-                report_refusal(kRefuseOwnerFormat, path, static_cast<unsigned>(st.st_uid),
-                               static_cast<unsigned>(euid));
+                static_cast<void>(std::fprintf(stderr, kRefuseOwnerFormat, path,
+                                               static_cast<unsigned>(st.st_uid),
+                                               static_cast<unsigned>(euid)));
                 return false;
             case DirFault::kNone:
                 break;
