@@ -803,31 +803,31 @@ class Checker {
                                         ? "QUORBIX_CSV is not set"
                                         : "QUORBIX_CSV decodes to nothing";
             add(Check::kNoCsv, value_spot(csv_field), why + ", so no CSV configuration is staged",
-                refusal(kMsgNoCsv));
+                refusal(kLogNoCsv));
         }
         if (s_.enable == 0) {
             add(Check::kDisabled, value_spot(enable_field),
                 winner_[enable_field].number == 0 ? "QUORBIX_ENABLE is not set, so it reads 0"
                                                   : "QUORBIX_ENABLE is 0",
-                "the launcher logs " + log_quoted(kMsgDisabled) +
+                "the launcher logs " + log_quoted(kLogDisabled) +
                     " and exits 1, after staging the uploaded files");
         }
         const Spot tls = value_spot(tls_field);
         const std::string mode = "TLS mode " + dec(s_.mqtt_tls);
         if (s_.mqtt_tls == 1 && ca_.empty()) {
             add(Check::kTlsNoCa, tls, mode + " needs a CA certificate, and QUORBIX_CA stages none",
-                refusal(kMsgNoCa));
+                refusal(kLogNoCa));
         }
         if (s_.mqtt_tls == 2 && cert.empty()) {
             add(Check::kTlsNoClientCert, tls,
                 mode + " needs a client certificate, and QUORBIX_LOCALCERT stages none",
-                refusal(kMsgNoLocalCert));
+                refusal(kLogNoLocalCert));
         }
         if (s_.mqtt_tls == 2 && key.empty()) {
             add(Check::kTlsNoClientKey, tls,
                 mode + " needs a client key, and QUORBIX_LOCALKEY stages none",
-                cert.empty() ? "once the client certificate is there, " + refusal(kMsgNoLocalKey)
-                             : refusal(kMsgNoLocalKey));
+                cert.empty() ? "once the client certificate is there, " + refusal(kLogNoLocalKey)
+                             : refusal(kLogNoLocalKey));
         }
         if (s_.mqtt_tls != 0 && s_.mqtt_tls != 1 && ca_.empty()) {
             add(Check::kTlsEmptyCafile, tls, mode + " without a CA certificate",
@@ -852,7 +852,7 @@ class Checker {
         } else {
             out.action = Outcome::Action::kStart;
             out.exit_status = kExitStarted;
-            out.log_line = std::string(kCmdStartDaemon) + "\n";
+            out.log_line = std::string(kStartCommand) + "\n";
         }
     }
 

@@ -1,4 +1,6 @@
-// Small file helpers shared by the subsystems.
+// Small file helpers shared by the subsystems. Every file the launcher writes
+// lies under /tmp/quorbix, in a directory it has checked; none of these
+// helpers ever follows a symbolic link in a file's place.
 #pragma once
 
 #include <sys/types.h>
@@ -6,11 +8,45 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/unique_fd.h"
+
 namespace quorbix {
 
-// Appends text to the file at path (opened with mode "a+", created if absent)
-// and closes it again; a file that cannot be opened is passed over silently.
+// Appends text to the file at path (opened for reading and appending, created
+// if absent, as mode "a+" does) and closes it again; a symbolic link at path
+// is replaced by a new file, and a file that cannot be opened is passed over
+// silently.
 void file_append_text(const char* path, std::string_view text);
+
+// Writes one file whole or not at all: bytes are streamed into it chunk by
+// chunk, and unless commit() succeeds the file is removed again, so that a
+// partial file never passes for a whole one.
+class FileWriter {
+  public:
+    FileWriter() = default;
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+    ~FileWriter();
+
+    // Opens path, which must outlive the writer: a regular file there is
+    // truncated, a symbolic link is replaced by a new file, and with
+    // create_new nothing may be there at all. The file gets `mode` before the
+    // umask, or exactly `mode` when exact_mode is set. Returns false, leaving
+    // nothing at path, when it cannot.
+    bool open(const char* path, mode_t mode, bool exact_mode, bool create_new = false);
+
+    // Appends count bytes; a failure is remembered and makes commit() fail.
+    void write(const void* bytes, std::size_t count);
+
+    // Closes the file and returns true when every byte reached it; otherwise
+    // removes it and returns false.
+    bool commit();
+
+  private:
+    UniqueFd fd_;
+    const char* path_ = nullptr;
+    bool failed_ = false;
+};
 
 // Writes count bytes to path (created or truncated) with creation mode `mode`
 // before the umask, or exactly `mode` when `exact_mode` is set; returns true

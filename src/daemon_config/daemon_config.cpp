@@ -1,5 +1,9 @@
 #include "daemon_config/daemon_config.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "common/file_io.h"
 #include "common/paths.h"
 #include "common/shell.h"
@@ -158,16 +162,34 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
     return lines;
 }
 
-void daemon_config_write(const GatewaySettings& s) {
+bool daemon_config_write(const GatewaySettings& s) {
     shell_run("rm -f /tmp/quorbix/config");
-    // Created empty and private before the first line: the file holds the
-    // MQTT password. Truncation also covers an rm that could not run.
-    file_write_bytes(paths::kDaemonConfig, "", 0, 0600, true);
+    // Also when rm could not run: no earlier configuration may stay in place
+    // if this one cannot be written.
+    ::unlink(paths::kDaemonConfig);
     const bool ca_file_present = file_exists(paths::kCaCert);
     const std::string password = daemon_config_password(s);
-    for (const std::string& text : daemon_config_lines(s, ca_file_present, password)) {
-        file_append_text(paths::kDaemonConfig, text);
+    const std::vector<std::string> lines = daemon_config_lines(s, ca_file_present, password);
+
+    // Formed whole in a private file of its own, then renamed into place:
+    // the daemon sees a complete configuration or none. The file holds the
+    // MQTT password, so it is 0600 from its first byte.
+    ::unlink(paths::kDaemonConfigTemp);
+    FileWriter file;
+    if (!file.open(paths::kDaemonConfigTemp, 0600, true, true)) {
+        return false;
     }
+    for (const std::string& line : lines) {
+        file.write(line.data(), line.size());
+    }
+    if (!file.commit()) {
+        return false;
+    }
+    if (::rename(paths::kDaemonConfigTemp, paths::kDaemonConfig) != 0) {
+        ::unlink(paths::kDaemonConfigTemp);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quorbix

@@ -49,8 +49,10 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
                                              std::string_view password,
                                              std::vector<ConfigCut>* cuts = nullptr);
 
-// Rewrites "/tmp/quorbix/config" from s, one append per line, readable only by
-// the launcher's user (it holds the MQTT password).
-void daemon_config_write(const GatewaySettings& s);
+// Rewrites "/tmp/quorbix/config" from s, readable only by the launcher's user
+// (it holds the MQTT password): formed in a temporary file and renamed into
+// place. Returns false, leaving no configuration, when it cannot be written
+// whole.
+bool daemon_config_write(const GatewaySettings& s);
 
 }  // namespace quorbix

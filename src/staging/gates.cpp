@@ -2,37 +2,44 @@
 
 namespace quorbix {
 
-namespace {
-
-GateVerdict refuse(const char* log_line) {
-    return GateVerdict{true, kExitMissingFile, log_line, true};
-}
-
-}  // namespace
-
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present) {
     if (!csv_present) {
-        return refuse(kMsgNoCsv);  // before the enable gate: also when disabled
+        return kStopNoCsv;
     }
     if (s.enable == 0) {
-        return GateVerdict{true, kExitDisabled, kMsgDisabled, false};
+        return kStopDisabled;
     }
-    return {};
+    return kGoOn;
+}
+
+GateVerdict gate_config_written(bool written) {
+    return written ? kGoOn : kStopConfigNotWritten;
 }
 
 GateVerdict gate_tls(const GatewaySettings& s, bool ca_present, bool local_cert_present,
                      bool local_key_present) {
     switch (s.mqtt_tls) {
         case 1:
-            return ca_present ? GateVerdict{} : refuse(kMsgNoCa);
+            return ca_present ? kGoOn : kStopNoCa;
         case 2:
+            // The CA certificate is not looked for in this mode.
             if (!local_cert_present) {
-                return refuse(kMsgNoLocalCert);
+                return kStopNoLocalCert;
             }
-            return local_key_present ? GateVerdict{} : refuse(kMsgNoLocalKey);
+            return local_key_present ? kGoOn : kStopNoLocalKey;
         default:
-            return {};  // mode 0 and modes the gate does not know test no file
+            return kGoOn;
     }
+}
+
+DirFault dir_fault(bool exists, bool is_symlink, uid_t owner, uid_t euid) {
+    if (!exists) {
+        return DirFault::kNone;
+    }
+    if (is_symlink) {
+        return DirFault::kSymlink;
+    }
+    return owner == euid ? DirFault::kNone : DirFault::kOwner;
 }
 
 }  // namespace quorbix

@@ -1,30 +1,43 @@
-// The gates of the start-up sequence: which staged files a run needs, and the
-// log line and exit status of each refusal. The launcher applies them to the
-// files it finds; the checker to the files the settings would stage.
+// How a run of the launcher ends: its exit statuses, its log lines, and the
+// gates that choose between them. The launcher calls the gates with what it
+// finds on disk; the settings checker calls the same gates with what the
+// settings promise, so both always name the same texts and statuses.
 #pragma once
+
+#include <sys/types.h>
 
 #include "settings/gateway_settings.h"
 
 namespace quorbix {
 
-// Exit statuses of one run.
-inline constexpr int kExitStarted = 0;       // the daemon's start command went to the shell
-inline constexpr int kExitDisabled = 1;      // the gateway is disabled; nothing started
-inline constexpr int kExitMissingFile = -1;  // a required file is missing (255 to the parent)
+// Exit statuses; a negative one reaches the parent as 256 plus it (-1: 255).
+inline constexpr int kExitStarted = 0;   // the daemon's start command went to the shell
+inline constexpr int kExitDisabled = 1;  // the gateway is disabled; nothing started
+inline constexpr int kExitRefused = -1;  // a required file is missing, or the run cannot go on
 
-// The log's messages, one append each.
-inline constexpr const char kMsgNoCsv[] = "Can't find CSV config file in Appcapsule\n";
-inline constexpr const char kMsgDisabled[] = "quorbix is disabled.\n";
-inline constexpr const char kMsgNoCa[] = "Can't find CA Certificate file in Appcapsule\n";
-inline constexpr const char kMsgNoLocalCert[] = "Can't find Local Certificate file in Appcapsule\n";
-inline constexpr const char kMsgNoLocalKey[] = "Can't Local Private Key file in Appcapsule\n";
+// The log's lines; each is appended whole, in one append.
+inline constexpr const char kLogNoCsv[] = "Can't find CSV config file in Appcapsule\n";
+inline constexpr const char kLogDisabled[] = "quorbix is disabled.\n";
+inline constexpr const char kLogNoCa[] = "Can't find CA Certificate file in Appcapsule\n";
+inline constexpr const char kLogNoLocalCert[] = "Can't find Local Certificate file in Appcapsule\n";
+inline constexpr const char kLogNoLocalKey[] = "Can't Local Private Key file in Appcapsule\n";
+inline constexpr const char kLogConfigNotWritten[] =
+    "Can't write daemon config file /tmp/quorbix/config\n";
+inline constexpr const char kLogOutOfMemory[] = "Can't start quorbix: out of memory\n";
 
-// The daemon's start command, logged (then a line feed) and run.
-inline constexpr const char kCmdStartDaemon[] =
+// The daemon's start command. A run that passes every gate appends it to the
+// log, then kStartLogEnd in a second append, and hands it to the shell.
+inline constexpr const char kStartCommand[] =
     "/opt/quorbix/bin/quorbix -c /tmp/quorbix/config -l &";
+inline constexpr const char kStartLogEnd[] = "\n";
 
-// What a gate decided: whether the run ends there, with which status and log
-// line, and whether the map cleanup runs.
+// Run by every refusal that names its reason in the log.
+inline constexpr const char kMapCleanupCommand[] =
+    "rm /tmp/quorbix/quorbix_map.txt /tmp/quorbix/ex_quorbix_map.txt";
+
+// What a gate decided: go on (stops false), or end the run with this exit
+// status after appending log_line and, when map_cleanup is set, running
+// kMapCleanupCommand.
 struct GateVerdict {
     bool stops = false;
     int exit_status = kExitStarted;
@@ -32,11 +45,55 @@ struct GateVerdict {
     bool map_cleanup = false;
 };
 
-// The CSV gate, then the enable gate, before the configuration is written.
+// Every way a run ends early, in the order a run meets them.
+// clang-format off
+//                                                  stops  exit status    log line              map cleanup?
+inline constexpr GateVerdict kGoOn{};
+inline constexpr GateVerdict kStopNoCsv{            true,  kExitRefused,  kLogNoCsv,            true};
+inline constexpr GateVerdict kStopDisabled{         true,  kExitDisabled, kLogDisabled,         false};
+inline constexpr GateVerdict kStopConfigNotWritten{ true,  kExitRefused,  kLogConfigNotWritten, true};
+inline constexpr GateVerdict kStopNoCa{             true,  kExitRefused,  kLogNoCa,             true};
+inline constexpr GateVerdict kStopNoLocalCert{      true,  kExitRefused,  kLogNoLocalCert,      true};
+inline constexpr GateVerdict kStopNoLocalKey{       true,  kExitRefused,  kLogNoLocalKey,       true};
+// At any stage, when memory runs out:
+inline constexpr GateVerdict kStopOutOfMemory{      true,  kExitRefused,  kLogOutOfMemory,      true};
+// clang-format on
+
+// The CSV gate, then the enable gate (stages 5 and 6), before the daemon
+// configuration is written; the CSV gate comes first, so a missing CSV file
+// ends a disabled run too.
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present);
 
-// The TLS file gate, after the configuration is written.
+// Whether the daemon configuration was written whole (stage 7); the daemon is
+// never started with a configuration cut short.
+GateVerdict gate_config_written(bool written);
+
+// The TLS file gate (stage 8), after the configuration is written: mode 1
+// needs the CA certificate, mode 2 the client certificate and then its key;
+// every other mode needs no file.
 GateVerdict gate_tls(const GatewaySettings& s, bool ca_present, bool local_cert_present,
                      bool local_key_present);
+
+// Why a directory of the launcher's under /tmp (kQuorbixDir, kStagingDir)
+// may not be used. Such a refusal ends the run with kExitRefused before
+// anything is run, removed or written there, the log included: its reason
+// goes to standard error instead.
+enum class DirFault {
+    kNone,     // absent (it is made), or a directory or file of the launcher's own user
+    kSymlink,  // a symbolic link: writes and removals would land where it points
+    kOwner,    // another user's: that user could swap what the launcher stages
+};
+
+// Judges one directory from its lstat result: exists is false when nothing is
+// there, owner is the lstat owner, euid the launcher's effective user.
+DirFault dir_fault(bool exists, bool is_symlink, uid_t owner, uid_t euid);
+
+// Standard-error texts of the directory refusal; "%s" is the path.
+inline constexpr const char kRefuseSymlinkFormat[] =
+    "quorbix-launcher: refusing to start: %s is a symbolic link\n";
+inline constexpr const char kRefuseOwnerFormat[] =
+    "quorbix-launcher: refusing to start: %s belongs to uid %u, not to uid %u\n";
+inline constexpr const char kRefuseUncheckedFormat[] =
+    "quorbix-launcher: refusing to start: %s cannot be examined: %s\n";
 
 }  // namespace quorbix

@@ -31,26 +31,45 @@ const UploadedFile kUploadedFiles[] = {
 
 }  // namespace
 
-bool stage_file(const char* path, const std::string& base64, mode_t mode, bool exact_mode) {
-    DecodedBytes decoded = base64_decode_dup(base64.c_str());
-    if (!decoded.data) {
-        return false;
+bool stage_file(const char* path, std::string_view base64, mode_t mode, bool exact_mode) {
+    // The text is decoded a chunk at a time into this buffer and written out
+    // at once: no buffer ever holds the whole decoded file.
+    constexpr std::size_t kChunk = 16384;
+    unsigned char decoded[base64_chunk_bound(kChunk)];
+    Base64Decoder decoder;
+    FileWriter file;
+    bool opened = false;
+    while (!base64.empty()) {
+        const std::size_t take = base64.size() < kChunk ? base64.size() : kChunk;
+        const std::size_t n = base64_decode_chunk(decoder, base64.data(), take, decoded);
+        base64.remove_prefix(take);
+        if (n == 0) {
+            continue;
+        }
+        // The file is made at the first decoded byte, so that a text of no
+        // symbols makes none.
+        if (!opened) {
+            if (!file.open(path, mode, exact_mode)) {
+                return false;
+            }
+            opened = true;
+        }
+        // Every decoded byte is written, NUL bytes included: DER
+        // certificates and keys are binary.
+        file.write(decoded, n);
     }
-    // Every decoded byte is written, NUL bytes included: DER certificates and
-    // keys are binary.
-    if (decoded.size != 0) {
-        file_write_bytes(path, decoded.data.get(), decoded.size, mode, exact_mode);
-    } else {
-        // Normally the shell's rm has removed it already; when it could not
-        // run, a file from an earlier run must not pass for this run's.
-        ::unlink(path);
+    if (opened) {
+        return file.commit();
     }
+    // Normally the shell's rm has removed it already; when it could not run,
+    // a file from an earlier run must not pass for this run's.
+    ::unlink(path);
     return true;
 }
 
 void stage_uploaded_files(const GatewaySettings& s) {
     for (const UploadedFile& file : kUploadedFiles) {
-        stage_file(file.path, s.*file.source, file.mode, file.exact_mode);
+        static_cast<void>(stage_file(file.path, s.*file.source, file.mode, file.exact_mode));
     }
 }
 
@@ -59,11 +78,14 @@ void stage_scripts(const GatewaySettings& s) {
     for (unsigned n = 1; n <= kDirectMethodSlots; ++n) {
         char path[32];
         static_cast<void>(std::snprintf(path, sizeof path, paths::kScriptTemplate, n));
-        if (stage_file(path, s.direct_methods[n - 1].script)) {
-            char command[1024];
-            static_cast<void>(std::snprintf(command, sizeof command, "chmod +x %s", path));
-            shell_run(command);
-        }
+        static_cast<void>(stage_file(path, s.direct_methods[n - 1].script));
+        // chmod follows a symbolic link at the path. That is safe here only
+        // because the launcher checked, before running anything, that
+        // /tmp/quorbix is a real directory of its own user, and the shell's
+        // rm has just cleared every script name in it.
+        char command[1024];
+        static_cast<void>(std::snprintf(command, sizeof command, "chmod +x %s", path));
+        shell_run(command);
     }
 }
 

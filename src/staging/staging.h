@@ -4,17 +4,18 @@
 
 #include <sys/types.h>
 
-#include <string>
+#include <string_view>
 
 #include "settings/gateway_settings.h"
 
 namespace quorbix {
 
-// Decodes base64 and writes every decoded byte to path (mode before the
-// umask, or exactly `mode` when exact_mode is set); a text that decodes to no
-// bytes writes nothing, and a failed write leaves no file. Returns whether a
-// decoded buffer was produced (so that a script still gets its chmod).
-bool stage_file(const char* path, const std::string& base64, mode_t mode = 0666,
+// Decodes base64 chunk by chunk straight into the file at path (mode before
+// the umask, or exactly `mode` when exact_mode is set), every decoded byte
+// included. A text that decodes to no bytes leaves no file at path (a stale
+// one is removed); a file that cannot be written whole is removed too.
+// Returns false only when a write failed.
+bool stage_file(const char* path, std::string_view base64, mode_t mode = 0666,
                 bool exact_mode = false);
 
 // Stages the CSV configuration file, CA certificate, client certificate and

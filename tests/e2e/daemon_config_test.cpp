@@ -2,6 +2,8 @@
 // token tool's part in it.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
 #include <string>
 
 #include "rig.h"
@@ -74,11 +76,72 @@ TEST(DaemonConfig, AnEarlierConfigurationIsReplacedWhole) {
     c.setup = [] { put_file("/tmp/quorbix/config", "[CFG_INFO]\nstale_key=1\n", 0644); };
     c.runs = 2;
     QUORBIX_RUN(r, c);
+    const std::vector<int> statuses = {0, 0};
+    EXPECT_EQ(r.statuses, statuses);
     const std::string config = r.file("/tmp/quorbix/config");
     EXPECT_EQ(config.find("[CFG_INFO]\n# files\n"), 0u);
     EXPECT_EQ(config.find("[CFG_INFO]", 1), std::string::npos);
     EXPECT_EQ(config.find("stale_key"), std::string::npos);
     EXPECT_EQ(r.mode("/tmp/quorbix/config"), 0600u);
+}
+
+// A configuration that cannot be written whole: the daemon is not started
+// with a part of it, and no part of it is left.
+struct UnwritableCase {
+    const char* name;
+    std::string tmp_options;
+    std::function<void()> setup;
+    std::set<std::string> left;  // under /tmp/quorbix afterwards
+};
+
+TEST(DaemonConfig, AConfigurationThatCannotBeWrittenWholeStopsTheRun) {
+    // Ten messages of 5 KB topics and contents make a configuration of about
+    // 150 KB: more than /tmp can take when it is limited to 64 KiB.
+    std::vector<std::pair<std::string, std::string>> large = {
+        {"QUORBIX_ENABLE", "1"},
+        {"QUORBIX_CSV", kCsv},
+        {"QUORBIX_DIRECTMETHOD_SCRIPT1", base64("#!/bin/sh\n")}};
+    for (int n = 1; n <= 10; ++n) {
+        large.emplace_back("QUORBIX_MSG_TOPIC" + std::to_string(n), std::string(5000, 't'));
+        large.emplace_back("QUORBIX_MSG_CONTENT" + std::to_string(n), std::string(5000, 'c'));
+    }
+    // The staging directory, the staged CSV file and the log; no temporary
+    // file, no script, and the map cleanup ran.
+    const std::set<std::string> left = {"/tmp/quorbix", "/tmp/quorbix/etc",
+                                        "/tmp/quorbix/etc/config.csv", "/tmp/quorbix/quorbix.log"};
+    std::set<std::string> left_with_directory = left;
+    left_with_directory.insert({"/tmp/quorbix/config", "/tmp/quorbix/config/keep"});
+    const UnwritableCase cases[] = {
+        {"/tmp limited to 64 KiB", "size=64k", nullptr, left},
+        {"a directory in the configuration's place", "",
+         [] { put_file("/tmp/quorbix/config/keep", "x"); }, left_with_directory},
+    };
+    for (const UnwritableCase& t : cases) {
+        SCOPED_TRACE(t.name);
+        Case c;
+        c.settings = settings_file(large);
+        c.tmp_options = t.tmp_options;
+        c.setup = [&t] {
+            put_file("/tmp/quorbix/quorbix_map.txt", "map");
+            if (t.setup) {
+                t.setup();
+            }
+        };
+        QUORBIX_RUN(r, c);
+        EXPECT_EQ(r.status(), 255);
+        EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"),
+                  "Can't write daemon config file /tmp/quorbix/config\n");
+        std::set<std::string> paths;
+        for (const auto& entry : r.files) {
+            paths.insert(entry.first);
+        }
+        EXPECT_EQ(paths, t.left);
+        const std::vector<std::string> commands = {
+            "mkdir -p /tmp/quorbix/etc", "rm -rf /tmp/quorbix/etc/*.*", "rm -f /tmp/quorbix/config",
+            "rm /tmp/quorbix/quorbix_map.txt /tmp/quorbix/ex_quorbix_map.txt"};
+        EXPECT_EQ(r.commands, commands);
+        EXPECT_TRUE(r.daemon_calls.empty());
+    }
 }
 
 // The password line for each way the token tool can answer.
@@ -109,8 +172,11 @@ TEST(DaemonConfig, PasswordLineFollowsTheTokenTool) {
         {"tool prints nothing", "1", "key", std::string("exit 0\n"), "mqtt_password=\n", 1},
         {"tool fails after printing", "1", "key", std::string("echo partial; exit 3\n"),
          "mqtt_password=partial\n\n", 1},
-        {"tool fails silently", "1", "key", std::string("echo oops >&2; exit 1\n"),
+        {"tool fails silently", "1", "key", std::string("echo noise >&2; exit 1\n"),
          "mqtt_password=\n", 1},
+        {"standard error around the token", "1", "key",
+         std::string("echo noise >&2; printf 'tok\\n'; echo noise >&2\n"), "mqtt_password=tok\n\n",
+         1},
         {"line longer than the buffer", "1", "key",
          std::string("head -c 3000 /dev/zero | tr '\\0' a\n"),
          "mqtt_password=" + std::string(1023 - 15, 'a') + "\n", 1},
@@ -132,6 +198,10 @@ TEST(DaemonConfig, PasswordLineFollowsTheTokenTool) {
         QUORBIX_RUN(r, c);
         EXPECT_EQ(r.status(), 0);
         EXPECT_EQ(password_line(r), t.expected_line);
+        // The tool's standard error is discarded: it reaches neither the
+        // configuration nor the launcher's own standard error.
+        EXPECT_EQ(r.file("/tmp/quorbix/config").find("noise"), std::string::npos);
+        EXPECT_EQ(r.stderr_text.find("noise"), std::string::npos);
         ASSERT_EQ(r.token_calls.size(), t.expected_calls);
         if (t.expected_calls == 1) {
             const std::vector<std::string> args = {"hub.example/devices/dev-7", "key"};
@@ -170,6 +240,7 @@ TEST(DaemonConfig, TokenCommandTextIsTheFixedOneWithQuotedTexts) {
     Case c;
     c.settings = token_settings("hub", "it's", "k");
     QUORBIX_RUN(r, c);
+    EXPECT_EQ(r.status(), 0);
     std::vector<std::string> expected = passing_run_commands();
     expected.insert(expected.begin() + 3,
                     "/opt/quorbix/bin/create-sas 'hub'/devices/'it'\\''s' 'k'  2>/dev/null");

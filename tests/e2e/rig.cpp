@@ -198,7 +198,7 @@ void snapshot_tree(const std::string& dir, std::string& out) {
         bool is_dir = S_ISDIR(st.st_mode);
         out.push_back('F');
         put(out, path);
-        put(out, is_dir ? "1" : "0");
+        put(out, is_dir ? "1" : S_ISLNK(st.st_mode) ? "2" : "0");
         put(out, std::to_string(st.st_mode & 07777));
         put(out, S_ISREG(st.st_mode) ? read_file(path.c_str()) : std::string());
         if (is_dir) {
@@ -305,6 +305,7 @@ void install_stand_ins(const Case& c, int launcher_fd) {
 // full in a case), and what the sanitizers and the emulator are told.
 std::vector<std::string> launcher_environment(const Case& c) {
     std::vector<std::string> env = {"PATH=" + c.path, "HOME=/opt/e2e", "TMPDIR=/opt/e2e"};
+    env.insert(env.end(), c.environment.begin(), c.environment.end());
     for (char** e = environ; *e != nullptr; ++e) {
         std::string_view var = *e;
         std::string_view name = var.substr(0, var.find('='));
@@ -320,6 +321,7 @@ std::vector<std::string> launcher_environment(const Case& c) {
 // process group of everything it started.
 std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
     words.emplace_back(kLauncherMount);
+    words.insert(words.end(), c.args.begin(), c.args.end());
     std::vector<std::string> env = launcher_environment(c);
     std::vector<char*> argv;
     for (std::string& w : words) {
@@ -380,6 +382,9 @@ std::vector<std::string> wrapper_words() {
     const char* launcher = std::getenv("QUORBIX_E2E_LAUNCHER");
     if (launcher == nullptr || *launcher == '\0') {
         launcher = QUORBIX_LAUNCHER_PATH;
+    }
+    if (!c.launcher.empty()) {
+        launcher = c.launcher.c_str();
     }
     std::string reason = enter_namespace();
     if (!reason.empty()) {
@@ -565,15 +570,15 @@ RunResult run_launcher(const Case& c) {
                 r.statuses.push_back(std::atoi(a.c_str()));
                 break;
             case 'F': {
-                std::string is_dir;
+                std::string kind;  // "1" directory, "2" symbolic link, "0" anything else
                 std::string mode;
                 std::string content;
-                if (!take(in, &is_dir) || !take(in, &mode) || !take(in, &content)) {
+                if (!take(in, &kind) || !take(in, &mode) || !take(in, &content)) {
                     r.rig_error = "the namespace side's report was cut short";
                     in = {};
                     break;
                 }
-                r.files[a] = FileEntry{is_dir == "1",
+                r.files[a] = FileEntry{kind == "1", kind == "2",
                                        static_cast<mode_t>(std::strtoul(mode.c_str(), nullptr, 10)),
                                        std::move(content)};
                 break;

@@ -63,6 +63,13 @@ struct Case {
     std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
     // Descriptors the launcher is started without (1 = stdout, 2 = stderr).
     std::vector<int> closed_fds;
+    // Arguments given to the launcher after its name.
+    std::vector<std::string> args;
+    // "NAME=value" entries added to the launcher's environment.
+    std::vector<std::string> environment;
+    // Another launcher binary to run instead of the one under test (a test
+    // build of it); empty for the usual one.
+    std::string launcher;
     // Seconds each run, and then what it left running, may take before they
     // are killed: the run's status becomes -1, or rig_error says so.
     int timeout_seconds = 60;
@@ -71,8 +78,13 @@ struct Case {
 // A file or directory found under /tmp after the runs.
 struct FileEntry {
     bool is_dir = false;
-    mode_t mode = 0;      // permission bits
-    std::string content;  // empty for anything but a regular file
+    bool is_link = false;  // a symbolic link (lstat)
+    mode_t mode = 0;       // permission bits
+    std::string content;   // empty for anything but a regular file
+
+    bool operator==(const FileEntry& o) const {
+        return is_dir == o.is_dir && is_link == o.is_link && mode == o.mode && content == o.content;
+    }
 };
 
 // What the runs did.

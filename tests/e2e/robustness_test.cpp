@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "rig.h"
 
@@ -96,6 +97,50 @@ TEST(Robustness, LinesAroundTheBoundedBufferLength) {
                   5119u - 1 - std::string("cust_msg_name1=").size())
             << length;
     }
+}
+
+TEST(Robustness, RunningOutOfMemoryAnywhereEndsWithALogLine) {
+    if (wrapped_by("valgrind")) {
+        // valgrind puts its own operator new in place of the failing one;
+        // this case runs natively, under the sanitizers and under qemu.
+        GTEST_SKIP() << "valgrind replaces the failing allocator";
+    }
+    // A test build of the launcher whose allocations fail from the N-th on.
+    // N = 1 is the record; later ones reach the token command and the
+    // configuration lines, until N lies beyond the run and it passes.
+    const std::string out_of_memory = "Can't start quorbix: out of memory\n";
+    const std::string no_csv = "Can't find CSV config file in Appcapsule\n";
+    Case c;
+    c.launcher = QUORBIX_FAILING_ALLOC_LAUNCHER_PATH;
+    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                {"QUORBIX_CSV", kCsv},
+                                {"QUORBIX_MQTT_SASGEN", "1"},
+                                {"QUORBIX_MQTT_PWD", "key"}});
+    bool passed = false;
+    for (unsigned long n = 1, next = 2; n < 100000 && !passed; n = std::exchange(next, n + next)) {
+        SCOPED_TRACE("allocation " + std::to_string(n) + " fails");
+        c.environment = {"QUORBIX_TEST_FAILING_ALLOCATION=" + std::to_string(n)};
+        QUORBIX_RUN(r, c);
+        passed = r.status() == 0;
+        if (passed) {
+            // The record alone needs an allocation: a first run that passes
+            // means the failing allocator was never called.
+            EXPECT_GT(n, 1u) << "operator new did not fail";
+            EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart);
+            break;
+        }
+        EXPECT_EQ(r.status(), 255);
+        const std::string log = r.file("/tmp/quorbix/quorbix.log");
+        // Opening the settings may fail first: they then read as empty.
+        if (n == 1 || log != no_csv) {
+            EXPECT_EQ(log, out_of_memory);
+        }
+        EXPECT_TRUE(r.daemon_calls.empty());
+        ASSERT_FALSE(r.commands.empty());
+        EXPECT_EQ(r.commands.back(),
+                  "rm /tmp/quorbix/quorbix_map.txt /tmp/quorbix/ex_quorbix_map.txt");
+    }
+    EXPECT_TRUE(passed) << "no run got past its last allocation";
 }
 
 TEST(Robustness, FiftyMebibytesOfLines) {

@@ -229,6 +229,24 @@ TEST(Startup, PassingRunStartsTheDaemonAndLogsTheCommandOnItsOwnLine) {
     EXPECT_EQ(r.mode("/tmp/quorbix/quorbix.log"), 0644u);
 }
 
+TEST(Startup, ArgumentsAreIgnored) {
+    Case c;
+    c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
+                                {"QUORBIX_CSV", kCsv},
+                                {"QUORBIX_MQTT_SASGEN", "1"},
+                                {"QUORBIX_MQTT_PWD", "key"},
+                                {"QUORBIX_DIRECTMETHOD_SCRIPT1", base64("#!/bin/sh\n")}});
+    QUORBIX_RUN(plain, c);
+    c.args = {"--help", "-c", "/etc/other.conf", "", "x;touch /tmp/pwned", "-l"};
+    QUORBIX_RUN(with_args, c);
+    EXPECT_EQ(plain.status(), 0);
+    EXPECT_EQ(with_args.status(), plain.status());
+    EXPECT_EQ(with_args.files, plain.files);
+    EXPECT_EQ(with_args.commands, plain.commands);
+    EXPECT_EQ(with_args.daemon_calls, plain.daemon_calls);
+    EXPECT_EQ(with_args.token_calls, plain.token_calls);
+}
+
 TEST(Startup, TheLogGrowsByOneLinePerRunWhateverTheOutcome) {
     // Four runs in one namespace, each with other settings: the log keeps
     // every earlier line and gains exactly the one of this run.

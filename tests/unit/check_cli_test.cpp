@@ -144,9 +144,9 @@ TEST(CheckCli, ExitStatusesAndStreams) {
 
 TEST(CheckCli, StandardInputAndTheTokensLine) {
     const CliRun r = run_check({"--config", "--token", "sas-1\nsecond line\n", "-"},
-                            std::string(kSound) +
-                                "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=key\n"
-                                "QUORBIX_MQTT_ADDR=h\nQUORBIX_CLIENT_ID=c\n");
+                               std::string(kSound) +
+                                   "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=key\n"
+                                   "QUORBIX_MQTT_ADDR=h\nQUORBIX_CLIENT_ID=c\n");
     EXPECT_EQ(r.status, 0) << r.err;
     // The first line of the tool's output, its line feed kept, as the launcher reads it.
     EXPECT_NE(r.out.find("\nmqtt_password=sas-1\n\nmqtt_ssltls=0\n"), std::string::npos) << r.out;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "daemon_config/token.h"
+#include "golden.h"
 #include "settings/scanner.h"
 #include "temp_file.h"
 
@@ -22,21 +23,7 @@ std::string joined(const std::vector<std::string>& lines) {
     return all;
 }
 
-std::string read_golden(const std::string& name) {
-    return test::read_file(std::string(QUORBIX_TEST_DATA_DIR "/") + name);
-}
-
-// Compares with tests/data/<name>; QUORBIX_UPDATE_GOLDEN=1 rewrites it (read
-// the difference line by line against the format before committing it).
-void expect_golden(const std::string& name, const std::string& actual) {
-    if (const char* update = std::getenv("QUORBIX_UPDATE_GOLDEN"); update != nullptr) {
-        std::FILE* f = std::fopen((std::string(QUORBIX_TEST_DATA_DIR "/") + name).c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(actual.data(), 1, actual.size(), f);
-        std::fclose(f);
-    }
-    EXPECT_EQ(actual, read_golden(name)) << "golden file " << name;
-}
+using test::expect_golden;
 
 TEST(DaemonConfig, EveryKeySetMatchesTheGoldenFile) {
     auto stream = settings_open_path(QUORBIX_TEST_DATA_DIR "/all_keys.settings");

@@ -103,5 +103,25 @@ TEST(StageFile, EmptyDecodingCreatesNoFileAndRemovesAStaleOne) {
     EXPECT_EQ(dir.read("stale.crt"), std::string("\0ab", 3));
 }
 
+TEST(StageFile, ATextLongerThanADecodingChunkIsStagedWhole) {
+    // "TWFu" is "Man"; a line feed after every fifth symbol makes groups of
+    // four straddle the boundaries of the chunks the text is decoded in.
+    std::string symbols;
+    for (int i = 0; i < 20000; ++i) {
+        symbols += "TWFu";
+    }
+    std::string text;
+    for (std::size_t i = 0; i < symbols.size(); i += 5) {
+        text += symbols.substr(i, 5) + "\n";
+    }
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        expected += "Man";
+    }
+    TempDir dir;
+    EXPECT_TRUE(stage_file(dir.path("long.csv").c_str(), text));
+    EXPECT_EQ(dir.read("long.csv"), expected);
+}
+
 }  // namespace
 }  // namespace quorbix

@@ -19,8 +19,9 @@ inline void expect_golden(const std::string& name, const std::string& actual) {
     if (std::getenv("QUORBIX_UPDATE_GOLDEN") != nullptr) {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr) << path;
-        std::fwrite(actual.data(), 1, actual.size(), f);
-        ASSERT_EQ(std::fclose(f), 0) << path;
+        const bool written = std::fwrite(actual.data(), 1, actual.size(), f) == actual.size();
+        EXPECT_EQ(std::fclose(f), 0) << path;
+        ASSERT_TRUE(written) << path;
         FAIL() << "rewrote the golden file " << name
                << "; read the difference, then run again without QUORBIX_UPDATE_GOLDEN";
     }
