@@ -119,6 +119,7 @@ TEST(DaemonConfig, AConfigurationThatCannotBeWrittenWholeStopsTheRun) {
     for (const UnwritableCase& t : cases) {
         SCOPED_TRACE(t.name);
         Case c;
+        c.unforeseeable = "a /tmp where the configuration cannot be written";
         c.settings = settings_file(large);
         c.tmp_options = t.tmp_options;
         c.setup = [&t] {

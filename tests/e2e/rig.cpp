@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -17,9 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
 #ifndef QUORBIX_LAUNCHER_PATH
 #error "QUORBIX_LAUNCHER_PATH must name the launcher binary under test"
+#endif
+#ifndef QUORBIX_CHECK_PATH
+#error "QUORBIX_CHECK_PATH must name the checker binary under test"
 #endif
 #ifndef QUORBIX_TEST_DATA_DIR
 #error "QUORBIX_TEST_DATA_DIR must name the shared test data directory"
@@ -40,6 +45,10 @@ constexpr const char kTokenLog[] = "/opt/e2e/token.calls";
 constexpr const char kStdoutLog[] = "/opt/e2e/stdout";
 constexpr const char kStderrLog[] = "/opt/e2e/stderr";
 constexpr const char kLauncherMount[] = "/opt/e2e/quorbix-launcher";
+constexpr const char kCheckMount[] = "/opt/e2e/quorbix-check";
+constexpr const char kCheckOutput[] = "/opt/e2e/check.json";
+constexpr const char kCheckErrors[] = "/opt/e2e/check.err";
+constexpr const char kLog[] = "/tmp/quorbix/quorbix.log";
 
 // The shell of system() and popen() is /bin/sh; this one records each "-c"
 // command (NUL-terminated) and hands over to the real shell. A C library
@@ -270,7 +279,17 @@ bool reap_descendants(pid_t group, int seconds) {
     }
 }
 
-void install_stand_ins(const Case& c, int launcher_fd) {
+// Bind-mounts the binary open as fd (O_PATH) at mount_point.
+void mount_binary(int fd, const char* mount_point) {
+    put_file(mount_point, "", 0755);
+    std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
+    if (::mount(fd_path.c_str(), mount_point, nullptr, MS_BIND, nullptr) != 0) {
+        fail_errno(std::string("bind-mounting ") + mount_point);
+    }
+    ::close(fd);
+}
+
+void install_stand_ins(const Case& c, int launcher_fd, int check_fd) {
     put_dir(kRigDir);
     put_dir("/opt/quorbix/bin");
     put_dir("/opt/quorbix/etc");
@@ -279,12 +298,8 @@ void install_stand_ins(const Case& c, int launcher_fd) {
     if (::mount(kShellWrapper, "/bin/sh", nullptr, MS_BIND, nullptr) != 0) {
         fail_errno("bind-mounting the recording shell over /bin/sh");
     }
-    put_file(kLauncherMount, "", 0755);
-    std::string fd_path = "/proc/self/fd/" + std::to_string(launcher_fd);
-    if (::mount(fd_path.c_str(), kLauncherMount, nullptr, MS_BIND, nullptr) != 0) {
-        fail_errno("bind-mounting the launcher");
-    }
-    ::close(launcher_fd);
+    mount_binary(launcher_fd, kLauncherMount);
+    mount_binary(check_fd, kCheckMount);
     if (c.daemon != Case::Daemon::kMissing) {
         std::string daemon = std::string("#!/opt/e2e/sh\n") + kRecordArgs + kDaemonLog + "\n";
         put_file("/opt/quorbix/bin/quorbix", daemon,
@@ -317,14 +332,22 @@ std::vector<std::string> launcher_environment(const Case& c) {
     return env;
 }
 
-// Runs the launcher once; returns its status and its pid, which names the
-// process group of everything it started.
-std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
-    words.emplace_back(kLauncherMount);
-    words.insert(words.end(), c.args.begin(), c.args.end());
+// One program to start: its words (a wrapper's first), where its standard
+// output and error go, and how it is started.
+struct Program {
+    std::vector<std::string> words;
+    const char* out_path;
+    const char* err_path;
+    int open_flags;  // O_APPEND or O_TRUNC for the two files
+};
+
+// Starts the program in its own process group, waits for it up to the
+// case's timeout; returns its status and its pid, which names the process
+// group of everything it started.
+std::pair<int, pid_t> run_program(const Case& c, Program p, const std::vector<int>& closed_fds) {
     std::vector<std::string> env = launcher_environment(c);
     std::vector<char*> argv;
-    for (std::string& w : words) {
+    for (std::string& w : p.words) {
         argv.push_back(w.data());
     }
     argv.push_back(nullptr);
@@ -341,15 +364,15 @@ std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
     if (pid == 0) {
         // Its own process group, so that a hung run is killed whole.
         ::setpgid(0, 0);
-        const std::pair<const char*, int> logs[] = {{kStdoutLog, 1}, {kStderrLog, 2}};
+        const std::pair<const char*, int> logs[] = {{p.out_path, 1}, {p.err_path, 2}};
         for (const auto& [path, target] : logs) {
-            int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+            int fd = ::open(path, O_WRONLY | O_CREAT | p.open_flags, 0644);
             if (fd >= 0) {
                 ::dup2(fd, target);
                 ::close(fd);
             }
         }
-        for (int fd : c.closed_fds) {
+        for (int fd : closed_fds) {
             ::close(fd);
         }
         ::umask(c.umask);
@@ -359,6 +382,28 @@ std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
     }
     ::setpgid(pid, pid);
     return {wait_bounded(pid, c.timeout_seconds), pid};
+}
+
+// Runs the launcher once with the case's arguments.
+std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
+    words.emplace_back(kLauncherMount);
+    words.insert(words.end(), c.args.begin(), c.args.end());
+    return run_program(c, Program{std::move(words), kStdoutLog, kStderrLog, O_APPEND},
+                       c.closed_fds);
+}
+
+// Asks the checker what the launcher will do with the settings now in
+// place, with the configuration, and the stand-in's token where the default
+// token tool would be asked; returns the checker's exit status.
+int run_checker(const Case& c, std::vector<std::string> words) {
+    words.insert(words.end(), {kCheckMount, "--json", "--config"});
+    if (c.token_tool_body && *c.token_tool_body == kDefaultTokenBody) {
+        words.insert(words.end(), {"--token", "sas-token-1\n"});
+    }
+    const auto [status, group] =
+        run_program(c, Program{std::move(words), kCheckOutput, kCheckErrors, O_TRUNC}, {});
+    static_cast<void>(reap_descendants(group, kReapSeconds));
+    return status;
 }
 
 std::vector<std::string> wrapper_words() {
@@ -383,6 +428,10 @@ std::vector<std::string> wrapper_words() {
     if (launcher == nullptr || *launcher == '\0') {
         launcher = QUORBIX_LAUNCHER_PATH;
     }
+    const char* check = std::getenv("QUORBIX_E2E_CHECK");
+    if (check == nullptr || *check == '\0') {
+        check = QUORBIX_CHECK_PATH;
+    }
     if (!c.launcher.empty()) {
         launcher = c.launcher.c_str();
     }
@@ -398,6 +447,10 @@ std::vector<std::string> wrapper_words() {
     if (launcher_fd < 0) {
         fail_errno(std::string("opening the launcher ") + launcher);
     }
+    int check_fd = ::open(check, O_PATH | O_CLOEXEC);
+    if (check_fd < 0) {
+        fail_errno(std::string("opening the checker ") + check);
+    }
     std::string tmp_options = "mode=1777";
     if (!c.tmp_options.empty()) {
         tmp_options += "," + c.tmp_options;
@@ -406,7 +459,7 @@ std::vector<std::string> wrapper_words() {
         ::mount("tmpfs", "/opt", "tmpfs", 0, "mode=755") != 0) {
         fail_errno("mounting tmpfs over /tmp and /opt");
     }
-    install_stand_ins(c, launcher_fd);
+    install_stand_ins(c, launcher_fd, check_fd);
     if (c.setup) {
         c.setup();
     }
@@ -419,9 +472,22 @@ std::vector<std::string> wrapper_words() {
         if (c.before_run) {
             c.before_run(i);
         }
+        if (i + 1 == c.runs) {
+            // What the checker predicts for the last run, from the same file.
+            out.push_back('K');
+            put(out, std::to_string(run_checker(c, wrapper)));
+            out.push_back('J');
+            put(out, read_file(kCheckOutput));
+        }
+        const std::string log_before = read_file(kLog);
         const auto [status, group] = run_once(c, wrapper);
         out.push_back('S');
         put(out, std::to_string(status));
+        const std::string log_after = read_file(kLog);
+        out.push_back('L');
+        put(out, log_after.compare(0, log_before.size(), log_before) == 0
+                     ? log_after.substr(log_before.size())
+                     : log_after);
         if (!reap_descendants(group, std::min(c.timeout_seconds, kReapSeconds))) {
             out.push_back('X');
             put(out, "run " + std::to_string(i) + " left processes running past the timeout");
@@ -485,6 +551,38 @@ void put_file(const std::string& path, std::string_view content, mode_t mode) {
 
 std::string test_data(const std::string& name) {
     return read_file((std::string(QUORBIX_TEST_DATA_DIR) + "/" + name).c_str());
+}
+
+void expect_prediction(const RunResult& r) {
+    SCOPED_TRACE("the checker's prediction for the same settings");
+    ASSERT_TRUE(r.check_status >= 0 && r.check_status <= 2)
+        << "the checker exited " << r.check_status << ":\n"
+        << r.check_json;
+    const nlohmann::json doc = nlohmann::json::parse(r.check_json, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << "the checker's report is no JSON:\n" << r.check_json;
+    ASSERT_TRUE(doc.contains("files") && doc["files"].size() == 1) << r.check_json;
+    const nlohmann::json& file = doc["files"][0];
+    if (file.contains("error")) {
+        // No settings the checker could read; it says the launcher takes
+        // that as no settings file, which ends at the CSV gate.
+        EXPECT_EQ(r.check_status, 2);
+        EXPECT_EQ(r.status(), 255) << file["error"];
+        EXPECT_EQ(r.log_added, "Can't find CSV config file in Appcapsule\n") << file["error"];
+        return;
+    }
+    const nlohmann::json& outcome = file["outcome"];
+    EXPECT_EQ(outcome["exit_status"].get<int>(), r.status()) << outcome["summary"];
+    EXPECT_EQ(outcome["log_line"].get<std::string>(), r.log_added) << outcome["summary"];
+    if (!outcome["config_written"].get<bool>()) {
+        return;
+    }
+    // A placeholder stands for a token the checker was not given, and bytes
+    // that are not UTF-8 reach the report as U+FFFD: neither can be compared.
+    const std::string config = file["config"].get<std::string>();
+    if (config.find("<token of /opt/quorbix/bin/create-sas>") == std::string::npos &&
+        config.find("\xef\xbf\xbd") == std::string::npos) {
+        EXPECT_EQ(config, r.file("/tmp/quorbix/config"));
+    }
 }
 
 bool wrapped_by(const char* program) {
@@ -594,6 +692,15 @@ RunResult run_launcher(const Case& c) {
                 break;
             case 'O':
                 r.stdout_text = a;
+                break;
+            case 'K':
+                r.check_status = std::atoi(a.c_str());
+                break;
+            case 'J':
+                r.check_json = a;
+                break;
+            case 'L':
+                r.log_added = a;
                 break;
             case 'E':
                 r.stderr_text = a;

@@ -70,6 +70,10 @@ struct Case {
     // Another launcher binary to run instead of the one under test (a test
     // build of it); empty for the usual one.
     std::string launcher;
+    // Why the checker cannot foresee this case's outcome from the settings
+    // (a fault of /tmp, of the search path or of the stand-ins); null when it
+    // can, and then its prediction must be what the launcher did.
+    const char* unforeseeable = nullptr;
     // Seconds each run, and then what it left running, may take before they
     // are killed: the run's status becomes -1, or rig_error says so.
     int timeout_seconds = 60;
@@ -107,6 +111,12 @@ struct RunResult {
     // What the launcher and its shells wrote to standard output and error.
     std::string stdout_text;
     std::string stderr_text;
+    // What the last run appended to /tmp/quorbix/quorbix.log.
+    std::string log_added;
+    // The checker's exit status and JSON report (with the configuration) on
+    // the settings of the last run, taken just before it.
+    int check_status = -2;
+    std::string check_json;
 
     // Exit status of the last run.
     int status() const { return statuses.empty() ? -2 : statuses.back(); }
@@ -153,6 +163,11 @@ std::string test_data(const std::string& name);
 // True when the environment says CI=true.
 bool in_ci();
 
+// Checks the checker's prediction against what the last run did: its exit
+// status and log line, and, when the configuration was formed without a
+// placeholder, every byte of /tmp/quorbix/config.
+void expect_prediction(const RunResult& r);
+
 // True when the launcher runs under a wrapper whose command names program.
 bool wrapped_by(const char* program);
 
@@ -170,9 +185,14 @@ bool wrapped_by(const char* program);
         GTEST_SKIP() << "no mount namespace: " << (result).no_namespace;        \
     }
 
-// As QUORBIX_RUN_UNCHECKED, and fails the test when the rig failed.
+// As QUORBIX_RUN_UNCHECKED, fails the test when the rig failed, and holds
+// the checker's prediction against the run unless the case says why it
+// cannot be foreseen.
 #define QUORBIX_RUN(result, c)                       \
     QUORBIX_RUN_UNCHECKED(result, c)                 \
     if (!(result).rig_error.empty()) {               \
         FAIL() << "e2e rig: " << (result).rig_error; \
+    }                                                \
+    if ((c).unforeseeable == nullptr) {              \
+        ::quorbix::e2e::expect_prediction(result);   \
     }

@@ -15,6 +15,7 @@ const std::string kPassing =
 
 TEST(Rig, AHungTokenToolEndsTheRunAsHung) {
     Case c;
+    c.unforeseeable = "a token tool that never ends";
     c.settings = kPassing + "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=k\n";
     c.token_tool_body = "sleep 600\n";
     c.timeout_seconds = 2;

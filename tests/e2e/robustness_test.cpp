@@ -111,6 +111,7 @@ TEST(Robustness, RunningOutOfMemoryAnywhereEndsWithALogLine) {
     const std::string out_of_memory = "Can't start quorbix: out of memory\n";
     const std::string no_csv = "Can't find CSV config file in Appcapsule\n";
     Case c;
+    c.unforeseeable = "memory that runs out";
     c.launcher = QUORBIX_FAILING_ALLOC_LAUNCHER_PATH;
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
                                 {"QUORBIX_CSV", kCsv},

@@ -61,6 +61,7 @@ struct RefusalCase {
 void expect_refused(const RefusalCase& t) {
     SCOPED_TRACE(t.name);
     Case c;
+    c.unforeseeable = "a /tmp/quorbix that is not the launcher's own";
     c.settings = passing_settings();
     c.path = t.search_path;
     c.setup = [&t] {

@@ -135,6 +135,7 @@ TEST(Staging, AFileThatCannotBeWrittenWholeIsNotLeftBehind) {
     for (const FullCase& t : cases) {
         SCOPED_TRACE(t.name);
         Case c;
+        c.unforeseeable = "a full /tmp";
         c.tmp_options = "size=64k";
         c.settings = settings_file(t.settings);
         QUORBIX_RUN(r, c);
@@ -152,6 +153,7 @@ TEST(Staging, AFileThatCannotBeWrittenWholeIsNotLeftBehind) {
 
 TEST(Staging, ReadOnlyTmpEndsAtTheCsvGateWithoutACrash) {
     Case c;
+    c.unforeseeable = "a read-only /tmp";
     c.tmp_read_only = true;
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
     QUORBIX_RUN(r, c);
@@ -162,6 +164,7 @@ TEST(Staging, ReadOnlyTmpEndsAtTheCsvGateWithoutACrash) {
 TEST(Staging, AStagingDirectoryThatCannotBeMadeEndsAtTheCsvGate) {
     // A plain file where the staging directory belongs.
     Case c;
+    c.unforeseeable = "a file where the staging directory belongs";
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
     c.setup = [] { put_file("/tmp/quorbix/etc", ""); };
     QUORBIX_RUN(r, c);
