@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quorbix {
@@ -17,7 +18,7 @@ enum class Severity {
 struct Finding {
     std::string code;  // stable, kebab-case: "unknown-key"
     Severity severity = Severity::kNote;
-    std::size_t line = 0;    // 1-based line of the settings file; 0 for the file as a whole
+    std::uint64_t line = 0;  // 1-based line of the settings file; 0 for the file as a whole
     std::size_t column = 0;  // 1-based byte column; 0 for the line as a whole
     std::string message;     // what is wrong
     std::string fix;         // one sentence: what the launcher will do instead

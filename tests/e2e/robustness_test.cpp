@@ -2,6 +2,7 @@
 // never runs what a value smuggles in, and ends where the gates say.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -112,7 +113,11 @@ TEST(Robustness, RunningOutOfMemoryAnywhereEndsWithALogLine) {
     const std::string no_csv = "Can't find CSV config file in Appcapsule\n";
     Case c;
     c.unforeseeable = "memory that runs out";
-    c.launcher = QUORBIX_FAILING_ALLOC_LAUNCHER_PATH;
+    // The test build beside the launcher under test (a cross-built one when
+    // the launcher is).
+    const char* failing = std::getenv("QUORBIX_E2E_FAILING_ALLOC_LAUNCHER");
+    c.launcher =
+        failing != nullptr && *failing != '\0' ? failing : QUORBIX_FAILING_ALLOC_LAUNCHER_PATH;
     c.settings = settings_file({{"QUORBIX_ENABLE", "1"},
                                 {"QUORBIX_CSV", kCsv},
                                 {"QUORBIX_MQTT_SASGEN", "1"},
