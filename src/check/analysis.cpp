@@ -50,11 +50,9 @@ std::string_view trim_blanks(std::string_view text) {
 
 std::string upper(std::string_view text) {
     std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
+    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
     return out;
 }
 
@@ -73,7 +71,7 @@ std::string shown(std::string_view text) {
             out += "\\0";
         } else if (c < 0x20 || c == 0x7f) {
             char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            static_cast<void>(std::snprintf(esc, sizeof esc, "\\x%02x", c));
             out += esc;
         } else {
             out.push_back(static_cast<char>(c));
@@ -173,7 +171,9 @@ bool is_base64(Role role) {
 // the custom fields and port 3 of the serial ports have keys of their own.
 struct SlotTrap {
     std::string_view written;
+    // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
     std::string_view read;
+    // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
     std::string_view why;
 };
 
@@ -390,7 +390,7 @@ class Checker {
                                            std::move(message), sentence(std::move(fix))});
     }
 
-    std::string_view line_bytes(const SettingsLineInfo& line) const {
+    [[nodiscard]] std::string_view line_bytes(const SettingsLineInfo& line) const {
         return file_.substr(static_cast<std::size_t>(line.offset),
                             static_cast<std::size_t>(line.length));
     }
@@ -405,7 +405,7 @@ class Checker {
 
     // Where the value of a field's line begins: after the "=", and after an
     // opening double quote.
-    Spot value_spot(std::size_t field) const {
+    [[nodiscard]] Spot value_spot(std::size_t field) const {
         const SettingsLineInfo& line = winner_[field];
         if (line.number == 0) {
             return {};
@@ -487,8 +487,7 @@ class Checker {
         const std::string ignored = "the launcher ignores this line";
         const std::string_view trimmed = trim_blanks(key);
         if (trimmed.size() != key.size() && settings_key_position(trimmed) >= 0) {
-            const std::size_t blank =
-                is_blank(key.front()) ? 0 : static_cast<std::size_t>(trimmed.end() - key.begin());
+            const std::size_t blank = is_blank(key.front()) ? 0 : key.find_last_not_of(" \t") + 1;
             const std::string name = upper(trimmed);
             add(Check::kBlankInKey, {line.number, blank + 1},
                 "blanks around the key: the line's key is " + shown(key) + ", not " + name,
@@ -505,14 +504,14 @@ class Checker {
             return;
         }
         const std::string name = upper(key);
-        for (const SlotTrap& trap : kSlotTraps) {
-            if (name == trap.written) {
-                add(Check::kSlotKey, spot,
-                    std::string(trap.written) + " is never read: " + std::string(trap.why) +
-                        "; its key is " + std::string(trap.read),
-                    ignored + "; " + std::string(trap.read) + " " + reading_of(trap.read));
-                return;
-            }
+        const auto* trap = std::find_if(std::begin(kSlotTraps), std::end(kSlotTraps),
+                                        [&name](const SlotTrap& t) { return name == t.written; });
+        if (trap != std::end(kSlotTraps)) {
+            add(Check::kSlotKey, spot,
+                std::string(trap->written) + " is never read: " + std::string(trap->why) +
+                    "; its key is " + std::string(trap->read),
+                ignored + "; " + std::string(trap->read) + " " + reading_of(trap->read));
+            return;
         }
         const std::size_t unknown = counts_[static_cast<std::size_t>(Check::kUnknownKey)] +
                                     counts_[static_cast<std::size_t>(Check::kMisspelledKey)];
@@ -527,7 +526,7 @@ class Checker {
     }
 
     // How the launcher ends up reading key: from which line, or not at all.
-    std::string reading_of(std::string_view key) const {
+    [[nodiscard]] std::string reading_of(std::string_view key) const {
         const SettingsLineInfo& first = winner_[field_index(key)];
         if (first.number == 0) {
             return "stays unset";
@@ -634,7 +633,7 @@ class Checker {
         const FieldInfo& info = field_table()[field];
         const std::string_view v = read.value;
         const std::uint32_t number = parse_uint32(v);
-        const std::size_t at = static_cast<std::size_t>(v.data() - piece.data());
+        const auto at = static_cast<std::size_t>(v.data() - piece.data());
         const std::string reads = "the launcher reads " + info.key + " as " + dec(number);
         std::size_t i = 0;
         while (i < v.size() && (v[i] == ' ' || v[i] == '\t' || v[i] == '\v' || v[i] == '\f')) {
@@ -729,7 +728,7 @@ class Checker {
     void check_base64(const FieldInfo& info, const SettingsLineInfo& line, std::string_view piece,
                       const SettingsLine& read) {
         const Base64Shape shape = base64_shape(read.value);
-        const std::size_t at = static_cast<std::size_t>(read.value.data() - piece.data());
+        const auto at = static_cast<std::size_t>(read.value.data() - piece.data());
         const std::string& key = info.key;
         if (shape.invalid != 0) {
             std::string message = dec(shape.invalid) + " byte" + (shape.invalid == 1 ? "" : "s") +
@@ -944,7 +943,7 @@ class Checker {
 
     // The field whose text `text` is a view of (the password field for the
     // token's line).
-    std::size_t field_of(std::string_view text, const std::string& password) const {
+    [[nodiscard]] std::size_t field_of(std::string_view text, const std::string& password) const {
         std::size_t found = field_index("QUORBIX_MQTT_PWD");
         if (text.data() == password.data()) {
             return found;

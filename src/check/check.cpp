@@ -139,11 +139,13 @@ std::optional<std::time_t> parse_time(std::string_view text) {
         return std::nullopt;
     }
     const std::int64_t days = days_from_civil(y, mo, d);
-    return static_cast<std::time_t>(days * 86400 + h * 3600 + mi * 60 + s);
+    return static_cast<std::time_t>(days * 86400 + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 +
+                                    s);
 }
 
 bool usage_error(const std::string& what) {
-    std::fprintf(stderr, "quorbix-check: %s\nTry 'quorbix-check --help'.\n", what.c_str());
+    static_cast<void>(
+        std::fprintf(stderr, "quorbix-check: %s\nTry 'quorbix-check --help'.\n", what.c_str()));
     return false;
 }
 
@@ -184,18 +186,18 @@ Parsed parse(int argc, char** argv, Options* o) {
         if (arg == "--") {
             only_files = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            static_cast<void>(std::fputs(kUsage, stdout));
             return Parsed::kExit;
         } else if (arg == "--version" || arg == "-V") {
-            std::printf("quorbix-check %s\n", QUORBIX_VERSION);
+            static_cast<void>(std::printf("quorbix-check %s\n", QUORBIX_VERSION));
             return Parsed::kExit;
         } else if (arg == "--codes") {
             for (const CheckInfo& info : kChecks) {
-                std::printf("%-24s %-8s %s\n", info.code,
-                            info.severity == Severity::kError     ? "error"
-                            : info.severity == Severity::kWarning ? "warning"
-                                                                  : "note",
-                            info.about);
+                static_cast<void>(std::printf("%-24s %-8s %s\n", info.code,
+                                              info.severity == Severity::kError     ? "error"
+                                              : info.severity == Severity::kWarning ? "warning"
+                                                                                    : "note",
+                                              info.about));
             }
             return Parsed::kExit;
         } else if (arg == "--json") {
@@ -305,9 +307,10 @@ int run(const Options& o) {
             if (o.json) {
                 results.push_back(std::move(r));
             } else {
-                written = put(stderr, render_unreadable(r.name, r.unreadable,
-                                                        ReportStyle{color_for(stderr), o.strict})) &&
-                          written;
+                written =
+                    put(stderr, render_unreadable(r.name, r.unreadable,
+                                                  ReportStyle{color_for(stderr), o.strict})) &&
+                    written;
             }
             continue;
         }
@@ -339,7 +342,8 @@ int run(const Options& o) {
         written = put(stdout, render_json(results, style, o.record, o.config, status)) && written;
     }
     if (std::fflush(stdout) != 0 || !written) {
-        std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n", std::strerror(errno));
+        static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
+                                       std::strerror(errno)));
         return kExitTrouble;
     }
     return status;
@@ -360,7 +364,7 @@ int check_main(int argc, char** argv) {
     try {
         return run(o);
     } catch (const std::bad_alloc&) {
-        std::fputs("quorbix-check: out of memory\n", stderr);
+        static_cast<void>(std::fputs("quorbix-check: out of memory\n", stderr));
         return kExitTrouble;
     }
 }

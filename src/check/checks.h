@@ -115,6 +115,7 @@ inline constexpr CheckInfo kChecks[] = {
 constexpr bool checks_in_enum_order() {
     std::size_t i = 0;
     for (const CheckInfo& info : kChecks) {
+        // cppcheck-suppress useStlAlgorithm ; the algorithms are not constexpr in C++17
         if (static_cast<std::size_t>(info.check) != i++) {
             return false;
         }

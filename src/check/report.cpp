@@ -107,7 +107,7 @@ std::string displayed(std::string_view line, std::size_t from, std::size_t to, s
             continue;
         }
         char esc[8];
-        std::snprintf(esc, sizeof esc, "<%02x>", c);
+        static_cast<void>(std::snprintf(esc, sizeof esc, "<%02x>", c));
         out += esc;
         cells += 4;
         ++i;
@@ -141,7 +141,8 @@ std::string excerpt(std::string_view line, const Finding& f, const Colors& c) {
         text += "...";
     }
     char gutter[32];
-    std::snprintf(gutter, sizeof gutter, "%5llu | ", static_cast<unsigned long long>(f.line));
+    static_cast<void>(
+        std::snprintf(gutter, sizeof gutter, "%5llu | ", static_cast<unsigned long long>(f.line)));
     std::string out =
         gutter + text + "\n      | " + std::string(caret, ' ') + c.caret + "^" + c.reset + "\n";
     return out;
@@ -214,7 +215,7 @@ std::string record_value(const FieldReading& r) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x20 || c == 0x7f) {
             char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            static_cast<void>(std::snprintf(esc, sizeof esc, "\\x%02x", c));
             out += esc;
         } else {
             out.push_back(static_cast<char>(c));
@@ -291,7 +292,8 @@ std::string render_record(const FileCheck& check) {
     for (const FieldReading& r : check.record) {
         char head[96];
         const std::string where = r.line == 0 ? "absent" : "line " + std::to_string(r.line);
-        std::snprintf(head, sizeof head, "%-34s %-11s ", r.key.c_str(), where.c_str());
+        static_cast<void>(
+            std::snprintf(head, sizeof head, "%-34s %-11s ", r.key.c_str(), where.c_str()));
         out += head + record_value(r) + "\n";
     }
     return out;

@@ -60,8 +60,9 @@ int settings_key_position(std::string_view key) {
         return -1;
     }
     const std::string_view probe(lowered, key.size());
-    auto it = std::lower_bound(table.begin(), table.end(), probe,
-                               [](const KeyEntry& e, std::string_view k) { return e.view() < k; });
+    const auto* it =
+        std::lower_bound(table.begin(), table.end(), probe,
+                         [](const KeyEntry& e, std::string_view k) { return e.view() < k; });
     if (it == table.end() || it->view() != probe) {
         return -1;
     }

@@ -27,7 +27,8 @@ struct SettingsStream {
     bool whole = false;
     bool window_at_end = false;
     std::unique_ptr<char[]> storage;  // what data points into, when read here
-    std::string given;                // ...or when handed over as bytes
+    // cppcheck-suppress unusedStructMember ; owns what data points into
+    std::string given;  // ...or when handed over as bytes
 
     // The index: the first key line of each key of the record, by its
     // position in record order (number 0: not seen yet), and how far the one
@@ -313,7 +314,7 @@ SettingsLine settings_read_line(std::string_view piece) {
     // The text ends at its first NUL, carriage return or line feed: a piece
     // holds at most one line feed, as its last byte.
     std::size_t end = piece.size();
-    if (end > 0 && piece[end - 1] == '\n') {
+    if (piece[end - 1] == '\n') {
         --end;
     }
     if (const void* nul = std::memchr(piece.data(), '\0', end)) {
