@@ -22,7 +22,7 @@ if [ "${1:-}" = "--inside" ]; then
     chmod 755 /opt/demo/sh-wrapper
     mount --bind /opt/demo/sh-wrapper /bin/sh
     printf '#!/opt/demo/sh\necho "daemon started with: $*" >/opt/demo/daemon\n' >/opt/quorbix/bin/quorbix
-    printf '#!/opt/demo/sh\necho "token tool asked with: $*" >/opt/demo/token-tool\nprintf "SharedAccessSignature sr=%%s&sig=demo&se=1900000000\\n" "$1"\n' >/opt/quorbix/bin/create-sas
+    printf '#!/opt/demo/sh\necho "token tool asked with: $*" >/opt/demo/token-tool\nprintf "demo-token resource=%%s expires=1900000000\\n" "$1"\n' >/opt/quorbix/bin/create-sas
     chmod 755 /opt/quorbix/bin/quorbix /opt/quorbix/bin/create-sas
 
     set +e
