@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "check/checks.h"
+#include "check/text.h"
 #include "check/tls_material.h"
 #include "daemon_config/daemon_config.h"
 #include "daemon_config/token.h"
@@ -59,29 +60,7 @@ std::string upper(std::string_view text) {
 // A text of the file as a message quotes it: in single quotes, control bytes
 // escaped, elided after a few dozen bytes with its length said.
 std::string shown(std::string_view text) {
-    constexpr std::size_t kMax = 40;
-    std::string out = "'";
-    for (std::size_t i = 0; i < text.size() && i < kMax; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\0') {
-            out += "\\0";
-        } else if (c < 0x20 || c == 0x7f) {
-            char esc[8];
-            static_cast<void>(std::snprintf(esc, sizeof esc, "\\x%02x", c));
-            out += esc;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    out += "'";
-    if (text.size() > kMax) {
-        out += "... (" + dec(text.size()) + " bytes)";
-    }
-    return out;
+    return quoted_text(text, '\'', 40);
 }
 
 // A fix as findings give it: one sentence, capitalised and closed.

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "check/checks.h"
+#include "check/text.h"
 
 namespace quorbix {
 
@@ -203,29 +204,7 @@ const char* scanner_name(Scanner s) {
 // A record value for the record view: numbers as they are, texts quoted with
 // control bytes escaped, long ones elided with their length.
 std::string record_value(const FieldReading& r) {
-    if (r.scanner == Scanner::kUint) {
-        return r.value;
-    }
-    constexpr std::size_t kMax = 60;
-    std::string out = "\"";
-    for (std::size_t i = 0; i < r.value.size() && i < kMax; ++i) {
-        const auto c = static_cast<unsigned char>(r.value[i]);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x20 || c == 0x7f) {
-            char esc[8];
-            static_cast<void>(std::snprintf(esc, sizeof esc, "\\x%02x", c));
-            out += esc;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    out += "\"";
-    if (r.value.size() > kMax) {
-        out += "... (" + std::to_string(r.value.size()) + " bytes)";
-    }
-    return out;
+    return r.scanner == Scanner::kUint ? r.value : quoted_text(r.value, '"', 60);
 }
 
 }  // namespace
