@@ -193,7 +193,7 @@ Parsed parse(int argc, char** argv, Options* o) {
             return Parsed::kExit;
         } else if (arg == "--codes") {
             for (const CheckInfo& info : kChecks) {
-                static_cast<void>(std::printf("%-24s %-8s %s\n", info.code,
+                static_cast<void>(std::printf("%-30s %-8s %s\n", info.code,
                                               info.severity == Severity::kError     ? "error"
                                               : info.severity == Severity::kWarning ? "warning"
                                                                                     : "note",

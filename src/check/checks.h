@@ -55,6 +55,22 @@ enum class Check : std::uint8_t {
     kTokenMissingPart,
     kTokenCommandTooLong,
     kConfigLineCut,
+    // The TLS files the settings stage
+    kTlsNotPemOrDer,
+    kTlsPemDamaged,
+    kTlsPemDamagedAfterKey,
+    kTlsCertificateUnparsable,
+    kTlsCertificateNotYetValid,
+    kTlsCertificateExpired,
+    kTlsCertificateExpiresSoon,
+    kTlsKeyEncrypted,
+    kTlsKeyUnparsable,
+    kTlsKeyMismatch,
+    kTlsKeyInCertificateSlot,
+    kTlsCertificateInKeySlot,
+    kTlsNoCertificate,
+    kTlsNoPrivateKey,
+    kTlsPrivateKeyExposed,
     // The report itself
     kMoreNotShown,
 };
@@ -108,6 +124,21 @@ inline constexpr CheckInfo kChecks[] = {
     {Check::kTokenMissingPart,    "token-missing-part",    Severity::kWarning, "a generated token asked for with an empty host or client id"},
     {Check::kTokenCommandTooLong, "token-command-too-long", Severity::kError,  "a token command too long for the shell: the tool is not run"},
     {Check::kConfigLineCut,       "config-line-cut",       Severity::kError,   "a configuration line cut at its bound: the rest of the value is lost"},
+    {Check::kTlsNotPemOrDer,            "tls-not-pem-or-der",            Severity::kError,   "a TLS file that is neither PEM text nor DER data"},
+    {Check::kTlsPemDamaged,             "tls-pem-damaged",               Severity::kError,   "PEM text that cannot be read to its end"},
+    {Check::kTlsPemDamagedAfterKey,     "tls-pem-damaged-after-key",     Severity::kWarning, "a key file whose PEM text is damaged after a usable key"},
+    {Check::kTlsCertificateUnparsable,  "tls-certificate-unparsable",    Severity::kError,   "a certificate that does not parse"},
+    {Check::kTlsCertificateNotYetValid, "tls-certificate-not-yet-valid", Severity::kError,   "a certificate that is not valid yet"},
+    {Check::kTlsCertificateExpired,     "tls-certificate-expired",       Severity::kError,   "a certificate that has expired"},
+    {Check::kTlsCertificateExpiresSoon, "tls-certificate-expires-soon",  Severity::kWarning, "a certificate that expires within 30 days"},
+    {Check::kTlsKeyEncrypted,           "tls-key-encrypted",             Severity::kError,   "an encrypted private key: the daemon has no passphrase"},
+    {Check::kTlsKeyUnparsable,          "tls-key-unparsable",            Severity::kError,   "a private key that does not parse"},
+    {Check::kTlsKeyMismatch,            "tls-key-mismatch",              Severity::kError,   "a client key that does not match the client certificate"},
+    {Check::kTlsKeyInCertificateSlot,   "tls-key-in-certificate-slot",   Severity::kError,   "a private key where a certificate belongs"},
+    {Check::kTlsCertificateInKeySlot,   "tls-certificate-in-key-slot",   Severity::kError,   "a certificate where the private key belongs"},
+    {Check::kTlsNoCertificate,          "tls-no-certificate",            Severity::kError,   "a certificate file that holds no certificate"},
+    {Check::kTlsNoPrivateKey,           "tls-no-private-key",            Severity::kError,   "a key file that holds no private key"},
+    {Check::kTlsPrivateKeyExposed,      "tls-private-key-exposed",       Severity::kWarning, "a certificate file that also holds a private key, staged readable by all"},
     {Check::kMoreNotShown,        "more-not-shown",        Severity::kNote,    "further findings of one code that are counted, not shown"},
 };
 // clang-format on
@@ -123,6 +154,12 @@ constexpr bool checks_in_enum_order() {
     return i == static_cast<std::size_t>(Check::kMoreNotShown) + 1;
 }
 static_assert(checks_in_enum_order(), "kChecks lists every Check once, in the enum's order");
+
+// True for the codes of the TLS files' contents (tls_material.h), apart from
+// the gates' TLS codes.
+constexpr bool is_tls_material_check(Check check) {
+    return check >= Check::kTlsNotPemOrDer && check <= Check::kTlsPrivateKeyExposed;
+}
 
 // The table's entry for check.
 constexpr const CheckInfo& check_info(Check check) {

@@ -102,13 +102,16 @@ TEST(CheckFindings, EachCodeAtItsLineAndColumn) {
     }
 }
 
+// The codes of the TLS files' contents have their rows in tls_material_test.cpp.
 TEST(CheckFindings, EveryCodeHasARow) {
     std::set<std::string> covered;
     for (const FindingRow& row : finding_rows()) {
         covered.insert(row.code);
     }
     for (const CheckInfo& info : kChecks) {
-        EXPECT_EQ(covered.count(info.code), 1u) << info.code << " has no row";
+        if (!is_tls_material_check(info.check)) {
+            EXPECT_EQ(covered.count(info.code), 1u) << info.code << " has no row";
+        }
     }
 }
 

@@ -7,9 +7,11 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "check/checks.h"
 #include "temp_file.h"
 
 namespace quorbix {
@@ -191,7 +193,7 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
          cert,
          key + truncated,
          hour,
-         {{kKey, "tls-pem-damaged", kWarning}},
+         {{kKey, "tls-pem-damaged-after-key", kWarning}},
          ""},
         {"certificate that does not parse",
          ca + "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n",
@@ -208,8 +210,12 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
          {{kCa, "tls-private-key-exposed", kWarning}, {kCert, "tls-private-key-exposed", kWarning}},
          ""},
     };
+    std::set<std::string> covered;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        for (const Expected& e : row.problems) {
+            covered.insert(e.code);
+        }
         const std::vector<TlsProblem> problems =
             check_tls_material({row.ca, row.client_cert, row.client_key}, made + row.shift);
         ASSERT_EQ(problems.size(), row.problems.size());
@@ -225,6 +231,11 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
                 << problems.at(0).finding.message;
         }
         EXPECT_EQ(ERR_peek_error(), 0UL) << "the OpenSSL error queue is left filled";
+    }
+    for (const CheckInfo& info : kChecks) {
+        if (is_tls_material_check(info.check)) {
+            EXPECT_EQ(covered.count(info.code), 1u) << info.code << " has no row";
+        }
     }
 }
 
