@@ -184,17 +184,19 @@ const std::vector<FieldInfo>& field_table() {
     return table;
 }
 
-// Edit distance with adjacent swaps, letter case aside; stops early beyond
-// `limit` (the result is then limit + 1).
-std::size_t key_distance(std::string_view a, std::string_view b, std::size_t limit) {
-    const std::string x = upper(a);
-    const std::string y = upper(b);
+// Keys longer than this get no suggestion.
+constexpr std::size_t kSuggestedKeyLength = 48;
+
+// Edit distance with adjacent swaps between two upper-case keys of at most
+// kSuggestedKeyLength bytes; stops early beyond `limit` (the result is then
+// limit + 1).
+std::size_t key_distance(std::string_view x, std::string_view y, std::size_t limit) {
     if ((x.size() > y.size() ? x.size() - y.size() : y.size() - x.size()) > limit) {
         return limit + 1;
     }
-    std::vector<std::size_t> prev2(y.size() + 1);
-    std::vector<std::size_t> prev(y.size() + 1);
-    std::vector<std::size_t> cur(y.size() + 1);
+    std::array<std::size_t, kSuggestedKeyLength + 1> prev2{};
+    std::array<std::size_t, kSuggestedKeyLength + 1> prev{};
+    std::array<std::size_t, kSuggestedKeyLength + 1> cur{};
     for (std::size_t j = 0; j <= y.size(); ++j) {
         prev[j] = j;
     }
@@ -212,15 +214,15 @@ std::size_t key_distance(std::string_view a, std::string_view b, std::size_t lim
         if (row_min > limit) {
             return limit + 1;
         }
-        prev2.swap(prev);
-        prev.swap(cur);
+        prev2 = prev;
+        prev = cur;
     }
     return std::min(prev[y.size()], limit + 1);
 }
 
 // The record's key closest to `key`, or the empty text when none is close.
 std::string nearest_key(std::string_view key) {
-    if (key.size() > 48) {
+    if (key.size() > kSuggestedKeyLength) {
         return {};
     }
     const std::string prefixed = "QUORBIX_" + std::string(key);
@@ -228,10 +230,11 @@ std::string nearest_key(std::string_view key) {
         return upper(prefixed);
     }
     const std::size_t limit = key.size() >= 12 ? 3 : 1;
+    const std::string wanted = upper(key);
     std::size_t best = limit + 1;
     std::string found;
     for (const FieldInfo& f : field_table()) {
-        const std::size_t d = key_distance(key, f.key, limit);
+        const std::size_t d = key_distance(wanted, f.key, limit);
         if (d < best) {
             best = d;
             found = f.key;
