@@ -122,7 +122,8 @@ std::string write_temp(const std::string& contents) {
     return path;
 }
 
-void load_benchmark(benchmark::State& state, const std::string& contents) {
+// windowed: the file is read through the window, as one too large for memory.
+void load_benchmark(benchmark::State& state, const std::string& contents, bool windowed = false) {
     const std::string path = write_temp(contents);
     std::size_t peak = 0;
     for (auto _ : state) {
@@ -130,7 +131,10 @@ void load_benchmark(benchmark::State& state, const std::string& contents) {
         g_peak = base;
         {
             quorbix::GatewaySettings s;
+            const std::size_t limit = quorbix::settings_set_in_memory_limit(
+                windowed ? 0 : quorbix::kDefaultInMemoryLimit);
             auto stream = quorbix::settings_open_path(path.c_str());
+            quorbix::settings_set_in_memory_limit(limit);
             quorbix::settings_load_from(s, stream.get());
             quorbix::settings_close(std::move(stream));
             benchmark::DoNotOptimize(s);
@@ -153,18 +157,30 @@ void BM_LoadWithCsv4MiB(benchmark::State& state) {
 }
 // Three million distinct keys that are none of the record's ("k1=", "k2=",
 // ...) before the real ones: the index must not grow with them.
-void BM_LoadAfterManyDistinctKeys(benchmark::State& state) {
+std::string after_many_distinct_keys() {
     std::string contents;
     for (int i = 1; i <= 3000000; ++i) {
         contents.append("k").append(std::to_string(i)).append("=\n");
     }
     contents.append(realistic_settings(0));
-    load_benchmark(state, contents);
+    return contents;
+}
+void BM_LoadAfterManyDistinctKeys(benchmark::State& state) {
+    load_benchmark(state, after_many_distinct_keys());
+}
+// The same file read through the 64 KiB window.
+void BM_LoadAfterManyDistinctKeysWindowed(benchmark::State& state) {
+    load_benchmark(state, after_many_distinct_keys(), true);
+}
+void BM_LoadWithCsv4MiBWindowed(benchmark::State& state) {
+    load_benchmark(state, realistic_settings(std::size_t{4} << 20), true);
 }
 
 BENCHMARK(BM_LoadRealistic)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LoadWithCsv4MiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadAfterManyDistinctKeys)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadWithCsv4MiBWindowed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadAfterManyDistinctKeysWindowed)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -343,6 +343,7 @@ class Checker {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             winner_[i] = settings_key_line(stream_, fields[i].key.c_str());
         }
+        csv_present_ = !decode(s_.csv_data).empty();
     }
 
     FileCheck run() {
@@ -365,7 +366,6 @@ class Checker {
         const CheckInfo& info = check_info(check);
         ++result_.by_severity[static_cast<std::size_t>(info.severity)];
         if (n > kShownPerCode) {
-            ++result_.hidden[static_cast<std::size_t>(info.severity)];
             return;
         }
         result_.findings.push_back(Finding{info.code, info.severity, spot.line, spot.column,
@@ -397,6 +397,29 @@ class Checker {
         const bool quoted = bytes.size() > eq + 1 && bytes[eq + 1] == '"';
         return {line.number, eq + (quoted ? 3 : 2)};
     }
+
+    // The start of a sentence about a stage that an earlier gate keeps this
+    // run from: "once the CSV configuration is staged, " and the like, with
+    // `extra` conditions of the stage's own; empty when nothing stands between.
+    [[nodiscard]] std::string once(std::vector<std::string> conditions = {}) const {
+        if (s_.enable == 0) {
+            conditions.insert(conditions.begin(), "QUORBIX_ENABLE is not 0");
+        }
+        if (!csv_present_) {
+            conditions.insert(conditions.begin(), "the CSV configuration is staged");
+        }
+        std::string text;
+        for (std::size_t i = 0; i < conditions.size(); ++i) {
+            text += (i == 0                       ? "once "
+                     : i + 1 == conditions.size() ? " and "
+                                                  : ", ") +
+                    conditions[i];
+        }
+        return text.empty() ? text : text + ", ";
+    }
+
+    // "the launcher writes " for a sentence about the configuration.
+    [[nodiscard]] std::string writes() const { return once() + "the launcher writes "; }
 
     static std::size_t field_index(std::string_view key) {
         return static_cast<std::size_t>(settings_key_position(key));
@@ -476,7 +499,7 @@ class Checker {
                 ignored + "; " + name + " " + reading_of(name));
             return;
         }
-        if (key.front() == '#') {
+        if (!key.empty() && key.front() == '#') {
             const std::string_view name = trim_blanks(key.substr(1));
             if (settings_key_position(name) >= 0) {
                 add(Check::kCommentLine, spot,
@@ -668,28 +691,28 @@ class Checker {
                         "TLS mode " + value +
                             " is none of 0 (no TLS), 1 (CA) and 2 (CA and client "
                             "certificate)",
-                        "the launcher tests no TLS file, and writes mqtt_ssltls=" + value +
+                        once() + "the launcher tests no TLS file, and writes mqtt_ssltls=" + value +
                             " with an mqtt_cafile line and no client lines");
                 }
                 break;
             case Role::kQos:
                 if (n > 2) {
                     add(Check::kQosRange, spot, "MQTT QoS " + value + " is none of 0, 1 and 2",
-                        "the launcher writes mqtt_qos=" + value + " as it is");
+                        writes() + "mqtt_qos=" + value + " as it is");
                 }
                 break;
             case Role::kDatabits:
                 if (n < 5 || n > 8) {
                     add(Check::kDatabitsRange, spot,
                         "serial data bits of " + value + " are outside 5 to 8",
-                        "the launcher writes " + value + " as it is");
+                        writes() + value + " as it is");
                 }
                 break;
             case Role::kStopbits:
                 if (n < 1 || n > 2) {
                     add(Check::kStopbitsRange, spot,
                         "serial stop bits of " + value + " are outside 1 to 2",
-                        "the launcher writes " + value + " as it is");
+                        writes() + value + " as it is");
                 }
                 break;
             case Role::kGatewayEnable:
@@ -699,7 +722,7 @@ class Checker {
                         info.key + " is " + value + ", an enable flag other than 0 or 1",
                         info.role == Role::kGatewayEnable
                             ? "the launcher takes every value but 0 as enabled"
-                            : "the launcher writes " + value + " as it is");
+                            : writes() + value + " as it is");
                 }
                 break;
             default:
@@ -764,7 +787,6 @@ class Checker {
         const std::size_t csv_field = field_index("QUORBIX_CSV");
         const std::size_t tls_field = field_index("QUORBIX_MQTT_TLS");
         const std::size_t enable_field = field_index("QUORBIX_ENABLE");
-        const std::string csv = decode(s_.csv_data);
         ca_ = decode(s_.ca_data);
         const std::string cert = decode(s_.local_cert_data);
         const std::string key = decode(s_.local_key_data);
@@ -779,18 +801,19 @@ class Checker {
             result_.findings.push_back(std::move(f));
         }
 
-        if (csv.empty()) {
+        if (!csv_present_) {
             const std::string why = winner_[csv_field].number == 0
                                         ? "QUORBIX_CSV is not set"
                                         : "QUORBIX_CSV decodes to nothing";
             add(Check::kNoCsv, value_spot(csv_field), why + ", so no CSV configuration is staged",
-                refusal(kLogNoCsv));
+                refusal(kLogNoCsv, "", false));
         }
         if (s_.enable == 0) {
             add(Check::kDisabled, value_spot(enable_field),
                 winner_[enable_field].number == 0 ? "QUORBIX_ENABLE is not set, so it reads 0"
                                                   : "QUORBIX_ENABLE is 0",
-                "the launcher logs " + log_quoted(kLogDisabled) +
+                (csv_present_ ? "" : "once the CSV configuration is staged, ") +
+                    std::string("the launcher logs ") + log_quoted(kLogDisabled) +
                     " and exits 1, after staging the uploaded files");
         }
         const Spot tls = value_spot(tls_field);
@@ -807,19 +830,18 @@ class Checker {
         if (s_.mqtt_tls == 2 && key.empty()) {
             add(Check::kTlsNoClientKey, tls,
                 mode + " needs a client key, and QUORBIX_LOCALKEY stages none",
-                cert.empty() ? "once the client certificate is there, " + refusal(kLogNoLocalKey)
-                             : refusal(kLogNoLocalKey));
+                refusal(kLogNoLocalKey, cert.empty() ? "the client certificate is staged" : ""));
         }
         if (s_.mqtt_tls != 0 && s_.mqtt_tls != 1 && ca_.empty()) {
             add(Check::kTlsEmptyCafile, tls, mode + " without a CA certificate",
-                "the launcher writes an empty mqtt_cafile= line to the configuration");
+                writes() + "an empty mqtt_cafile= line to the configuration");
         }
 
         // The configuration is formed whether or not this run reaches it: a
         // line it would cut is worth knowing before the gateway is enabled.
         form_config();
         Outcome& out = result_.outcome;
-        GateVerdict verdict = gate_before_config(s_, !csv.empty());
+        GateVerdict verdict = gate_before_config(s_, csv_present_);
         if (!verdict.stops) {
             out.config_written = true;
             verdict = gate_tls(s_, !ca_.empty(), !cert.empty(), !key.empty());
@@ -837,8 +859,16 @@ class Checker {
         }
     }
 
-    static std::string refusal(const char* log_line) {
-        return "the launcher logs " + log_quoted(log_line) +
+    // What the launcher does at a gate that refuses; for the TLS gate, once
+    // the earlier gates and `condition` let the run get there.
+    [[nodiscard]] std::string refusal(const char* log_line, const std::string& condition = "",
+                                      bool after_config = true) const {
+        std::vector<std::string> conditions;
+        if (!condition.empty()) {
+            conditions.push_back(condition);
+        }
+        return (after_config ? once(conditions) : std::string()) + "the launcher logs " +
+               log_quoted(log_line) +
                ", removes the map files and exits 255; the daemon is not started";
     }
 
@@ -852,8 +882,9 @@ class Checker {
         if (s_.mqtt_password.empty()) {
             add(Check::kTokenNoPassword, spot,
                 "a generated token is asked for, but QUORBIX_MQTT_PWD, its key, is empty",
-                "the launcher does not run the token tool and writes an empty mqtt_password= "
-                "line");
+                once() +
+                    "the launcher does not run the token tool and writes an empty "
+                    "mqtt_password= line");
             return;
         }
         if (s_.mqtt_host.empty() || s_.mqtt_client_id.empty()) {
@@ -863,14 +894,15 @@ class Checker {
                                                          : "QUORBIX_CLIENT_ID is";
             add(Check::kTokenMissingPart, spot,
                 std::string("a generated token is asked for, but ") + missing + " empty",
-                "the launcher asks the token tool for the resource " +
+                once() + "the launcher asks the token tool for the resource " +
                     shown(s_.mqtt_host + "/devices/" + s_.mqtt_client_id));
         }
         if (token_command(s_.mqtt_host, s_.mqtt_client_id, s_.mqtt_password).empty()) {
             add(Check::kTokenCommandTooLong, spot,
                 "the token command would be longer than the shell takes",
-                "the launcher does not run the token tool and writes an empty mqtt_password= "
-                "line");
+                once() +
+                    "the launcher does not run the token tool and writes an empty "
+                    "mqtt_password= line");
         }
     }
 
@@ -886,7 +918,7 @@ class Checker {
             winner_[port_field].number == 0
                 ? "a host is set, but QUORBIX_MQTT_PORT is not, so the port reads 0"
                 : "MQTT port " + dec(s_.mqtt_port) + " is outside 1 to 65535",
-            "the launcher writes mqtt_port=" + dec(s_.mqtt_port) + " as it is");
+            writes() + "mqtt_port=" + dec(s_.mqtt_port) + " as it is");
     }
 
     // ---------------------------------------------------------- configuration
@@ -919,7 +951,7 @@ class Checker {
                 "the configuration line " + name + " keeps " + dec(text.size()) +
                     " bytes with its line feed; the last " + dec(cut.lost) +
                     " bytes of the value do not fit",
-                "the launcher writes the line cut short, its closing quote and line feed kept");
+                writes() + "the line cut short, its closing quote and line feed kept");
         }
     }
 
@@ -987,6 +1019,7 @@ class Checker {
     std::array<SettingsLineInfo, kSettingsFieldCount> winner_{};
     std::array<std::size_t, std::size(kChecks)> counts_{};
     std::string ca_;
+    bool csv_present_ = false;
     FileCheck result_;
 };
 

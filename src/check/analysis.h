@@ -42,10 +42,9 @@ struct FieldReading {
 
 struct FileCheck {
     std::vector<Finding> findings;  // in the order of the file's lines, the file's own last
-    // Findings by severity (note, warning, error), all of them, and those of
-    // them not in `findings` (beyond what one code shows).
+    // Findings by severity (note, warning, error), all of them, those beyond
+    // what one code shows in `findings` included.
     std::array<std::size_t, 3> by_severity{};
-    std::array<std::size_t, 3> hidden{};
     Outcome outcome;
     std::vector<FieldReading> record;  // every field, in record order
     std::string config;                // the configuration, when one is written

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -90,6 +91,15 @@ bool digits(std::string_view text, std::size_t* i, std::size_t n, unsigned* out)
     return true;
 }
 
+// The time, when this build's time_t holds it (a 32-bit one ends in 2038).
+std::optional<std::time_t> in_time_range(std::int64_t seconds) {
+    if (seconds < std::numeric_limits<std::time_t>::min() ||
+        seconds > std::numeric_limits<std::time_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::time_t>(seconds);
+}
+
 // "YYYY-MM-DD", with "THH:MM", ":SS" and "Z" optional (UTC), or "@SECONDS".
 std::optional<std::time_t> parse_time(std::string_view text) {
     if (!text.empty() && text.front() == '@') {
@@ -105,7 +115,7 @@ std::optional<std::time_t> parse_time(std::string_view text) {
             }
             v = v * 10 + (text[i] - '0');
         }
-        return static_cast<std::time_t>(negative ? -v : v);
+        return in_time_range(negative ? -v : v);
     }
     std::size_t i = 0;
     unsigned y = 0;
@@ -138,9 +148,9 @@ std::optional<std::time_t> parse_time(std::string_view text) {
     if (i != text.size() || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) {
         return std::nullopt;
     }
-    const std::int64_t days = days_from_civil(y, mo, d);
-    return static_cast<std::time_t>(days * 86400 + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 +
-                                    s);
+    const std::int64_t seconds =
+        days_from_civil(y, mo, d) * 86400 + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 + s;
+    return in_time_range(seconds);
 }
 
 bool usage_error(const std::string& what) {
@@ -221,8 +231,10 @@ Parsed parse(int argc, char** argv, Options* o) {
             }
             const std::optional<std::time_t> when = parse_time(value);
             if (!when) {
-                usage_error("--at takes YYYY-MM-DD[THH:MM[:SS]][Z] or @SECONDS, not '" + value +
-                            "'");
+                usage_error(
+                    "--at takes YYYY-MM-DD[THH:MM[:SS]][Z] or @SECONDS within the range "
+                    "of this build's clock, not '" +
+                    value + "'");
                 return Parsed::kError;
             }
             o->check.now = *when;

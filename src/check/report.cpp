@@ -90,7 +90,10 @@ std::string displayed(std::string_view line, std::size_t from, std::size_t to, s
     std::string out;
     std::size_t cells = 0;
     for (std::size_t i = from; i < to;) {
-        if (i == spot) {
+        // A spot inside a character of several bytes is that character's.
+        const std::size_t step =
+            line[i] & 0x80 ? std::max<std::size_t>(utf8_length(line, i), 1) : 1;
+        if (spot >= i && spot < i + step) {
             *caret += cells;
         }
         const auto c = static_cast<unsigned char>(line[i]);

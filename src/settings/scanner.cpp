@@ -105,10 +105,24 @@ std::string_view view_at(SettingsStream& s, std::uint64_t offset, std::size_t n,
     return {s.data, s.len < n ? s.len : n};
 }
 
+// The bytes from offset on that the stream holds without reading: the rest
+// of the file, or of the window, which is refilled at offset when it does not
+// hold offset; empty at the end of the file.
+std::string_view view_from(SettingsStream& s, std::uint64_t offset) {
+    if (offset >= s.base && offset - s.base < s.len) {
+        const auto at = static_cast<std::size_t>(offset - s.base);
+        return {s.data + at, s.len - at};
+    }
+    if (s.whole || (offset == s.base + s.len && s.window_at_end)) {
+        return {};
+    }
+    return view_at(s, offset, kReadWindow, nullptr);
+}
+
 bool next_line(SettingsStream& s, SettingsLineCursor& cursor, SettingsLineInfo* line) {
     std::uint64_t end = cursor.offset;
     for (;;) {
-        const std::string_view chunk = view_at(s, end, kReadWindow, nullptr);
+        const std::string_view chunk = view_from(s, end);
         if (chunk.empty()) {
             break;  // the file ends without a line feed
         }
@@ -251,15 +265,10 @@ SettingsStreamPtr open_stream(const char* path) {
     if (flags >= 0) {
         ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     }
-    SettingsStreamPtr s(new (std::nothrow) SettingsStream);
-    if (!s) {
-        return nullptr;
-    }
-    try {
-        s->path = path;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    // Without memory for its reading state nothing can be read: that is said
+    // as running out of memory (std::bad_alloc), never as an absent file.
+    SettingsStreamPtr s(new SettingsStream);
+    s->path = path;
     s->fd = std::move(fd);
     // A file that fits is read once, and every lookup is served from memory;
     // otherwise, or when its memory cannot be had, through the window.
@@ -271,10 +280,7 @@ SettingsStreamPtr open_stream(const char* path) {
         s->len = pread_full(s->fd.get(), s->storage.get(), static_cast<std::size_t>(size), 0);
         s->whole = true;
     } else {
-        s->storage.reset(new (std::nothrow) char[kReadWindow]);
-        if (!s->storage) {
-            return nullptr;
-        }
+        s->storage.reset(new char[kReadWindow]);
     }
     s->data = s->storage.get();
     return s;
@@ -291,10 +297,7 @@ SettingsStreamPtr settings_open_path(const char* path) {
 }
 
 SettingsStreamPtr settings_open_bytes(std::string bytes) {
-    SettingsStreamPtr s(new (std::nothrow) SettingsStream);
-    if (!s) {
-        return nullptr;
-    }
+    SettingsStreamPtr s(new SettingsStream);
     s->given = std::move(bytes);
     s->data = s->given.data();
     s->len = s->given.size();

@@ -42,14 +42,16 @@ struct SettingsStreamDeleter {
 using SettingsStreamPtr = std::unique_ptr<SettingsStream, SettingsStreamDeleter>;
 
 // Opens "/opt/quorbix/etc/settings" for reading; null when it cannot be
-// opened, is not a regular file, or no memory is left for its reading state.
+// opened or is not a regular file. Throws std::bad_alloc when no memory is
+// left for its reading state (a file too large for memory is read through a
+// window instead, which needs 64 KiB).
 SettingsStreamPtr settings_open();
 
-// Opens the settings file at path (tests and tools); null as above.
+// Opens the settings file at path (tests and tools), as above.
 SettingsStreamPtr settings_open_path(const char* path);
 
 // Takes bytes already read (standard input of a tool) as a settings file;
-// null when no memory is left.
+// throws std::bad_alloc when no memory is left.
 SettingsStreamPtr settings_open_bytes(std::string bytes);
 
 // Bounded scanner: the value of key, or the empty text for a null stream or

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,11 @@ TEST(CheckCli, ExitStatusesAndStreams) {
         {{dir.path("")}, 2, "", "not a regular file"},
         {{"--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--at", "yesterday", sound}, 2, "", "--at takes"},
+        // A 32-bit time_t ends in 2038: a later time is refused, never wrapped.
+        {{"--at", "2040-01-01", sound},
+         sizeof(std::time_t) < 8 ? 2 : 0,
+         sizeof(std::time_t) < 8 ? "" : "outcome:",
+         sizeof(std::time_t) < 8 ? "--at takes" : ""},
         {{"--token"}, 2, "", "needs a value"},
         {{"--version"}, 0, "quorbix-check 1.0.0\n", ""},
         {{"--help"}, 0, "usage: quorbix-check", ""},
