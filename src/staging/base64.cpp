@@ -9,30 +9,6 @@ namespace quorbix {
 
 namespace {
 
-constexpr std::uint8_t kNoSymbol = 64;
-
-// "+" and "-" both stand for 62 and "/" alone for 63; "_", "=" and every
-// other byte are no symbol.
-constexpr std::array<std::uint8_t, 256> make_symbol_table() {
-    std::array<std::uint8_t, 256> table{};
-    for (auto& entry : table) {
-        entry = kNoSymbol;
-    }
-    for (std::uint8_t i = 0; i < 26; ++i) {
-        table[std::size_t{'A'} + i] = i;
-        table[std::size_t{'a'} + i] = static_cast<std::uint8_t>(26 + i);
-    }
-    for (std::uint8_t i = 0; i < 10; ++i) {
-        table[std::size_t{'0'} + i] = static_cast<std::uint8_t>(52 + i);
-    }
-    table['+'] = 62;
-    table['-'] = 62;
-    table['/'] = 63;
-    return table;
-}
-
-constexpr std::array<std::uint8_t, 256> kSymbols = make_symbol_table();
-
 // For four symbols at a time: each byte's value already shifted to its place
 // in a group's 24 bits, or kNotInGroup for a byte that is no symbol.
 constexpr std::uint32_t kNotInGroup = 0x01000000;
@@ -40,7 +16,8 @@ constexpr std::uint32_t kNotInGroup = 0x01000000;
 constexpr std::array<std::uint32_t, 256> make_group_table(unsigned shift) {
     std::array<std::uint32_t, 256> table{};
     for (std::size_t c = 0; c < 256; ++c) {
-        table[c] = kSymbols[c] == kNoSymbol ? kNotInGroup : std::uint32_t{kSymbols[c]} << shift;
+        table[c] = kBase64Symbols[c] == kBase64NoSymbol ? kNotInGroup
+                                                        : std::uint32_t{kBase64Symbols[c]} << shift;
     }
     return table;
 }
@@ -81,8 +58,8 @@ std::size_t base64_decode_chunk(Base64Decoder& d, const char* text, std::size_t 
             }
         }
         // Otherwise one byte at a time: a byte that is no symbol is skipped.
-        const unsigned v = kSymbols[in[i++]];
-        if (v == kNoSymbol) {
+        const unsigned v = kBase64Symbols[in[i++]];
+        if (v == kBase64NoSymbol) {
             continue;
         }
         switch (count % 4) {

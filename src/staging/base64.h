@@ -1,10 +1,37 @@
 // Lenient Base64 decoding of the uploaded files carried in the settings.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace quorbix {
+
+// A byte's value as a Base64 symbol, or kBase64NoSymbol: "+" and "-" both
+// stand for 62 and "/" alone for 63; "_", "=" and every other byte are no
+// symbol and are skipped.
+inline constexpr std::uint8_t kBase64NoSymbol = 64;
+
+constexpr std::array<std::uint8_t, 256> make_base64_symbols() {
+    std::array<std::uint8_t, 256> table{};
+    for (auto& entry : table) {
+        entry = kBase64NoSymbol;
+    }
+    for (std::uint8_t i = 0; i < 26; ++i) {
+        table[std::size_t{'A'} + i] = i;
+        table[std::size_t{'a'} + i] = static_cast<std::uint8_t>(26 + i);
+    }
+    for (std::uint8_t i = 0; i < 10; ++i) {
+        table[std::size_t{'0'} + i] = static_cast<std::uint8_t>(52 + i);
+    }
+    table['+'] = 62;
+    table['-'] = 62;
+    table['/'] = 63;
+    return table;
+}
+
+inline constexpr std::array<std::uint8_t, 256> kBase64Symbols = make_base64_symbols();
 
 // The decoder's state between chunks of one text: the symbols accepted so
 // far (modulo 4 is what matters) and the value of the last one.
