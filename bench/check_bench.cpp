@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "check/analysis.h"
+#include "check/file_check.h"
 #include "check/report.h"
 
 namespace {

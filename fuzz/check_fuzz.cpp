@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "check/analysis.h"
+#include "check/file_check.h"
 #include "check/report.h"
 #include "fuzz_file.h"
 
@@ -16,17 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckOptions options;
     options.now = 1796083200;
     options.token = settings.substr(0, 40);
-    FileResult result{"settings", "", check_settings(settings, options)};
+    Report report;
+    report.files.push_back({"settings", "", check_settings(settings, options), settings});
+    report.with_record = true;
+    report.with_config = true;
+    const FileResult& result = report.files.front();
     const std::size_t lines =
         static_cast<std::size_t>(std::count(settings.begin(), settings.end(), '\n')) + 1;
     for (const Finding& f : result.check.findings) {
         QUORBIX_FUZZ_CHECK(f.line <= lines);
         QUORBIX_FUZZ_CHECK(f.line == 0 || f.column >= 1);
-        QUORBIX_FUZZ_CHECK(!f.code.empty() && !f.message.empty() && !f.fix.empty());
+        QUORBIX_FUZZ_CHECK(*f.code() != '\0' && !f.message.empty() && !f.fix.empty());
     }
     QUORBIX_FUZZ_CHECK(result.check.record.size() == kSettingsFieldCount);
-    QUORBIX_FUZZ_CHECK(!render_findings("settings", settings, result.check, ReportStyle{}).empty());
-    const std::string json = render_json({result}, ReportStyle{}, true, true, 0);
+    QUORBIX_FUZZ_CHECK(!render_human(report).empty());
+    const std::string json = render_json(report).at(0).text;
     const nlohmann::json parsed = nlohmann::json::parse(json, nullptr, false);
     QUORBIX_FUZZ_CHECK(!parsed.is_discarded());
     QUORBIX_FUZZ_CHECK(parsed["files"].size() == 1);

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "check/analysis.h"
 #include "check/checks.h"
+#include "check/file_check.h"
 #include "check/report.h"
 #include "common/paths.h"
 #include "common/unique_fd.h"
@@ -204,10 +204,7 @@ Parsed parse(int argc, char** argv, Options* o) {
         } else if (arg == "--codes") {
             for (const CheckInfo& info : kChecks) {
                 static_cast<void>(std::printf("%-30s %-8s %s\n", info.code,
-                                              info.severity == Severity::kError     ? "error"
-                                              : info.severity == Severity::kWarning ? "warning"
-                                                                                    : "note",
-                                              info.about));
+                                              severity_name(info.severity), info.about));
             }
             return Parsed::kExit;
         } else if (arg == "--json") {
@@ -298,67 +295,60 @@ bool put(std::FILE* stream, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
+// Where a channel of the report goes: the views to standard output, the
+// findings there too unless a view is asked for (then to standard error),
+// and unreadable files to standard error.
+std::FILE* stream_of(Channel channel, std::FILE* findings) {
+    switch (channel) {
+        case Channel::kView:
+            return stdout;
+        case Channel::kProblems:
+            return stderr;
+        default:
+            return findings;
+    }
+}
+
 int run(const Options& o) {
-    // Views go to standard output; the findings then go to standard error.
     const bool views = o.config || o.record;
-    std::FILE* report = views && !o.json ? stderr : stdout;
-    ReportStyle style;
-    style.strict = o.strict;
-    style.color = !o.json && color_for(report);
+    std::FILE* findings = views && !o.json ? stderr : stdout;
+    Report report;
+    report.style.strict = o.strict;
+    report.style.color = !o.json && color_for(findings);
+    report.problems_color = color_for(stderr);
+    report.with_record = o.record;
+    report.with_config = o.config;
+    const Renderer render = o.json ? render_json : render_human;
 
     bool unreadable = false;
     bool errors = false;
-    bool written = true;
-    std::vector<FileResult> results;
     for (const std::string& file : o.files) {
         FileResult r;
         r.name = file == "-" ? "<stdin>" : file;
         std::string bytes;
         if (!read_settings(file, &bytes, &r.unreadable)) {
             unreadable = true;
-            if (o.json) {
-                results.push_back(std::move(r));
-            } else {
-                written =
-                    put(stderr, render_unreadable(r.name, r.unreadable,
-                                                  ReportStyle{color_for(stderr), o.strict})) &&
-                    written;
-            }
+            report.files.push_back(std::move(r));
             continue;
         }
-        std::string copy = o.json ? std::string() : bytes;
+        if (!o.json) {
+            r.bytes = bytes;  // the human report quotes the lines
+        }
         r.check = check_settings(std::move(bytes), o.check);
-        errors = errors || reported_counts(r.check, style)[2] != 0;
-        if (o.json) {
-            results.push_back(std::move(r));
-            continue;
-        }
-        const std::string header = o.files.size() > 1 ? "==> " + r.name + " <==\n" : "";
-        if (o.record) {
-            written = put(stdout, header + render_record(r.check)) && written;
-        }
-        if (o.config) {
-            if (r.check.outcome.config_written) {
-                written = put(stdout, (o.record ? "" : header) + r.check.config) && written;
-            } else {
-                written = put(report, r.name +
-                                          ": the launcher stops before it writes a "
-                                          "configuration\n") &&
-                          written;
-            }
-        }
-        written = put(report, render_findings(r.name, copy, r.check, style)) && written;
+        errors = errors || reported_counts(r.check, report.style)[2] != 0;
+        report.files.push_back(std::move(r));
     }
-    const int status = unreadable ? kExitTrouble : errors ? kExitErrors : kExitClean;
-    if (o.json) {
-        written = put(stdout, render_json(results, style, o.record, o.config, status)) && written;
+    report.exit_status = unreadable ? kExitTrouble : errors ? kExitErrors : kExitClean;
+    bool written = true;
+    for (const ReportPiece& piece : render(report)) {
+        written = put(stream_of(piece.channel, findings), piece.text) && written;
     }
     if (std::fflush(stdout) != 0 || !written) {
         static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
                                        std::strerror(errno)));
         return kExitTrouble;
     }
-    return status;
+    return report.exit_status;
 }
 
 }  // namespace

@@ -5,9 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "check/finding.h"
-
 namespace quorbix {
+
+enum class Severity {
+    kNote,     // informational
+    kWarning,  // probably not what was meant
+    kError,    // the launcher will refuse to start, or a value written is lost or changed
+};
 
 enum class Check : std::uint8_t {
     // Keys

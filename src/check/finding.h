@@ -7,21 +7,21 @@
 #include <cstdint>
 #include <string>
 
+#include "check/checks.h"
+
 namespace quorbix {
 
-enum class Severity {
-    kNote,     // informational
-    kWarning,  // probably not what was meant
-    kError,    // the launcher will refuse to start, or a value written is lost or changed
-};
-
 struct Finding {
-    std::string code;  // stable, kebab-case: "unknown-key"
-    Severity severity = Severity::kNote;
+    Check check = Check::kUnknownKey;  // its code and severity are the table's (checks.h)
     std::uint64_t line = 0;  // 1-based line of the settings file; 0 for the file as a whole
     std::size_t column = 0;  // 1-based byte column; 0 for the line as a whole
     std::string message;     // what is wrong
     std::string fix;         // one sentence: what the launcher will do instead
+
+    // The stable, kebab-case code: "unknown-key".
+    [[nodiscard]] const char* code() const { return check_info(check).code; }
+    // The severity the code carries.
+    [[nodiscard]] Severity severity() const { return check_info(check).severity; }
 };
 
 }  // namespace quorbix

@@ -1,13 +1,17 @@
-// How quorbix-check says what it found: for people, in the form editors and
-// CI annotate (FILE:LINE:COL: severity: message [code]) with the line and a
-// caret under the spot; for machines, one JSON document.
+// How quorbix-check says what it found: one report model, and one renderer
+// per output format over it. For people, the form editors and CI annotate
+// (FILE:LINE:COL: severity: message [code]) with the line and a caret under
+// the spot; for machines, one JSON document. A new format is one renderer.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "check/analysis.h"
+#include "check/file_check.h"
 
 namespace quorbix {
 
@@ -16,35 +20,67 @@ struct ReportStyle {
     bool strict = false;  // warnings count, and show, as errors
 };
 
+// One file as the report takes it: its check, or why it was not read.
+struct FileResult {
+    std::string name;
+    std::string unreadable;  // why the file could not be read; empty when it was
+    FileCheck check;
+    std::string bytes;  // the file, for the formats that quote its lines
+};
+
+// The whole run as the renderers take it.
+struct Report {
+    std::vector<FileResult> files;
+    ReportStyle style;            // of the findings
+    bool problems_color = false;  // colour where files that cannot be read are said
+    bool with_record = false;     // the record view is asked for
+    bool with_config = false;     // the configuration view is asked for
+    int exit_status = 0;
+};
+
+// Where a piece of a report goes: the views (record, configuration), the
+// findings, or what keeps a file from being checked.
+enum class Channel { kView, kFindings, kProblems };
+
+struct ReportPiece {
+    Channel channel = Channel::kFindings;
+    std::string text;
+};
+
+// A renderer: the whole report as pieces, in the order they are written.
+using Renderer = std::vector<ReportPiece> (*)(const Report& report);
+
+// The formats: for people, and one JSON document.
+std::vector<ReportPiece> render_human(const Report& report);
+std::vector<ReportPiece> render_json(const Report& report);
+
 // The severity a finding is reported with.
 Severity reported_severity(const Finding& f, const ReportStyle& style);
 
 // Counts of the file's findings by reported severity: note, warning, error.
 std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style);
 
-// Every finding of the file, with its line and caret, then the counts and,
-// last, the outcome line.
+// "error", "warning" or "note".
+const char* severity_name(Severity s);
+
+// What the launcher would do, in words: "starts the daemon: exit 0, ...".
+std::string outcome_text(const Outcome& o);
+
+// The line of a report that says what the outcome rests on.
+inline constexpr const char kPrediction[] =
+    "predicted from the settings alone: a full /tmp, a missing tool or a /tmp/quorbix that is "
+    "not the launcher's own can still change it";
+
+// The human format's findings of one file, each with its line and caret,
+// then the counts and, last, the outcome line.
 std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
                             const ReportStyle& style);
 
-// Every field of the record as the launcher reads it, with the line it came
-// from or "absent".
-std::string render_record(const FileCheck& check);
-
-// A file that could not be read, as the human report says it.
-std::string render_unreadable(std::string_view name, std::string_view why,
-                              const ReportStyle& style);
-
-// One file as the JSON report takes it: its check, or why it was not read.
-struct FileResult {
-    std::string name;
-    std::string unreadable;  // why the file could not be read; empty when it was
-    FileCheck check;
-};
-
-// The whole JSON document: every file's findings, counts and outcome, with
-// the record and the configuration when asked, and the exit status.
-std::string render_json(const std::vector<FileResult>& files, const ReportStyle& style,
-                        bool with_record, bool with_config, int exit_status);
+// The human format's excerpt of one line (its line feed may be included)
+// with a caret under byte `column` (from 1; 0 for the line's start), under a
+// gutter with the line's number; printable text and UTF-8 as they are, other
+// bytes as <xx>, long lines elided around the spot.
+std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size_t column,
+                          bool color);
 
 }  // namespace quorbix

@@ -1,7 +1,7 @@
-// How the checker quotes a text of the settings in what it says.
+// How the checker words and quotes texts of the settings in what it says.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,32 +10,31 @@ namespace quorbix {
 // text between two `quote` characters, the quote and the backslash escaped
 // with a backslash, tab, carriage return and NUL as \t, \r and \0, other
 // control bytes as \xNN; beyond `max` bytes elided, with its length said.
-inline std::string quoted_text(std::string_view text, char quote, std::size_t max) {
-    std::string out(1, quote);
-    for (std::size_t i = 0; i < text.size() && i < max; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == static_cast<unsigned char>(quote) || c == '\\') {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\0') {
-            out += "\\0";
-        } else if (c < 0x20 || c == 0x7f) {
-            char esc[8];
-            static_cast<void>(std::snprintf(esc, sizeof esc, "\\x%02x", c));
-            out += esc;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    out.push_back(quote);
-    if (text.size() > max) {
-        out += "... (" + std::to_string(text.size()) + " bytes)";
-    }
-    return out;
-}
+std::string quoted_text(std::string_view text, char quote, std::size_t max);
+
+// A text of the file as a message quotes it: in single quotes, control bytes
+// escaped, elided after a few dozen bytes with its length said.
+std::string shown(std::string_view text);
+
+// n in decimal.
+std::string dec(std::uint64_t n);
+
+// True for a blank of the settings: space or tab.
+bool is_blank(char c);
+
+// True when text holds blanks only (or nothing).
+bool all_blank(std::string_view text);
+
+// text without its leading and trailing blanks.
+std::string_view trim_blanks(std::string_view text);
+
+// text with its ASCII letters in upper case.
+std::string upper(std::string_view text);
+
+// A fix as findings give it: one sentence, capitalised and closed.
+std::string sentence(std::string text);
+
+// A log line as findings quote it: in double quotes, without its line feed.
+std::string log_quoted(std::string_view log_line);
 
 }  // namespace quorbix

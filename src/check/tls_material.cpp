@@ -298,11 +298,9 @@ struct TlsCheck {
 
 // Records one problem with file.
 void add(TlsCheck& check, TlsFile file, Check code, std::string message, const char* fix) {
-    const CheckInfo& info = check_info(code);
     TlsProblem problem;
     problem.file = file;
-    problem.finding.code = info.code;
-    problem.finding.severity = info.severity;
+    problem.finding.check = code;
     problem.finding.message = std::move(message);
     problem.finding.fix = fix;
     check.problems.push_back(std::move(problem));

@@ -46,11 +46,6 @@ namespace {
 
 std::size_t g_in_memory_limit = kDefaultInMemoryLimit;
 
-unsigned char ascii_lower(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
-
 // The process-wide line buffers. Lookups are not re-entrant.
 char g_bounded_area[kBoundedLineSize];
 char g_fallback_area[kBoundedLineSize];
@@ -307,105 +302,6 @@ SettingsStreamPtr settings_open_bytes(std::string bytes) {
 
 void settings_close(SettingsStreamPtr stream) {
     stream.reset();
-}
-
-SettingsLine settings_read_line(std::string_view piece) {
-    SettingsLine line;
-    if (piece.empty()) {
-        return line;
-    }
-    // The text ends at its first NUL, carriage return or line feed: a piece
-    // holds at most one line feed, as its last byte.
-    std::size_t end = piece.size();
-    if (piece[end - 1] == '\n') {
-        --end;
-    }
-    if (const void* nul = std::memchr(piece.data(), '\0', end)) {
-        end = static_cast<std::size_t>(static_cast<const char*>(nul) - piece.data());
-    }
-    if (const void* cr = std::memchr(piece.data(), '\r', end)) {
-        end = static_cast<std::size_t>(static_cast<const char*>(cr) - piece.data());
-    }
-    line.text_end = end;
-    // ...and is cut at its last double quote.
-    if (const void* quote = ::memrchr(piece.data(), '"', end)) {
-        line.quote_cut = static_cast<std::size_t>(static_cast<const char*>(quote) - piece.data());
-        end = line.quote_cut;
-    }
-    line.text = piece.substr(0, end);
-    // The key is what stands before the first "=".
-    const void* eq = std::memchr(line.text.data(), '=', line.text.size());
-    if (eq == nullptr) {
-        return line;
-    }
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(eq) - line.text.data());
-    line.has_key = true;
-    line.key = line.text.substr(0, at);
-    line.value = line.text.substr(at + 1);
-    if (!line.value.empty() && line.value.front() == '"') {
-        line.value.remove_prefix(1);
-    }
-    return line;
-}
-
-int settings_key_compare(std::string_view a, std::string_view b) {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const int x = ascii_lower(a[i]);
-        const int y = ascii_lower(b[i]);
-        if (x != y) {
-            return x - y;
-        }
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-bool settings_match_line(std::string_view line, std::string_view key, std::string_view* value) {
-    const std::size_t klen = key.size();
-    // Quick rejection on the key alone, before looking at the rest of a
-    // possibly very long line: a matching line has its "=" right after it.
-    if (line.size() <= klen || line[klen] != '=' ||
-        settings_key_compare(line.substr(0, klen), key) != 0) {
-        return false;
-    }
-    const SettingsLine read = settings_read_line(line);
-    if (!read.has_key || read.key.size() != klen) {
-        return false;
-    }
-    *value = read.value;
-    return true;
-}
-
-std::uint32_t parse_uint32(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() &&
-           (text[i] == ' ' || text[i] == '\t' || text[i] == '\v' || text[i] == '\f')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::uint64_t magnitude = 0;
-    bool any_digit = false;
-    bool overflow = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        any_digit = true;
-        magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        if (magnitude > UINT32_MAX) {
-            overflow = true;
-            magnitude = std::uint64_t{UINT32_MAX} + 1;  // keeps the product in range
-        }
-    }
-    if (!any_digit) {
-        return 0;
-    }
-    if (overflow) {
-        return UINT32_MAX;
-    }
-    auto result = static_cast<std::uint32_t>(magnitude);
-    return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
 std::string settings_get_text(SettingsStream* stream, const char* key) {

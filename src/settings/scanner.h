@@ -1,13 +1,5 @@
-// Reads single values out of the settings file by key.
-//
-// Line grammar, applied to each line (or to the first piece of a line longer
-// than the scanner's line buffer):
-//   - the text ends at its first NUL, carriage return or line feed;
-//   - it is then cut at its last double quote;
-//   - the key is everything before the first "=", compared without regard to
-//     ASCII letter case and without trimming;
-//   - the value is everything after that "=", less one leading double quote.
-// Only the first piece of a line is ever taken for a key line, and the first
+// Reads single values out of the settings file by key, by the line grammar
+// of line_grammar.h. Only the first piece of a line is ever taken for a key line, and the first
 // line whose key matches wins.
 //
 // One pass over the file indexes the first line of every key of the record
@@ -23,6 +15,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "settings/line_grammar.h"
 
 namespace quorbix {
 
@@ -68,35 +62,6 @@ std::string settings_get_large_text(SettingsStream* stream, const char* key);
 
 // Closes a stream; does nothing for null.
 void settings_close(SettingsStreamPtr stream);
-
-// Converts text by the rules of "%u" on an unsigned 32-bit quantity: leading
-// blanks skipped, one optional sign, digits up to the first other byte; no
-// digits give 0, a magnitude beyond 2^32 - 1 gives 2^32 - 1, and a minus sign
-// negates modulo 2^32.
-std::uint32_t parse_uint32(std::string_view text);
-
-// One line (or first piece) read by the line grammar. Positions count from
-// the piece's first byte.
-struct SettingsLine {
-    std::size_t text_end = 0;                        // the first NUL, CR or LF, or the piece's size
-    std::size_t quote_cut = std::string_view::npos;  // the last double quote before text_end
-    std::string_view text;   // the piece up to text_end, then cut at quote_cut
-    bool has_key = false;    // an "=" is left in the text
-    std::string_view key;    // the text before its first "="
-    std::string_view value;  // the text after it, less one leading double quote
-};
-
-// Applies the line grammar to one line or first piece; the one reading of a
-// settings line that the index, the lookups and the checker share.
-SettingsLine settings_read_line(std::string_view piece);
-
-// Compares two keys as the lookups match them: ASCII letters without regard
-// to case, every other byte as it is; less than, equal to or greater than 0.
-int settings_key_compare(std::string_view a, std::string_view b);
-
-// Applies the line grammar to one line (or first piece) and returns whether
-// its key is `key`; on a match stores the value in *value.
-bool settings_match_line(std::string_view line, std::string_view key, std::string_view* value);
 
 // Where a line lies in the file: offset and length (its line feed included)
 // in bytes, and its number counted from 1; number 0 stands for no line.

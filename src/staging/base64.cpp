@@ -103,4 +103,65 @@ DecodedBytes base64_decode_dup(const char* text) {
     return result;
 }
 
+namespace {
+
+// What each byte is to the decoder, as far as the shape cares.
+enum class Byte : std::uint8_t { kOther, kSymbol, kPadding, kBlank };
+
+constexpr std::array<Byte, 256> make_byte_classes() {
+    std::array<Byte, 256> table{};
+    for (std::size_t c = 0; c < 256; ++c) {
+        const bool symbol = kBase64Symbols[c] != kBase64NoSymbol;
+        table[c] = symbol                    ? Byte::kSymbol
+                   : c == '='                ? Byte::kPadding
+                   : (c == ' ' || c == '\t') ? Byte::kBlank
+                                             : Byte::kOther;
+    }
+    return table;
+}
+
+constexpr std::array<Byte, 256> kByteClasses = make_byte_classes();
+
+Byte byte_class(char c) {
+    return kByteClasses[static_cast<unsigned char>(c)];
+}
+
+}  // namespace
+
+Base64Shape base64_shape(std::string_view text) {
+    Base64Shape shape;
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Byte b = byte_class(text[i]);
+        if (b == Byte::kSymbol) {
+            // Runs of symbols are the common case: count them in one go.
+            std::size_t run = i + 1;
+            while (run < n && byte_class(text[run]) == Byte::kSymbol) {
+                ++run;
+            }
+            shape.symbols += run - i;
+            if (shape.first_padding != std::string_view::npos &&
+                shape.symbol_after_padding == std::string_view::npos) {
+                shape.symbol_after_padding = i;
+            }
+            i = run - 1;
+        } else if (b == Byte::kPadding) {
+            if (shape.first_padding == std::string_view::npos) {
+                shape.first_padding = i;
+            }
+        } else if (b == Byte::kOther) {
+            ++shape.invalid;
+            shape.underscore = shape.underscore || text[i] == '_';
+            if (shape.first_invalid == std::string_view::npos) {
+                shape.first_invalid = i;
+            }
+        }
+    }
+    return shape;
+}
+
+bool base64_stages_file(std::string_view text) {
+    return base64_stages_file(base64_shape(text));
+}
+
 }  // namespace quorbix

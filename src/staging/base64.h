@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace quorbix {
 
@@ -67,5 +68,28 @@ struct DecodedBytes {
 // NUL after the decoded bytes; data is null when text is null or the buffer
 // cannot be allocated.
 DecodedBytes base64_decode_dup(const char* text);
+
+// What the decoder will make of a Base64 text: its symbols, the bytes it
+// skips and where padding and the symbols after it stand (npos: none).
+struct Base64Shape {
+    std::size_t symbols = 0;
+    std::size_t invalid = 0;  // bytes neither symbol, blank nor padding
+    std::size_t first_invalid = std::string_view::npos;
+    bool underscore = false;  // one of the invalid bytes is "_"
+    std::size_t first_padding = std::string_view::npos;
+    std::size_t symbol_after_padding = std::string_view::npos;
+};
+
+// The shape of text as the decoder reads it.
+Base64Shape base64_shape(std::string_view text);
+
+// Whether decoding text gives at least one byte, and so stages a file: two
+// symbols make the first decoded byte.
+constexpr bool base64_stages_file(const Base64Shape& shape) {
+    return shape.symbols >= 2;
+}
+
+// Whether text stages a file, as above.
+bool base64_stages_file(std::string_view text);
 
 }  // namespace quorbix

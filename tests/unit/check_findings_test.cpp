@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "check/analysis.h"
 #include "check/checks.h"
+#include "check/file_check.h"
 
 namespace quorbix {
 namespace {
@@ -93,8 +93,10 @@ TEST(CheckFindings, EachCodeAtItsLineAndColumn) {
         bool found = false;
         std::string seen;
         for (const Finding& f : check.findings) {
-            seen += " " + f.code + "@" + std::to_string(f.line) + ":" + std::to_string(f.column);
-            found = found || (f.code == row.code && f.line == row.line && f.column == row.column);
+            seen += " " + std::string(f.code()) + "@" + std::to_string(f.line) + ":" +
+                    std::to_string(f.column);
+            found = found || (std::string(f.code()) == row.code && f.line == row.line &&
+                              f.column == row.column);
         }
         EXPECT_TRUE(found) << row.code << " at " << row.line << ":" << row.column
                            << " not reported for «" << row.settings.substr(0, 80)
@@ -129,7 +131,7 @@ TEST(CheckFindings, SoundLinesSayNothing) {
         "\n",
         CheckOptions{});
     for (const Finding& f : check.findings) {
-        ADD_FAILURE() << f.code << " at " << f.line << ":" << f.column << ": " << f.message;
+        ADD_FAILURE() << f.code() << " at " << f.line << ":" << f.column << ": " << f.message;
     }
     EXPECT_EQ(check.outcome.action, Outcome::Action::kStart);
 }

@@ -2,7 +2,7 @@
 // for people and for machines, against golden files.
 #include <gtest/gtest.h>
 
-#include "check/analysis.h"
+#include "check/file_check.h"
 #include "check/report.h"
 #include "golden.h"
 
@@ -14,11 +14,15 @@ TEST(CheckReport, HumanAndJsonReportsMatchTheGoldenFiles) {
     ASSERT_FALSE(settings.empty());
     CheckOptions options;
     options.now = 1796083200;  // 2026-12-01
-    FileResult result{"mistakes.settings", "", check_settings(settings, options)};
-    test::expect_golden("check/mistakes.report",
-                        render_findings(result.name, settings, result.check, ReportStyle{}));
-    test::expect_golden("check/mistakes.json",
-                        render_json({result}, ReportStyle{}, false, false, 1));
+    Report report;
+    report.files.push_back({"mistakes.settings", "", check_settings(settings, options), settings});
+    report.exit_status = 1;
+    const std::vector<ReportPiece> human = render_human(report);
+    ASSERT_EQ(human.size(), 1u);
+    test::expect_golden("check/mistakes.report", human[0].text);
+    const std::vector<ReportPiece> json = render_json(report);
+    ASSERT_EQ(json.size(), 1u);
+    test::expect_golden("check/mistakes.json", json[0].text);
 }
 
 }  // namespace

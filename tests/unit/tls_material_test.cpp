@@ -222,8 +222,8 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
         for (std::size_t i = 0; i < problems.size(); ++i) {
             SCOPED_TRACE(problems[i].finding.message);
             EXPECT_EQ(problems[i].file, row.problems[i].file) << i;
-            EXPECT_EQ(problems[i].finding.code, row.problems[i].code) << i;
-            EXPECT_EQ(problems[i].finding.severity, row.problems[i].severity) << i;
+            EXPECT_STREQ(problems[i].finding.code(), row.problems[i].code) << i;
+            EXPECT_EQ(problems[i].finding.severity(), row.problems[i].severity) << i;
             EXPECT_FALSE(problems[i].finding.fix.empty()) << i;
         }
         if (!row.message_has.empty()) {

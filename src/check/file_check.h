@@ -40,6 +40,7 @@ struct FieldReading {
     std::uint64_t line = 0;    // the line it came from; 0 when the key is absent
 };
 
+// The whole check of one file: the model every report renders.
 struct FileCheck {
     std::vector<Finding> findings;  // in the order of the file's lines, the file's own last
     // Findings by severity (note, warning, error), all of them, those beyond

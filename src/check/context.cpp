@@ -1,0 +1,101 @@
+#include "check/context.h"
+
+#include <algorithm>
+
+#include "check/fields.h"
+#include "check/text.h"
+#include "staging/base64.h"
+
+namespace quorbix {
+
+namespace {
+
+// Findings of one code beyond this many are counted, not shown.
+constexpr std::size_t kShownPerCode = 100;
+
+}  // namespace
+
+void context_init(CheckContext& c, std::string_view file, SettingsStream* stream,
+                  const GatewaySettings& s, const CheckOptions& options) {
+    c.file = file;
+    c.stream = stream;
+    c.s = &s;
+    c.options = &options;
+    const auto& fields = field_table();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        c.winner[i] = settings_key_line(stream, fields[i].key.c_str());
+    }
+    c.csv_present = base64_stages_file(s.csv_data);
+}
+
+void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix) {
+    const std::size_t n = ++c.counts[static_cast<std::size_t>(check)];
+    ++c.result.by_severity[static_cast<std::size_t>(check_info(check).severity)];
+    if (n > kShownPerCode) {
+        return;
+    }
+    c.result.findings.push_back(
+        Finding{check, spot.line, spot.column, std::move(message), sentence(std::move(fix))});
+}
+
+void context_finish(CheckContext& c) {
+    for (const CheckInfo& info : kChecks) {
+        const std::size_t n = c.counts[static_cast<std::size_t>(info.check)];
+        if (n > kShownPerCode) {
+            c.result.findings.push_back(Finding{
+                Check::kMoreNotShown, 0, 0,
+                dec(n - kShownPerCode) + " more findings of " + info.code + " are not shown",
+                "the first " + dec(kShownPerCode) + " of them are"});
+        }
+    }
+    std::stable_sort(c.result.findings.begin(), c.result.findings.end(),
+                     [](const Finding& a, const Finding& b) {
+                         const std::uint64_t la = a.line == 0 ? UINT64_MAX : a.line;
+                         const std::uint64_t lb = b.line == 0 ? UINT64_MAX : b.line;
+                         return la != lb ? la < lb : a.column < b.column;
+                     });
+}
+
+std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line) {
+    return c.file.substr(static_cast<std::size_t>(line.offset),
+                         static_cast<std::size_t>(line.length));
+}
+
+Spot value_spot(const CheckContext& c, std::size_t field) {
+    const SettingsLineInfo& line = c.winner[field];
+    if (line.number == 0) {
+        return {};
+    }
+    const std::size_t eq = field_table()[field].key.size();
+    const std::string_view bytes = line_bytes(c, line);
+    const bool quoted = bytes.size() > eq + 1 && bytes[eq + 1] == '"';
+    return {line.number, eq + (quoted ? 3 : 2)};
+}
+
+std::string once(const CheckContext& c, std::vector<std::string> conditions) {
+    if (c.s->enable == 0) {
+        conditions.insert(conditions.begin(), "QUORBIX_ENABLE is not 0");
+    }
+    if (!c.csv_present) {
+        conditions.insert(conditions.begin(), "the CSV configuration is staged");
+    }
+    std::string text;
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+        text += (i == 0 ? "once " : i + 1 == conditions.size() ? " and " : ", ") + conditions[i];
+    }
+    return text.empty() ? text : text + ", ";
+}
+
+std::string writes(const CheckContext& c) {
+    return once(c) + "the launcher writes ";
+}
+
+std::string reading_of(const CheckContext& c, std::string_view key) {
+    const SettingsLineInfo& first = c.winner[field_index(key)];
+    if (first.number == 0) {
+        return "stays unset";
+    }
+    return "is read from line " + dec(first.number);
+}
+
+}  // namespace quorbix

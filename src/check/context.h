@@ -1,0 +1,69 @@
+// The state of one file's check, shared by the line checks and the run
+// checks, and the one path by which findings are added.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/checks.h"
+#include "check/file_check.h"
+#include "settings/scanner.h"
+
+namespace quorbix {
+
+// Where a finding points: a line and a byte column, both from 1; line 0 is
+// the file as a whole.
+struct Spot {
+    std::uint64_t line = 0;
+    std::size_t column = 0;
+};
+
+struct CheckContext {
+    std::string_view file;  // the file's bytes
+    SettingsStream* stream = nullptr;
+    const GatewaySettings* s = nullptr;  // the record as the launcher reads it
+    const CheckOptions* options = nullptr;
+    // The line each field is read from (number 0: absent), in record order.
+    std::array<SettingsLineInfo, kSettingsFieldCount> winner{};
+    // Findings of each code so far, shown or not.
+    std::array<std::size_t, std::size(kChecks)> counts{};
+    bool csv_present = false;  // whether the CSV configuration is staged
+    FileCheck result;
+};
+
+// Prepares the check of the record s, read from stream over the bytes file.
+void context_init(CheckContext& c, std::string_view file, SettingsStream* stream,
+                  const GatewaySettings& s, const CheckOptions& options);
+
+// Adds a finding of `check` at `spot`; beyond a number per code it is
+// counted, not shown.
+void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix);
+
+// Ends the check: says how many findings of a code are not shown and puts
+// the findings in the order of the file's lines, the file's own last.
+void context_finish(CheckContext& c);
+
+// A line's bytes, its line feed included.
+std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line);
+
+// Where the value of a field's line begins: after the "=", and after an
+// opening double quote; the file as a whole for an absent field.
+Spot value_spot(const CheckContext& c, std::size_t field);
+
+// The start of a sentence about a stage that an earlier gate keeps this run
+// from: "once the CSV configuration is staged, " and the like, with
+// `conditions` of the stage's own; empty when nothing stands between.
+std::string once(const CheckContext& c, std::vector<std::string> conditions = {});
+
+// "the launcher writes " for a sentence about the configuration, behind once().
+std::string writes(const CheckContext& c);
+
+// How the launcher ends up reading the record's key: from which line, or
+// not at all.
+std::string reading_of(const CheckContext& c, std::string_view key);
+
+}  // namespace quorbix

@@ -1,0 +1,49 @@
+// The record's fields as the checks see them: key, scanner and what the
+// field means where a check depends on it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/gateway_settings.h"
+
+namespace quorbix {
+
+// What a field means, where a check depends on it.
+enum class Role {
+    kPlain,
+    kGatewayEnable,
+    kFlag,
+    kTlsMode,
+    kQos,
+    kMqttPort,
+    kDatabits,
+    kStopbits,
+    kCsv,
+    kCaCert,
+    kClientCert,
+    kClientKey,
+    kScript,
+};
+
+struct FieldInfo {
+    std::string key;
+    Scanner scanner = Scanner::kText;
+    Role role = Role::kPlain;
+};
+
+// Every field of the record in record order, with its key and role.
+const std::vector<FieldInfo>& field_table();
+
+// The position of the field whose key is `key`, which must be a key of the
+// record.
+std::size_t field_index(std::string_view key);
+
+// True for a field that carries a file as Base64 text.
+bool is_base64(Role role);
+
+// The file a Base64 field stages, in words: "CA certificate" and the like.
+std::string_view staged_name(Role role);
+
+}  // namespace quorbix

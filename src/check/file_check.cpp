@@ -1,0 +1,47 @@
+#include "check/file_check.h"
+
+#include <type_traits>
+
+#include "check/context.h"
+#include "check/line_checks.h"
+#include "check/run_checks.h"
+#include "check/text.h"
+
+namespace quorbix {
+
+namespace {
+
+// Every field of the record as the launcher reads it, with its line.
+void fill_record(CheckContext& c) {
+    std::size_t position = 0;
+    settings_for_each_field(*c.s, [&](Scanner scanner, const char* key, const auto& field) {
+        FieldReading r;
+        r.key = key;
+        r.scanner = scanner;
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::uint32_t>) {
+            r.value = dec(field);
+            r.number = field;
+        } else {
+            r.value = field;
+        }
+        r.line = c.winner[position++].number;
+        c.result.record.push_back(std::move(r));
+    });
+}
+
+}  // namespace
+
+FileCheck check_settings(std::string bytes, const CheckOptions& options) {
+    SettingsStreamPtr stream = settings_open_bytes(std::move(bytes));
+    GatewaySettings s;
+    settings_load_from(s, stream.get());
+    CheckContext c;
+    context_init(c, settings_whole_bytes(stream.get()), stream.get(), s, options);
+    check_lines(c);
+    check_run(c);
+    fill_record(c);
+    context_finish(c);
+    return std::move(c.result);
+}
+
+}  // namespace quorbix

@@ -1,0 +1,24 @@
+// What a key that the launcher does not know was probably meant to be.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorbix {
+
+// A key that looks like a slot of a repeated group but is not read: slot 1 of
+// the custom fields and port 3 of the serial ports have keys of their own.
+struct SlotTrap {
+    std::string_view written;
+    std::string_view read;  // the key that is read instead
+    std::string_view why;
+};
+
+// The trap for an upper-case key, or null when it is none.
+const SlotTrap* slot_trap(std::string_view upper_key);
+
+// The record's key closest to `key` (upper case), or the empty text when
+// none is close.
+std::string nearest_key(std::string_view key);
+
+}  // namespace quorbix

@@ -1,0 +1,247 @@
+// The report for people: findings with their line and a caret, the counts,
+// the outcome, and the record and configuration views when asked.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "check/report.h"
+#include "check/text.h"
+
+namespace quorbix {
+
+namespace {
+
+// Bytes of a line shown around a finding's spot, at most.
+constexpr std::size_t kExcerpt = 72;
+
+struct Colors {
+    const char* bold = "";
+    const char* reset = "";
+    const char* error = "";
+    const char* warning = "";
+    const char* note = "";
+    const char* caret = "";
+};
+
+Colors colors(bool on) {
+    if (!on) {
+        return {};
+    }
+    return {"\033[1m", "\033[0m", "\033[1;31m", "\033[1;35m", "\033[1;36m", "\033[1;32m"};
+}
+
+const char* severity_color(Severity s, const Colors& c) {
+    switch (s) {
+        case Severity::kError:
+            return c.error;
+        case Severity::kWarning:
+            return c.warning;
+        default:
+            return c.note;
+    }
+}
+
+// Length of the valid UTF-8 sequence of two to four bytes at text[i], or 0.
+std::size_t utf8_length(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t n = 0;
+    if (c >= 0xc2 && c <= 0xdf) {
+        n = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        n = 3;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        n = 4;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
+            return 0;
+        }
+    }
+    return n;
+}
+
+// The bytes [from, to) of a line for a terminal: printable text as it is,
+// every other byte as <xx>, so that a caret can be set under any byte. Adds
+// to *caret the cells before byte `spot` when it lies in the range.
+std::string displayed(std::string_view line, std::size_t from, std::size_t to, std::size_t spot,
+                      std::size_t* caret) {
+    std::string out;
+    std::size_t cells = 0;
+    for (std::size_t i = from; i < to;) {
+        // A spot inside a character of several bytes is that character's.
+        const std::size_t step =
+            line[i] & 0x80 ? std::max<std::size_t>(utf8_length(line, i), 1) : 1;
+        if (spot >= i && spot < i + step) {
+            *caret += cells;
+        }
+        const auto c = static_cast<unsigned char>(line[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            out.push_back(static_cast<char>(c));
+            ++cells;
+            ++i;
+            continue;
+        }
+        const std::size_t n = c >= 0x80 ? utf8_length(line, i) : 0;
+        if (n != 0 && i + n <= to) {
+            out.append(line.substr(i, n));
+            ++cells;
+            i += n;
+            continue;
+        }
+        char esc[8];
+        static_cast<void>(std::snprintf(esc, sizeof esc, "<%02x>", c));
+        out += esc;
+        cells += 4;
+        ++i;
+    }
+    if (spot >= to) {
+        *caret += cells;
+    }
+    return out;
+}
+
+std::string count_text(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// The bytes of line number `number` (its line feed included), found from the
+// walk's place: findings come in line order, so one walk finds all lines.
+struct LineWalk {
+    std::string_view bytes;
+    std::size_t start = 0;
+    std::uint64_t number = 1;
+
+    std::string_view line(std::uint64_t wanted) {
+        while (number < wanted && start < bytes.size()) {
+            const void* nl = std::memchr(bytes.data() + start, '\n', bytes.size() - start);
+            start = nl == nullptr
+                        ? bytes.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data()) + 1;
+            ++number;
+        }
+        const std::size_t end = bytes.find('\n', start);
+        return bytes.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start + 1);
+    }
+};
+
+// A record value for the record view: numbers as they are, texts quoted with
+// control bytes escaped, long ones elided with their length.
+std::string record_value(const FieldReading& r) {
+    return r.scanner == Scanner::kUint ? r.value : quoted_text(r.value, '"', 60);
+}
+
+// Every field of the record as the launcher reads it, with the line it came
+// from or "absent".
+std::string render_record(const FileCheck& check) {
+    std::string out;
+    for (const FieldReading& r : check.record) {
+        char head[96];
+        const std::string where = r.line == 0 ? "absent" : "line " + std::to_string(r.line);
+        static_cast<void>(
+            std::snprintf(head, sizeof head, "%-34s %-11s ", r.key.c_str(), where.c_str()));
+        out += head + record_value(r) + "\n";
+    }
+    return out;
+}
+
+// A file that could not be read.
+std::string render_unreadable(std::string_view name, std::string_view why, bool color) {
+    const Colors c = colors(color);
+    return std::string(c.bold) + std::string(name) + ":" + c.reset + " " + c.error +
+           "error:" + c.reset + " " + std::string(why) + "\n";
+}
+
+}  // namespace
+
+std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size_t column,
+                          bool color) {
+    const Colors c = colors(color);
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+    }
+    const std::size_t spot = column == 0 ? 0 : column - 1;
+    std::size_t from = 0;
+    if (line.size() > kExcerpt && spot > kExcerpt / 2) {
+        from = std::min(spot - kExcerpt / 2, line.size() - kExcerpt);
+    }
+    const std::size_t to = std::min(line.size(), from + kExcerpt);
+    std::size_t caret = 0;
+    std::string text;
+    if (from > 0) {
+        text = "...";
+        caret = 3;
+    }
+    text += displayed(line, from, to, spot, &caret);
+    if (to < line.size()) {
+        text += "...";
+    }
+    char gutter[32];
+    static_cast<void>(
+        std::snprintf(gutter, sizeof gutter, "%5llu | ", static_cast<unsigned long long>(number)));
+    return gutter + text + "\n      | " + std::string(caret, ' ') + c.caret + "^" + c.reset + "\n";
+}
+
+std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
+                            const ReportStyle& style) {
+    const Colors c = colors(style.color);
+    std::string out;
+    LineWalk walk{bytes};
+    for (const Finding& f : check.findings) {
+        const Severity severity = reported_severity(f, style);
+        out += c.bold;
+        out += name;
+        out += ":";
+        if (f.line != 0) {
+            out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
+        }
+        out += std::string(c.reset) + " " + severity_color(severity, c) + severity_name(severity) +
+               ":" + c.reset + " " + c.bold + f.message + c.reset + " [" + f.code() + "]\n";
+        if (f.line != 0) {
+            out += caret_excerpt(walk.line(f.line), f.line, f.column, style.color);
+        }
+        out += "      = " + f.fix + "\n";
+    }
+    const std::array<std::size_t, 3> counts = reported_counts(check, style);
+    out += std::string(c.bold) + std::string(name) + ":" + c.reset + " " +
+           count_text(counts[2], "error") + ", " + count_text(counts[1], "warning") + ", " +
+           count_text(counts[0], "note") + "\n";
+    out += std::string(c.bold) + std::string(name) + ":" + c.reset + " outcome: the launcher " +
+           outcome_text(check.outcome) + " (" + kPrediction + ")\n";
+    return out;
+}
+
+std::vector<ReportPiece> render_human(const Report& report) {
+    std::vector<ReportPiece> pieces;
+    for (const FileResult& r : report.files) {
+        if (!r.unreadable.empty()) {
+            pieces.push_back({Channel::kProblems,
+                              render_unreadable(r.name, r.unreadable, report.problems_color)});
+            continue;
+        }
+        const std::string header = report.files.size() > 1 ? "==> " + r.name + " <==\n" : "";
+        if (report.with_record) {
+            pieces.push_back({Channel::kView, header + render_record(r.check)});
+        }
+        if (report.with_config) {
+            if (r.check.outcome.config_written) {
+                pieces.push_back(
+                    {Channel::kView, (report.with_record ? "" : header) + r.check.config});
+            } else {
+                pieces.push_back({Channel::kFindings, r.name +
+                                                          ": the launcher stops before it writes a "
+                                                          "configuration\n"});
+            }
+        }
+        pieces.push_back(
+            {Channel::kFindings, render_findings(r.name, r.bytes, r.check, report.style)});
+    }
+    return pieces;
+}
+
+}  // namespace quorbix

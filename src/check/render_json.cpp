@@ -1,0 +1,106 @@
+// The report for machines: one JSON document with every file's findings,
+// counts and outcome, the record and the configuration when asked, and the
+// exit status.
+#include <nlohmann/json.hpp>
+
+#include "check/report.h"
+
+namespace quorbix {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char* action_name(Outcome::Action a) {
+    switch (a) {
+        case Outcome::Action::kStart:
+            return "start";
+        case Outcome::Action::kRefuse:
+            return "refuse";
+        default:
+            return "disabled";
+    }
+}
+
+const char* scanner_name(Scanner s) {
+    switch (s) {
+        case Scanner::kUint:
+            return "number";
+        case Scanner::kText:
+            return "text";
+        default:
+            return "large text";
+    }
+}
+
+json findings_json(const FileCheck& check, const ReportStyle& style) {
+    json findings = json::array();
+    for (const Finding& f : check.findings) {
+        json j;
+        j["code"] = f.code();
+        j["severity"] = severity_name(reported_severity(f, style));
+        j["line"] = f.line == 0 ? json(nullptr) : json(f.line);
+        j["column"] = f.column == 0 ? json(nullptr) : json(f.column);
+        j["message"] = f.message;
+        j["fix"] = f.fix;
+        findings.push_back(std::move(j));
+    }
+    return findings;
+}
+
+json record_json(const FileCheck& check) {
+    json record = json::array();
+    for (const FieldReading& r : check.record) {
+        json j;
+        j["key"] = r.key;
+        j["type"] = scanner_name(r.scanner);
+        j["value"] = r.scanner == Scanner::kUint ? json(r.number) : json(r.value);
+        j["line"] = r.line == 0 ? json(nullptr) : json(r.line);
+        record.push_back(std::move(j));
+    }
+    return record;
+}
+
+json file_json(const FileResult& file, const Report& report) {
+    json entry;
+    entry["file"] = file.name;
+    if (!file.unreadable.empty()) {
+        entry["error"] = file.unreadable;
+        return entry;
+    }
+    const FileCheck& check = file.check;
+    entry["findings"] = findings_json(check, report.style);
+    const std::array<std::size_t, 3> counts = reported_counts(check, report.style);
+    entry["counts"] = {{"error", counts[2]}, {"warning", counts[1]}, {"note", counts[0]}};
+    const Outcome& o = check.outcome;
+    entry["outcome"] = {{"action", action_name(o.action)},
+                        {"exit_status", o.exit_status},
+                        {"log_line", o.log_line},
+                        {"map_cleanup", o.map_cleanup},
+                        {"config_written", o.config_written},
+                        {"summary", "the launcher " + outcome_text(o)},
+                        {"caveat", kPrediction}};
+    if (report.with_record) {
+        entry["record"] = record_json(check);
+    }
+    if (report.with_config) {
+        entry["config"] = o.config_written ? json(check.config) : json(nullptr);
+    }
+    return entry;
+}
+
+}  // namespace
+
+std::vector<ReportPiece> render_json(const Report& report) {
+    json doc;
+    doc["files"] = json::array();
+    for (const FileResult& file : report.files) {
+        doc["files"].push_back(file_json(file, report));
+    }
+    doc["exit_status"] = report.exit_status;
+    // Bytes of the settings that are not UTF-8 become U+FFFD: the document
+    // stays valid whatever the file holds.
+    return {{Channel::kFindings, doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n"}};
+}
+
+}  // namespace quorbix

@@ -1,0 +1,64 @@
+// The settings file's line grammar and its number rule, as pure functions
+// over bytes: the one reading that the index, the lookups and the checker
+// share.
+//
+// Applied to each line (or to the first piece of a line longer than the
+// scanner's line buffer):
+//   - the text ends at its first NUL, carriage return or line feed;
+//   - it is then cut at its last double quote;
+//   - the key is everything before the first "=", compared without regard to
+//     ASCII letter case and without trimming;
+//   - the value is everything after that "=", less one leading double quote.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace quorbix {
+
+// One line (or first piece) read by the line grammar. Positions count from
+// the piece's first byte.
+struct SettingsLine {
+    std::size_t text_end = 0;                        // the first NUL, CR or LF, or the piece's size
+    std::size_t quote_cut = std::string_view::npos;  // the last double quote before text_end
+    std::string_view text;   // the piece up to text_end, then cut at quote_cut
+    bool has_key = false;    // an "=" is left in the text
+    std::string_view key;    // the text before its first "="
+    std::string_view value;  // the text after it, less one leading double quote
+};
+
+// Applies the line grammar to one line or first piece.
+SettingsLine settings_read_line(std::string_view piece);
+
+// Compares two keys as the lookups match them: ASCII letters without regard
+// to case, every other byte as it is; less than, equal to or greater than 0.
+int settings_key_compare(std::string_view a, std::string_view b);
+
+// Applies the line grammar to one line (or first piece) and returns whether
+// its key is `key`; on a match stores the value in *value.
+bool settings_match_line(std::string_view line, std::string_view key, std::string_view* value);
+
+// What the "%u" rules on an unsigned 32-bit quantity see in a text: leading
+// blanks skipped, one optional sign, digits up to the first other byte. No
+// digits give 0, a magnitude beyond 2^32 - 1 gives 2^32 - 1, and a minus sign
+// negates modulo 2^32. Positions count from the text's first byte.
+struct NumberReading {
+    std::uint32_t value = 0;
+    std::size_t sign = 0;        // after the leading blanks: where a sign would stand
+    char sign_char = '\0';       // '+', '-' or none
+    std::size_t digits = 0;      // where the digits begin
+    std::size_t digits_end = 0;  // where they end, and the rest of the text begins
+    bool overflow = false;       // the digits stand for more than 2^32 - 1
+    bool hex = false;            // a lone "0" followed by "x" or "X"
+    bool trailing_text = false;  // the rest holds more than blanks
+    [[nodiscard]] bool has_digits() const { return digits_end != digits; }
+};
+
+// Reads text by the "%u" rules above.
+NumberReading read_uint32(std::string_view text);
+
+// The value of text by the "%u" rules above.
+std::uint32_t parse_uint32(std::string_view text);
+
+}  // namespace quorbix
