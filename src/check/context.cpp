@@ -26,6 +26,25 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
         c.winner[i] = settings_key_line(stream, fields[i].key.c_str());
     }
     c.csv_present = base64_stages_file(s.csv_data);
+    c.early = gates_before_config(s, c.csv_present);
+}
+
+const GateWords& gate_words(Gate gate) {
+    static constexpr GateWords kWords[] = {
+        {Gate::kNoCsv, Check::kNoCsv, "the CSV configuration is staged",
+         "; the daemon is not started"},
+        {Gate::kDisabled, Check::kDisabled, "QUORBIX_ENABLE is not 0",
+         ", after staging the uploaded files"},
+        {Gate::kNoCa, Check::kTlsNoCa, "the CA certificate is staged",
+         "; the daemon is not started"},
+        {Gate::kNoLocalCert, Check::kTlsNoClientCert, "the client certificate is staged",
+         "; the daemon is not started"},
+        {Gate::kNoLocalKey, Check::kTlsNoClientKey, "the client key is staged",
+         "; the daemon is not started"},
+    };
+    const auto* w = std::find_if(std::begin(kWords), std::end(kWords),
+                                 [gate](const GateWords& words) { return words.gate == gate; });
+    return w != std::end(kWords) ? *w : kWords[0];
 }
 
 void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix) {
@@ -72,13 +91,17 @@ Spot value_spot(const CheckContext& c, std::size_t field) {
     return {line.number, eq + (quoted ? 3 : 2)};
 }
 
-std::string once(const CheckContext& c, std::vector<std::string> conditions) {
-    if (c.s->enable == 0) {
-        conditions.insert(conditions.begin(), "QUORBIX_ENABLE is not 0");
+std::string once(const CheckContext& c, std::vector<std::string> conditions, Gate stage) {
+    std::vector<std::string> before;
+    for (const GateVerdict& v : c.early) {
+        if (v.gate == stage && stage != Gate::kNone) {
+            break;
+        }
+        if (v.stops) {
+            before.emplace_back(gate_words(v.gate).passed);
+        }
     }
-    if (!c.csv_present) {
-        conditions.insert(conditions.begin(), "the CSV configuration is staged");
-    }
+    conditions.insert(conditions.begin(), before.begin(), before.end());
     std::string text;
     for (std::size_t i = 0; i < conditions.size(); ++i) {
         text += (i == 0 ? "once " : i + 1 == conditions.size() ? " and " : ", ") + conditions[i];

@@ -12,6 +12,7 @@
 #include "check/checks.h"
 #include "check/file_check.h"
 #include "settings/scanner.h"
+#include "staging/gates.h"
 
 namespace quorbix {
 
@@ -32,6 +33,8 @@ struct CheckContext {
     // Findings of each code so far, shown or not.
     std::array<std::size_t, std::size(kChecks)> counts{};
     bool csv_present = false;  // whether the CSV configuration is staged
+    // The verdicts of the gates before the configuration, in the run's order.
+    std::array<GateVerdict, 2> early{};
     FileCheck result;
 };
 
@@ -54,10 +57,25 @@ std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line)
 // opening double quote; the file as a whole for an absent field.
 Spot value_spot(const CheckContext& c, std::size_t field);
 
+// How the checker speaks of a gate: the check it reports a stop under, what
+// lets a run past it, and what follows the stop.
+struct GateWords {
+    Gate gate;
+    Check check;
+    const char* passed;  // "the CSV configuration is staged"
+    const char* after;   // "; the daemon is not started"
+};
+
+// The words for gate, one of the gates that stop a run.
+const GateWords& gate_words(Gate gate);
+
 // The start of a sentence about a stage that an earlier gate keeps this run
-// from: "once the CSV configuration is staged, " and the like, with
-// `conditions` of the stage's own; empty when nothing stands between.
-std::string once(const CheckContext& c, std::vector<std::string> conditions = {});
+// from: "once the CSV configuration is staged, " and the like, from the
+// gates before the configuration that stop it (those before `stage` only,
+// when it is one of them), then `conditions` of the stage's own; empty when
+// nothing stands between.
+std::string once(const CheckContext& c, std::vector<std::string> conditions = {},
+                 Gate stage = Gate::kNone);
 
 // "the launcher writes " for a sentence about the configuration, behind once().
 std::string writes(const CheckContext& c);

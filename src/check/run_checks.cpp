@@ -1,7 +1,8 @@
 #include "check/run_checks.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "check/fields.h"
@@ -24,74 +25,121 @@ std::string decode(const std::string& text) {
     return std::string(reinterpret_cast<const char*>(d.data.get()), d.size);
 }
 
-// The TLS files the launcher would stage, decoded.
-struct TlsFiles {
-    std::string ca;
-    std::string cert;
-    std::string key;
+// The TLS files a run may stage: the field that carries each, and the gate
+// that asks for it.
+struct TlsField {
+    TlsFile file;
+    Role role;
+    std::string GatewaySettings::*data;
+    bool TlsFilesPresent::*present;
+    Gate gate;
 };
 
-// What the launcher does at a gate that refuses; for the TLS gate, once
-// the earlier gates and `condition` let the run get there.
-std::string refusal(const CheckContext& c, const char* log_line, const std::string& condition = "",
-                    bool after_config = true) {
-    std::vector<std::string> conditions;
-    if (!condition.empty()) {
-        conditions.push_back(condition);
+constexpr TlsField kTlsFields[] = {
+    {TlsFile::kCa, Role::kCaCert, &GatewaySettings::ca_data, &TlsFilesPresent::ca, Gate::kNoCa},
+    {TlsFile::kClientCert, Role::kClientCert, &GatewaySettings::local_cert_data,
+     &TlsFilesPresent::local_cert, Gate::kNoLocalCert},
+    {TlsFile::kClientKey, Role::kClientKey, &GatewaySettings::local_key_data,
+     &TlsFilesPresent::local_key, Gate::kNoLocalKey},
+};
+
+const TlsField& tls_field(TlsFile file) {
+    return kTlsFields[static_cast<std::size_t>(file)];
+}
+
+// The position of the field whose role is `role`.
+std::size_t field_with_role(Role role) {
+    const std::vector<FieldInfo>& fields = field_table();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].role == role) {
+            return i;
+        }
     }
-    return (after_config ? once(c, conditions) : std::string()) + "the launcher logs " +
-           log_quoted(log_line) +
-           ", removes the map files and exits 255; the daemon is not started";
+    return 0;
+}
+
+// The TLS files the launcher would stage, decoded; an empty one is not staged.
+struct TlsFiles {
+    std::string bytes[std::size(kTlsFields)];
+
+    [[nodiscard]] TlsFilesPresent present() const {
+        TlsFilesPresent p;
+        for (const TlsField& f : kTlsFields) {
+            p.*f.present = !bytes[static_cast<std::size_t>(f.file)].empty();
+        }
+        return p;
+    }
+};
+
+// What the launcher does when verdict v stops the run.
+std::string verdict_text(const GateVerdict& v) {
+    return "the launcher logs " + log_quoted(v.log_line) +
+           (v.map_cleanup ? ", removes the map files and exits " : " and exits ") +
+           dec(static_cast<std::uint64_t>(exit_status_seen(v.exit_status))) +
+           gate_words(v.gate).after;
+}
+
+// Reports the stop of verdict v, once the gates before it and `conditions`
+// let the run get there.
+void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string message,
+                 std::vector<std::string> conditions = {}) {
+    add_finding(c, gate_words(v.gate).check, spot, std::move(message),
+                once(c, std::move(conditions), v.gate) + verdict_text(v));
 }
 
 void check_tls_files(CheckContext& c, const TlsFiles& files) {
-    for (TlsProblem& p : check_tls_material({files.ca, files.cert, files.key}, c.options->now)) {
-        const char* const keys[] = {"QUORBIX_CA", "QUORBIX_LOCALCERT", "QUORBIX_LOCALKEY"};
+    const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
+    for (TlsProblem& p : check_tls_material(material, c.options->now)) {
         Finding& f = p.finding;
-        add_finding(c, f.check, value_spot(c, field_index(keys[static_cast<int>(p.file)])),
+        add_finding(c, f.check, value_spot(c, field_with_role(tls_field(p.file).role)),
                     std::move(f.message), std::move(f.fix));
     }
 }
 
-void check_gates(CheckContext& c, const TlsFiles& files) {
+void check_early_gates(CheckContext& c) {
+    const std::size_t csv_field = field_with_role(Role::kCsv);
+    const std::size_t enable_field = field_with_role(Role::kGatewayEnable);
+    for (const GateVerdict& v : c.early) {
+        if (v.gate == Gate::kNoCsv) {
+            report_stop(
+                c, v, value_spot(c, csv_field),
+                std::string(c.winner[csv_field].number == 0 ? "QUORBIX_CSV is not set"
+                                                            : "QUORBIX_CSV decodes to nothing") +
+                    ", so no CSV configuration is staged");
+        } else if (v.gate == Gate::kDisabled) {
+            report_stop(c, v, value_spot(c, enable_field),
+                        c.winner[enable_field].number == 0
+                            ? "QUORBIX_ENABLE is not set, so it reads 0"
+                            : "QUORBIX_ENABLE is 0");
+        }
+    }
+}
+
+// Every stop of the TLS gate, each once the files before it are staged.
+void check_tls_gate(CheckContext& c, const TlsFiles& files) {
     const GatewaySettings& s = *c.s;
-    const std::size_t csv_field = field_index("QUORBIX_CSV");
-    const std::size_t tls_field = field_index("QUORBIX_MQTT_TLS");
-    const std::size_t enable_field = field_index("QUORBIX_ENABLE");
-    if (!c.csv_present) {
-        const std::string why = c.winner[csv_field].number == 0 ? "QUORBIX_CSV is not set"
-                                                                : "QUORBIX_CSV decodes to nothing";
-        add_finding(c, Check::kNoCsv, value_spot(c, csv_field),
-                    why + ", so no CSV configuration is staged", refusal(c, kLogNoCsv, "", false));
-    }
-    if (s.enable == 0) {
-        add_finding(c, Check::kDisabled, value_spot(c, enable_field),
-                    c.winner[enable_field].number == 0 ? "QUORBIX_ENABLE is not set, so it reads 0"
-                                                       : "QUORBIX_ENABLE is 0",
-                    (c.csv_present ? "" : "once the CSV configuration is staged, ") +
-                        std::string("the launcher logs ") + log_quoted(kLogDisabled) +
-                        " and exits 1, after staging the uploaded files");
-    }
-    const Spot tls = value_spot(c, tls_field);
+    const Spot spot = value_spot(c, field_with_role(Role::kTlsMode));
     const std::string mode = "TLS mode " + dec(s.mqtt_tls);
-    if (s.mqtt_tls == 1 && files.ca.empty()) {
-        add_finding(c, Check::kTlsNoCa, tls,
-                    mode + " needs a CA certificate, and QUORBIX_CA stages none",
-                    refusal(c, kLogNoCa));
+    TlsFilesPresent present = files.present();
+    std::vector<std::string> conditions;
+    for (GateVerdict v = gate_tls(s, present); v.stops; v = gate_tls(s, present)) {
+        const auto* field = std::find_if(std::begin(kTlsFields), std::end(kTlsFields),
+                                         [&v](const TlsField& f) { return f.gate == v.gate; });
+        if (field == std::end(kTlsFields)) {
+            break;
+        }
+        const std::string& key = field_table()[field_with_role(field->role)].key;
+        report_stop(c, v, spot,
+                    mode + " needs a " + std::string(staged_name(field->role)) + ", and " + key +
+                        " stages none",
+                    conditions);
+        conditions.emplace_back(gate_words(v.gate).passed);
+        present.*field->present = true;
     }
-    if (s.mqtt_tls == 2 && files.cert.empty()) {
-        add_finding(c, Check::kTlsNoClientCert, tls,
-                    mode + " needs a client certificate, and QUORBIX_LOCALCERT stages none",
-                    refusal(c, kLogNoLocalCert));
-    }
-    if (s.mqtt_tls == 2 && files.key.empty()) {
-        add_finding(c, Check::kTlsNoClientKey, tls,
-                    mode + " needs a client key, and QUORBIX_LOCALKEY stages none",
-                    refusal(c, kLogNoLocalKey,
-                            files.cert.empty() ? "the client certificate is staged" : ""));
-    }
-    if (s.mqtt_tls != 0 && s.mqtt_tls != 1 && files.ca.empty()) {
-        add_finding(c, Check::kTlsEmptyCafile, tls, mode + " without a CA certificate",
+    TlsFilesPresent all = files.present();
+    all.local_cert = all.local_key = true;
+    if (daemon_config_empty_cafile(s, files.present().ca) && gate_tls(s, all).gate != Gate::kNoCa) {
+        add_finding(c, Check::kTlsEmptyCafile, spot, mode + " without a CA certificate",
                     writes(c) + "an empty mqtt_cafile= line to the configuration");
     }
 }
@@ -101,33 +149,35 @@ void fill_outcome(CheckContext& c, const TlsFiles& files) {
     GateVerdict verdict = gate_before_config(*c.s, c.csv_present);
     if (!verdict.stops) {
         out.config_written = true;
-        verdict = gate_tls(*c.s, !files.ca.empty(), !files.cert.empty(), !files.key.empty());
+        verdict = gate_tls(*c.s, files.present());
     }
     if (verdict.stops) {
         out.action = verdict.exit_status == kExitDisabled ? Outcome::Action::kDisabled
                                                           : Outcome::Action::kRefuse;
-        out.exit_status = verdict.exit_status & 0xff;
+        out.exit_status = exit_status_seen(verdict.exit_status);
         out.log_line = verdict.log_line;
         out.map_cleanup = verdict.map_cleanup;
     } else {
         out.action = Outcome::Action::kStart;
         out.exit_status = kExitStarted;
-        out.log_line = std::string(kStartCommand) + "\n";
+        out.log_line = std::string(kStartCommand) + kStartLogEnd;
     }
 }
 
 void check_token(CheckContext& c) {
     const GatewaySettings& s = *c.s;
-    if (s.mqtt_token_gen == 0) {
+    const PasswordPlan plan = daemon_config_password_plan(s);
+    if (plan == PasswordPlan::kStored) {
         return;
     }
     const Spot spot = value_spot(c, field_index("QUORBIX_MQTT_SASGEN"));
-    if (s.mqtt_password.empty()) {
+    const std::string not_run =
+        once(c) +
+        "the launcher does not run the token tool and writes an empty mqtt_password= line";
+    if (plan == PasswordPlan::kNoKey) {
         add_finding(c, Check::kTokenNoPassword, spot,
                     "a generated token is asked for, but QUORBIX_MQTT_PWD, its key, is empty",
-                    once(c) +
-                        "the launcher does not run the token tool and writes an empty "
-                        "mqtt_password= line");
+                    not_run);
         return;
     }
     if (s.mqtt_host.empty() || s.mqtt_client_id.empty()) {
@@ -140,12 +190,9 @@ void check_token(CheckContext& c) {
                     once(c) + "the launcher asks the token tool for the resource " +
                         shown(s.mqtt_host + "/devices/" + s.mqtt_client_id));
     }
-    if (token_command(s.mqtt_host, s.mqtt_client_id, s.mqtt_password).empty()) {
+    if (plan == PasswordPlan::kCommandTooLong) {
         add_finding(c, Check::kTokenCommandTooLong, spot,
-                    "the token command would be longer than the shell takes",
-                    once(c) +
-                        "the launcher does not run the token tool and writes an empty "
-                        "mqtt_password= line");
+                    "the token command would be longer than the shell takes", not_run);
     }
 }
 
@@ -164,50 +211,26 @@ void check_port(CheckContext& c) {
                 writes(c) + "mqtt_port=" + dec(s.mqtt_port) + " as it is");
 }
 
-// The field whose text `text` is a view of (the password field for the
-// token's line).
-std::size_t field_of(const GatewaySettings& s, std::string_view text, const std::string& password) {
-    std::size_t found = field_index("QUORBIX_MQTT_PWD");
-    if (text.data() == password.data()) {
-        return found;
-    }
-    std::size_t position = 0;
-    settings_for_each_field(s, [&](Scanner, const char*, const auto& field) {
-        if constexpr (!std::is_same_v<std::decay_t<decltype(field)>, std::uint32_t>) {
-            if (field.data() == text.data()) {
-                found = position;
-            }
-        }
-        ++position;
-    });
-    return found;
-}
-
 // Forms the configuration whether or not this run reaches it: a line it
 // would cut is worth knowing before the gateway is enabled.
 void form_config(CheckContext& c, const TlsFiles& files) {
     const GatewaySettings& s = *c.s;
-    std::string password = s.mqtt_password;
-    if (daemon_config_uses_token(s)) {
-        if (token_command(s.mqtt_host, s.mqtt_client_id, s.mqtt_password).empty()) {
-            password.clear();
-        } else {
-            password = c.options->token ? token_first_line(*c.options->token)
-                                        : std::string(kTokenPlaceholder);
-        }
-    }
+    const PasswordPlan plan = daemon_config_password_plan(s);
+    const std::string token =
+        !c.options->token ? std::string(kTokenPlaceholder) : token_first_line(*c.options->token);
+    const std::string password = daemon_config_password_value(s, plan, token);
     std::vector<ConfigCut> cuts;
     const std::vector<std::string> lines =
-        daemon_config_lines(s, !files.ca.empty(), password, &cuts);
+        daemon_config_lines(s, files.present().ca, password, &cuts);
     for (const std::string& l : lines) {
         c.result.config += l;
     }
     for (const ConfigCut& cut : cuts) {
         const std::string& text = lines[cut.line];
         const std::string name = text.substr(0, text.find('='));
-        Spot spot = value_spot(c, field_of(s, cut.text, password));
+        Spot spot = value_spot(c, static_cast<std::size_t>(cut.field));
         if (spot.line != 0) {
-            spot.column += cut.text.size() - cut.lost;
+            spot.column += cut.kept;
         }
         add_finding(c, Check::kConfigLineCut, spot,
                     "the configuration line " + name + " keeps " + dec(text.size()) +
@@ -220,10 +243,13 @@ void form_config(CheckContext& c, const TlsFiles& files) {
 }  // namespace
 
 void check_run(CheckContext& c) {
-    const TlsFiles files{decode(c.s->ca_data), decode(c.s->local_cert_data),
-                         decode(c.s->local_key_data)};
+    TlsFiles files;
+    for (const TlsField& f : kTlsFields) {
+        files.bytes[static_cast<std::size_t>(f.file)] = decode((*c.s).*f.data);
+    }
     check_tls_files(c, files);
-    check_gates(c, files);
+    check_early_gates(c);
+    check_tls_gate(c, files);
     form_config(c, files);
     fill_outcome(c, files);
     check_token(c);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "common/file_io.h"
 #include "common/paths.h"
@@ -57,15 +58,41 @@ std::string config_line(std::size_t bound, std::string_view fmt,
     return head;
 }
 
-bool daemon_config_uses_token(const GatewaySettings& s) {
-    return s.mqtt_token_gen != 0 && !s.mqtt_password.empty();
+bool daemon_config_empty_cafile(const GatewaySettings& s, bool ca_file_present) {
+    return s.mqtt_tls != 0 && !ca_file_present;
+}
+
+PasswordPlan daemon_config_password_plan(const GatewaySettings& s) {
+    if (s.mqtt_token_gen == 0) {
+        return PasswordPlan::kStored;
+    }
+    if (s.mqtt_password.empty()) {
+        return PasswordPlan::kNoKey;
+    }
+    if (token_command(s.mqtt_host, s.mqtt_client_id, s.mqtt_password).empty()) {
+        return PasswordPlan::kCommandTooLong;
+    }
+    return PasswordPlan::kToken;
+}
+
+std::string daemon_config_password_value(const GatewaySettings& s, PasswordPlan plan,
+                                         std::string_view token_line) {
+    switch (plan) {
+        case PasswordPlan::kStored:
+            return s.mqtt_password;
+        case PasswordPlan::kToken:
+            return std::string(token_line);
+        default:
+            return std::string();
+    }
 }
 
 std::string daemon_config_password(const GatewaySettings& s) {
-    if (daemon_config_uses_token(s)) {
-        return token_request(s.mqtt_host, s.mqtt_client_id, s.mqtt_password);
-    }
-    return s.mqtt_password;
+    const PasswordPlan plan = daemon_config_password_plan(s);
+    return daemon_config_password_value(
+        s, plan,
+        plan == PasswordPlan::kToken ? token_request(s.mqtt_host, s.mqtt_client_id, s.mqtt_password)
+                                     : std::string());
 }
 
 std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
@@ -75,13 +102,18 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
     constexpr std::size_t M = kMessageLineSize;
     std::vector<std::string> lines;
     auto fixed = [&lines](const char* line) { lines.emplace_back(line); };
-    auto line = [&lines, cuts](std::size_t bound, std::string_view fmt,
-                               std::initializer_list<std::uint32_t> numbers,
-                               std::string_view text = {}) {
+    // A line whose text, when there is one, comes from `field` (as `text`,
+    // for the password line).
+    auto line = [&lines, cuts, &s](std::size_t bound, std::string_view fmt,
+                                   std::initializer_list<std::uint32_t> numbers,
+                                   const std::string* field = nullptr,
+                                   std::optional<std::string_view> text = std::nullopt) {
+        const std::string_view value = text ? *text : field ? std::string_view(*field) : "";
         std::size_t lost = 0;
-        lines.push_back(config_line(bound, fmt, numbers, text, &lost));
+        lines.push_back(config_line(bound, fmt, numbers, value, &lost));
         if (lost != 0 && cuts != nullptr) {
-            cuts->push_back(ConfigCut{lines.size() - 1, lost, text});
+            cuts->push_back(ConfigCut{lines.size() - 1, value.size() - lost, lost,
+                                      settings_field_position(s, *field)});
         }
     };
 
@@ -91,18 +123,20 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
     fixed("map_file=/tmp/quorbix/quorbix_map.txt\n");
     fixed("ex_map_file=/tmp/quorbix/ex_quorbix_map.txt\n");
     fixed("#mqtt\n");
-    line(L, "mqtt_host=%s\n", {}, s.mqtt_host);
+    line(L, "mqtt_host=%s\n", {}, &s.mqtt_host);
     line(L, "mqtt_port=%u\n", {s.mqtt_port});
     line(L, "mqtt_keepalive=%u\n", {s.mqtt_keepalive});
     line(L, "mqtt_qos=%u\n", {s.mqtt_qos});
     line(L, "mqtt_retain=%u\n", {s.mqtt_retain});
-    line(L, "mqtt_clientid=%s\n", {}, s.mqtt_client_id);
+    line(L, "mqtt_clientid=%s\n", {}, &s.mqtt_client_id);
     line(L, "mqtt_anonymous=%u\n", {s.mqtt_anonymous});
-    line(L, "mqtt_username=%s\n", {}, s.mqtt_username);
-    line(L, "mqtt_password=%s\n", {}, password);
+    line(L, "mqtt_username=%s\n", {}, &s.mqtt_username);
+    line(L, "mqtt_password=%s\n", {}, &s.mqtt_password, password);
     line(L, "mqtt_ssltls=%u\n", {s.mqtt_tls});
     if (s.mqtt_tls != 0) {
-        fixed(ca_file_present ? "mqtt_cafile=/tmp/quorbix/etc/ca.crt\n" : "mqtt_cafile=\n");
+        fixed(daemon_config_empty_cafile(s, ca_file_present)
+                  ? "mqtt_cafile=\n"
+                  : "mqtt_cafile=/tmp/quorbix/etc/ca.crt\n");
     }
     if (s.mqtt_tls == 2) {
         fixed("mqtt_localcert=/tmp/quorbix/etc/local.crt\n");
@@ -111,52 +145,52 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
     line(L, "mb_interval=%u\n", {s.mb_poll});
     line(L, "mb_timeout=%u\n", {s.mb_timeout});
     line(L, "json_msg_time_enable=%u\n", {s.time_enable});
-    line(L, "json_msg_time=%s\n", {}, s.time);
+    line(L, "json_msg_time=%s\n", {}, &s.time);
     line(L, "json_msg_ip_enable=%u\n", {s.ip_enable});
-    line(L, "json_msg_ip=%s\n", {}, s.ip);
+    line(L, "json_msg_ip=%s\n", {}, &s.ip);
     line(L, "json_msg_port_enable=%u\n", {s.port_enable});
-    line(L, "json_msg_port=%s\n", {}, s.port);
+    line(L, "json_msg_port=%s\n", {}, &s.port);
     line(L, "json_msg_id_enable=%u\n", {s.id_enable});
-    line(L, "json_msg_id=%s\n", {}, s.id);
+    line(L, "json_msg_id=%s\n", {}, &s.id);
     line(L, "json_msg_fc_enable=%u\n", {s.fc_enable});
-    line(L, "json_msg_fc=%s\n", {}, s.fc);
+    line(L, "json_msg_fc=%s\n", {}, &s.fc);
     line(L, "json_msg_addr_enable=%u\n", {s.addr_enable});
-    line(L, "json_msg_addr=%s\n", {}, s.addr);
+    line(L, "json_msg_addr=%s\n", {}, &s.addr);
     line(L, "json_msg_datelen_enable=%u\n", {s.datalen_enable});
-    line(L, "json_msg_datelen=%s\n", {}, s.datalen);
+    line(L, "json_msg_datelen=%s\n", {}, &s.datalen);
     line(L, "json_msg_topic_enable=%u\n", {s.topic_enable});
-    line(L, "json_msg_topic=%s\n", {}, s.topic);
-    line(L, "json_msg_name=%s\n", {}, s.name);
-    line(L, "json_msg_value=%s\n", {}, s.value);
+    line(L, "json_msg_topic=%s\n", {}, &s.topic);
+    line(L, "json_msg_name=%s\n", {}, &s.name);
+    line(L, "json_msg_value=%s\n", {}, &s.value);
     line(L, "json_msg_custom_enable=%u\n", {s.custom[0].enable});
-    line(L, "json_msg_custom=%s\n", {}, s.custom[0].value);
+    line(L, "json_msg_custom=%s\n", {}, &s.custom[0].value);
     for (std::uint32_t n = 2; n <= kCustomSlots; ++n) {
         const CustomField& c = s.custom[n - 1];
         line(L, "json_msg_custom%d_enable=%u\n", {n, c.enable});
-        line(L, "json_msg_custom%d=%s\n", {n}, c.value);
+        line(L, "json_msg_custom%d=%s\n", {n}, &c.value);
     }
     line(L, "direct_method_enable=%u\n", {s.direct_method_enable});
     for (std::uint32_t n = 1; n <= kDirectMethodSlots; ++n) {
         const DirectMethod& d = s.direct_methods[n - 1];
-        line(L, "direct_method_topic%d=\"%s\"\n", {n}, d.topic);
-        line(L, "direct_method_resp_ok%d=\"%s\"\n", {n}, d.resp_ok);
-        line(L, "direct_method_resp_fail%d=\"%s\"\n", {n}, d.resp_fail);
+        line(L, "direct_method_topic%d=\"%s\"\n", {n}, &d.topic);
+        line(L, "direct_method_resp_ok%d=\"%s\"\n", {n}, &d.resp_ok);
+        line(L, "direct_method_resp_fail%d=\"%s\"\n", {n}, &d.resp_fail);
     }
     line(L, "log=%u\n", {s.log_enable});
     line(M, "cust_msg_enable=%u\n", {s.msg_enable});
     for (std::uint32_t n = 1; n <= kMessageSlots; ++n) {
         const CustomMessage& m = s.messages[n - 1];
-        line(M, "cust_msg_name%u=%s\n", {n}, m.name);
+        line(M, "cust_msg_name%u=%s\n", {n}, &m.name);
         line(M, "cust_msg_rule%u=%u\n", {n, m.rule});
         line(M, "cust_msg_pub_intvl%u=%u\n", {n, m.pub_interval});
-        line(M, "cust_msg_topic%u=\"%s\"\n", {n}, m.topic);
-        line(M, "cust_msg_content%u=\"%s\"\n", {n}, m.content);
+        line(M, "cust_msg_topic%u=\"%s\"\n", {n}, &m.topic);
+        line(M, "cust_msg_content%u=\"%s\"\n", {n}, &m.content);
     }
     for (std::uint32_t n = 1; n <= kSerialPorts; ++n) {
         const SerialPort& p = s.serial[n - 1];
         line(L, "ser_port%u_baudrate=%u\n", {n, p.baudrate});
         line(L, "ser_port%u_databits=%u\n", {n, p.databits});
-        line(L, "ser_port%u_parity=%s\n", {n}, p.parity);
+        line(L, "ser_port%u_parity=%s\n", {n}, &p.parity);
         line(L, "ser_port%u_stopbits=%u\n", {n, p.stopbits});
     }
     return lines;

@@ -26,20 +26,36 @@ std::string config_line(std::size_t bound, std::string_view fmt,
                         std::size_t* lost = nullptr);
 
 // A line of the configuration whose text was cut to keep it within its bound:
-// its index among the lines, the bytes lost, and the text it was formed from
-// (a view of the record's field, or of the password).
+// its index among the lines, the bytes of the text kept and lost, and the
+// field of the record the text came from (its position in record order).
 struct ConfigCut {
     std::size_t line = 0;
+    std::size_t kept = 0;
     std::size_t lost = 0;
-    std::string_view text;
+    int field = -1;
 };
 
-// True when the password line comes from the token tool: mqtt_token_gen is
-// not 0 and mqtt_password, the tool's key, is not empty.
-bool daemon_config_uses_token(const GatewaySettings& s);
+// Whether the configuration gets an empty mqtt_cafile= line: TLS is on and
+// no CA certificate file is there.
+bool daemon_config_empty_cafile(const GatewaySettings& s, bool ca_file_present);
 
-// The value of the password line: the token tool's first output line when
-// mqtt_token_gen is not 0 and mqtt_password is not empty, else mqtt_password.
+// Where the password line's value comes from.
+enum class PasswordPlan {
+    kStored,          // no generated token is asked for: mqtt_password as it is
+    kToken,           // the token tool's first output line, mqtt_password being its key
+    kNoKey,           // a token is asked for with no key: the tool is not run, the line is empty
+    kCommandTooLong,  // the token command is too long for the shell: not run, the line is empty
+};
+
+// The plan for s's password line.
+PasswordPlan daemon_config_password_plan(const GatewaySettings& s);
+
+// The password line's value under `plan`, with token_line standing for the
+// token tool's first output line.
+std::string daemon_config_password_value(const GatewaySettings& s, PasswordPlan plan,
+                                         std::string_view token_line);
+
+// The password line's value, the token tool run when the plan says so.
 std::string daemon_config_password(const GatewaySettings& s);
 
 // Every line of the configuration file in order, without touching any file:

@@ -114,8 +114,8 @@ int run_sequence() {
     if (verdict.stops) {
         return end_run(verdict);
     }
-    verdict = gate_tls(*settings, file_exists(paths::kCaCert), file_exists(paths::kLocalCert),
-                       file_exists(paths::kLocalKey));  // 8
+    verdict = gate_tls(*settings, {file_exists(paths::kCaCert), file_exists(paths::kLocalCert),
+                                   file_exists(paths::kLocalKey)});  // 8
     if (verdict.stops) {
         return end_run(verdict);
     }

@@ -69,6 +69,20 @@ int settings_key_position(std::string_view key) {
     return it->position;
 }
 
+int settings_field_position(const GatewaySettings& s, const std::string& field) {
+    int found = -1;
+    int position = 0;
+    settings_for_each_field(s, [&](Scanner, const char*, const auto& f) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(f)>, std::string>) {
+            if (&f == &field) {
+                found = position;
+            }
+        }
+        ++position;
+    });
+    return found;
+}
+
 void settings_load_from(GatewaySettings& s, SettingsStream* stream) {
     settings_for_each_field(s, [stream](Scanner scanner, const char* key, auto& field) {
         using Field = std::decay_t<decltype(field)>;

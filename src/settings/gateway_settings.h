@@ -198,6 +198,10 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
 // case aside; -1 when the record has no such key.
 int settings_key_position(std::string_view key);
 
+// Position (from 0, in record order) of the text field `field` of the record
+// s; -1 when field is no field of s.
+int settings_field_position(const GatewaySettings& s, const std::string& field);
+
 struct SettingsStream;
 
 // Fills every field of s from an open settings stream (null gives empty

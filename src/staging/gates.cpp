@@ -2,12 +2,23 @@
 
 namespace quorbix {
 
+GateVerdict gate_csv(bool csv_present) {
+    return csv_present ? kGoOn : kStopNoCsv;
+}
+
+GateVerdict gate_enabled(const GatewaySettings& s) {
+    return s.enable != 0 ? kGoOn : kStopDisabled;
+}
+
+std::array<GateVerdict, 2> gates_before_config(const GatewaySettings& s, bool csv_present) {
+    return {gate_csv(csv_present), gate_enabled(s)};
+}
+
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present) {
-    if (!csv_present) {
-        return kStopNoCsv;
-    }
-    if (s.enable == 0) {
-        return kStopDisabled;
+    for (const GateVerdict& v : gates_before_config(s, csv_present)) {
+        if (v.stops) {
+            return v;
+        }
     }
     return kGoOn;
 }
@@ -16,17 +27,16 @@ GateVerdict gate_config_written(bool written) {
     return written ? kGoOn : kStopConfigNotWritten;
 }
 
-GateVerdict gate_tls(const GatewaySettings& s, bool ca_present, bool local_cert_present,
-                     bool local_key_present) {
+GateVerdict gate_tls(const GatewaySettings& s, const TlsFilesPresent& present) {
     switch (s.mqtt_tls) {
         case 1:
-            return ca_present ? kGoOn : kStopNoCa;
+            return present.ca ? kGoOn : kStopNoCa;
         case 2:
             // The CA certificate is not looked for in this mode.
-            if (!local_cert_present) {
+            if (!present.local_cert) {
                 return kStopNoLocalCert;
             }
-            return local_key_present ? kGoOn : kStopNoLocalKey;
+            return present.local_key ? kGoOn : kStopNoLocalKey;
         default:
             return kGoOn;
     }

@@ -6,6 +6,9 @@
 
 #include <sys/types.h>
 
+#include <array>
+#include <cstdint>
+
 #include "settings/gateway_settings.h"
 
 namespace quorbix {
@@ -14,6 +17,11 @@ namespace quorbix {
 inline constexpr int kExitStarted = 0;   // the daemon's start command went to the shell
 inline constexpr int kExitDisabled = 1;  // the gateway is disabled; nothing started
 inline constexpr int kExitRefused = -1;  // a required file is missing, or the run cannot go on
+
+// An exit status as the parent sees it: 0 to 255.
+constexpr int exit_status_seen(int status) {
+    return status & 0xff;
+}
 
 // The log's lines; each is appended whole, in one append.
 inline constexpr const char kLogNoCsv[] = "Can't find CSV config file in Appcapsule\n";
@@ -35,6 +43,19 @@ inline constexpr const char kStartLogEnd[] = "\n";
 inline constexpr const char kMapCleanupCommand[] =
     "rm /tmp/quorbix/quorbix_map.txt /tmp/quorbix/ex_quorbix_map.txt";
 
+// Which gate a verdict comes from: the check that the settings checker
+// reports it under.
+enum class Gate : std::uint8_t {
+    kNone,  // no gate stops the run
+    kNoCsv,
+    kDisabled,
+    kConfigNotWritten,
+    kNoCa,
+    kNoLocalCert,
+    kNoLocalKey,
+    kOutOfMemory,
+};
+
 // What a gate decided: go on (stops false), or end the run with this exit
 // status after appending log_line and, when map_cleanup is set, running
 // kMapCleanupCommand.
@@ -43,36 +64,53 @@ struct GateVerdict {
     int exit_status = kExitStarted;
     const char* log_line = nullptr;
     bool map_cleanup = false;
+    Gate gate = Gate::kNone;
 };
 
 // Every way a run ends early, in the order a run meets them.
 // clang-format off
-//                                                  stops  exit status    log line              map cleanup?
+//                                                  stops  exit status    log line              map cleanup?  gate
 inline constexpr GateVerdict kGoOn{};
-inline constexpr GateVerdict kStopNoCsv{            true,  kExitRefused,  kLogNoCsv,            true};
-inline constexpr GateVerdict kStopDisabled{         true,  kExitDisabled, kLogDisabled,         false};
-inline constexpr GateVerdict kStopConfigNotWritten{ true,  kExitRefused,  kLogConfigNotWritten, true};
-inline constexpr GateVerdict kStopNoCa{             true,  kExitRefused,  kLogNoCa,             true};
-inline constexpr GateVerdict kStopNoLocalCert{      true,  kExitRefused,  kLogNoLocalCert,      true};
-inline constexpr GateVerdict kStopNoLocalKey{       true,  kExitRefused,  kLogNoLocalKey,       true};
+inline constexpr GateVerdict kStopNoCsv{            true,  kExitRefused,  kLogNoCsv,            true,  Gate::kNoCsv};
+inline constexpr GateVerdict kStopDisabled{         true,  kExitDisabled, kLogDisabled,         false, Gate::kDisabled};
+inline constexpr GateVerdict kStopConfigNotWritten{ true,  kExitRefused,  kLogConfigNotWritten, true,  Gate::kConfigNotWritten};
+inline constexpr GateVerdict kStopNoCa{             true,  kExitRefused,  kLogNoCa,             true,  Gate::kNoCa};
+inline constexpr GateVerdict kStopNoLocalCert{      true,  kExitRefused,  kLogNoLocalCert,      true,  Gate::kNoLocalCert};
+inline constexpr GateVerdict kStopNoLocalKey{       true,  kExitRefused,  kLogNoLocalKey,       true,  Gate::kNoLocalKey};
 // At any stage, when memory runs out:
-inline constexpr GateVerdict kStopOutOfMemory{      true,  kExitRefused,  kLogOutOfMemory,      true};
+inline constexpr GateVerdict kStopOutOfMemory{      true,  kExitRefused,  kLogOutOfMemory,      true,  Gate::kOutOfMemory};
 // clang-format on
 
-// The CSV gate, then the enable gate (stages 5 and 6), before the daemon
-// configuration is written; the CSV gate comes first, so a missing CSV file
-// ends a disabled run too.
+// The CSV gate (stage 5): the CSV configuration file must be staged.
+GateVerdict gate_csv(bool csv_present);
+
+// The enable gate (stage 6): QUORBIX_ENABLE must not be 0.
+GateVerdict gate_enabled(const GatewaySettings& s);
+
+// The gates before the daemon configuration is written, each judged on its
+// own, in the order a run meets them.
+std::array<GateVerdict, 2> gates_before_config(const GatewaySettings& s, bool csv_present);
+
+// The first of gates_before_config that stops the run, or kGoOn; the CSV
+// gate comes first, so a missing CSV file ends a disabled run too.
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present);
 
 // Whether the daemon configuration was written whole (stage 7); the daemon is
 // never started with a configuration cut short.
 GateVerdict gate_config_written(bool written);
 
+// Which of the TLS files are there: the CA certificate, the client
+// certificate and the client key.
+struct TlsFilesPresent {
+    bool ca = false;
+    bool local_cert = false;
+    bool local_key = false;
+};
+
 // The TLS file gate (stage 8), after the configuration is written: mode 1
 // needs the CA certificate, mode 2 the client certificate and then its key;
 // every other mode needs no file.
-GateVerdict gate_tls(const GatewaySettings& s, bool ca_present, bool local_cert_present,
-                     bool local_key_present);
+GateVerdict gate_tls(const GatewaySettings& s, const TlsFilesPresent& present);
 
 // Why a directory of the launcher's under /tmp (kQuorbixDir, kStagingDir)
 // may not be used. Such a refusal ends the run with kExitRefused before
