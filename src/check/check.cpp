@@ -1,7 +1,5 @@
 #include "check/check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +18,7 @@
 #include "check/file_check.h"
 #include "check/report.h"
 #include "common/paths.h"
-#include "common/unique_fd.h"
+#include "settings/settings_file.h"
 
 #ifndef QUORBIX_VERSION
 #define QUORBIX_VERSION "unknown"
@@ -249,25 +247,20 @@ Parsed parse(int argc, char** argv, Options* o) {
 // Reads the whole file (standard input for "-"); on failure returns false
 // with the reason, which also says how the launcher takes such a file.
 bool read_settings(const std::string& name, std::string* bytes, std::string* why) {
-    UniqueFd owned;
+    SettingsFile file;
     int fd = STDIN_FILENO;
     if (name != "-") {
-        owned.reset(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (!owned) {
-            *why = std::string("cannot read the file: ") + std::strerror(errno) +
+        file = settings_file_open(name.c_str());
+        if (file.error != 0) {
+            *why = std::string("cannot read the file: ") + std::strerror(file.error) +
                    "; the launcher would take it as no settings file";
             return false;
         }
-        struct stat st {};
-        if (::fstat(owned.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (file.not_regular) {
             *why = "not a regular file; the launcher would take it as no settings file";
             return false;
         }
-        const int flags = ::fcntl(owned.get(), F_GETFL);
-        if (flags >= 0) {
-            ::fcntl(owned.get(), F_SETFL, flags & ~O_NONBLOCK);
-        }
-        fd = owned.get();
+        fd = file.fd.get();
     }
     char buf[65536];
     for (;;) {

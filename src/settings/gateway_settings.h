@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/key_index.h"
+
 namespace quorbix {
 
 struct CustomField {
@@ -193,10 +195,6 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
         visit(L, slot_key("QUORBIX_DIRECTMETHOD_SCRIPT%u", n), d.script);
     }
 }
-
-// Position (from 0, in record order) of the field whose key is `key`, letter
-// case aside; -1 when the record has no such key.
-int settings_key_position(std::string_view key);
 
 // Position (from 0, in record order) of the text field `field` of the record
 // s; -1 when field is no field of s.

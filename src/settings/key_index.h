@@ -1,0 +1,20 @@
+// The record's keys by position, and the index of the first line of each in
+// a settings file: the one pass over the file that every lookup of a record
+// key goes through.
+#pragma once
+
+#include <string_view>
+
+namespace quorbix {
+
+struct SettingsStream;
+
+// Position (from 0, in record order) of the field whose key is `key`, letter
+// case aside; -1 when the record has no such key.
+int settings_key_position(std::string_view key);
+
+// Carries the stream's one pass on until key position `wanted` has its first
+// line or the file ends (wanted < 0: to the end).
+void key_index_until(SettingsStream& s, int wanted);
+
+}  // namespace quorbix
