@@ -172,6 +172,26 @@ void BM_LoadAfterManyDistinctKeys(benchmark::State& state) {
 void BM_LoadAfterManyDistinctKeysWindowed(benchmark::State& state) {
     load_benchmark(state, after_many_distinct_keys(), true);
 }
+// The index pass alone over the three million lines of other keys: a key
+// absent from the file makes the pass read to the end.
+void BM_IndexPassOverOtherKeys(benchmark::State& state) {
+    std::string contents;
+    for (int i = 1; i <= 3000000; ++i) {
+        contents.append("k").append(std::to_string(i)).append("=\n");
+    }
+    const std::string path = write_temp(contents);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto stream = quorbix::settings_open_path(path.c_str());
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(quorbix::settings_key_line(stream.get(), "QUORBIX_ENABLE"));
+        state.PauseTiming();
+        stream.reset();
+        state.ResumeTiming();
+    }
+    ::unlink(path.c_str());
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(contents.size()));
+}
 void BM_LoadWithCsv4MiBWindowed(benchmark::State& state) {
     load_benchmark(state, realistic_settings(std::size_t{4} << 20), true);
 }
@@ -181,6 +201,7 @@ BENCHMARK(BM_LoadWithCsv4MiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadAfterManyDistinctKeys)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadWithCsv4MiBWindowed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadAfterManyDistinctKeysWindowed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IndexPassOverOtherKeys)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "settings/gateway_settings.h"
 #include "settings/stream.h"
@@ -51,6 +52,51 @@ KeyTable make_key_table() {
     return table;
 }
 
+// Which bytes may begin a key of the record, letter case aside: a line that
+// begins with any other byte is no key line.
+using FirstBytes = std::array<bool, 256>;
+
+FirstBytes make_first_bytes() {
+    FirstBytes first{};
+    GatewaySettings names;
+    settings_for_each_field(names, [&first](Scanner, const char* key, auto&) {
+        const auto c = static_cast<unsigned char>(key[0]);
+        first[c] = true;
+        if (c >= 'A' && c <= 'Z') {
+            first[c - 'A' + 'a'] = true;
+        } else if (c >= 'a' && c <= 'z') {
+            first[c - 'a' + 'A'] = true;
+        }
+    });
+    return first;
+}
+
+// Moves the pass over the lines that begin with a byte no key begins with,
+// as far as the stream holds them whole without reading; stops at a line
+// that may be a key line, at a line that runs past what the stream holds, or
+// at the end of the file.
+void skip_other_lines(SettingsStream& s, const FirstBytes& first) {
+    for (;;) {
+        const std::string_view chunk = stream_view_from(s, s.indexed.offset);
+        const char* p = chunk.data();
+        const char* const end = p + chunk.size();
+        std::uint64_t skipped = 0;
+        while (p != end && !first[static_cast<unsigned char>(*p)]) {
+            const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+            if (nl == nullptr) {
+                break;
+            }
+            p = static_cast<const char*>(nl) + 1;
+            ++skipped;
+        }
+        s.indexed.offset += static_cast<std::uint64_t>(p - chunk.data());
+        s.indexed.number += skipped;
+        if (p != end || chunk.empty() || s.whole) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 int settings_key_position(std::string_view key) {
@@ -70,21 +116,26 @@ int settings_key_position(std::string_view key) {
 }
 
 void key_index_until(SettingsStream& s, int wanted) {
+    static const FirstBytes first = make_first_bytes();
     SettingsLineInfo line;
     while (!s.index_complete &&
            (wanted < 0 || s.first[static_cast<std::size_t>(wanted)].number == 0)) {
+        skip_other_lines(s, first);
         if (!stream_next_line(s, s.indexed, &line)) {
             s.index_complete = true;
             break;
         }
-        // Keys of the record hold no double quote, so whether a line is one
-        // of theirs is the same in the bounded and the large reading.
-        const SettingsLine read =
-            settings_read_line(stream_line_piece(s, line, kBoundedLineSize, nullptr));
-        if (!read.has_key) {
+        // Keys of the record hold no "=", double quote, NUL, carriage return
+        // or line feed: a line is the key line of key K exactly when its
+        // first "=" follows K, whatever the grammar cuts later in the line.
+        // That is so in the bounded and the large reading alike.
+        const std::string_view piece = stream_line_piece(s, line, kKeyRoom + 2, nullptr);
+        const void* eq = std::memchr(piece.data(), '=', piece.size());
+        if (eq == nullptr) {
             continue;
         }
-        const int position = settings_key_position(read.key);
+        const int position = settings_key_position(
+            piece.substr(0, static_cast<std::size_t>(static_cast<const char*>(eq) - piece.data())));
         if (position >= 0 && s.first[static_cast<std::size_t>(position)].number == 0) {
             s.first[static_cast<std::size_t>(position)] = line;
         }
