@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QUORBIX_FUZZ_CHECK(f.line == 0 || f.column >= 1);
         QUORBIX_FUZZ_CHECK(*f.code() != '\0' && !f.message.empty() && !f.fix.empty());
     }
-    QUORBIX_FUZZ_CHECK(result.check.record.size() == kSettingsFieldCount);
+    QUORBIX_FUZZ_CHECK(result.check.record.size() == settings_field_count());
     QUORBIX_FUZZ_CHECK(!render_human(report).empty());
     const std::string json = render_json(report).at(0).text;
     const nlohmann::json parsed = nlohmann::json::parse(json, nullptr, false);

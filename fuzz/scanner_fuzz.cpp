@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t position = 0;
     GatewaySettings names;
     settings_for_each_field(names, [&](Scanner, const char* k, auto&) {
-        if (position++ == pick % kSettingsFieldCount) {
+        if (position++ == pick % settings_field_count()) {
             record_key = k;
         }
     });

@@ -29,7 +29,7 @@ struct CheckContext {
     const GatewaySettings* s = nullptr;  // the record as the launcher reads it
     const CheckOptions* options = nullptr;
     // The line each field is read from (number 0: absent), in record order.
-    std::array<SettingsLineInfo, kSettingsFieldCount> winner{};
+    std::vector<SettingsLineInfo> winner = std::vector<SettingsLineInfo>(settings_field_count());
     // Findings of each code so far, shown or not.
     std::array<std::size_t, std::size(kChecks)> counts{};
     bool csv_present = false;  // whether the CSV configuration is staged

@@ -2,55 +2,12 @@
 
 namespace quorbix {
 
-namespace {
-
-struct RoleRule {
-    enum class Match { kExact, kPrefix, kSuffix } match;
-    std::string_view text;
-    Role role;
-};
-
-// First match wins.
-constexpr RoleRule kRoleRules[] = {
-    {RoleRule::Match::kExact, "QUORBIX_ENABLE", Role::kGatewayEnable},
-    {RoleRule::Match::kExact, "QUORBIX_MQTT_TLS", Role::kTlsMode},
-    {RoleRule::Match::kExact, "QUORBIX_MQTT_QOS", Role::kQos},
-    {RoleRule::Match::kExact, "QUORBIX_MQTT_PORT", Role::kMqttPort},
-    {RoleRule::Match::kExact, "QUORBIX_MQTT_RETAIN", Role::kFlag},
-    {RoleRule::Match::kExact, "QUORBIX_MQTT_ANONY", Role::kFlag},
-    {RoleRule::Match::kExact, "QUORBIX_MQTT_SASGEN", Role::kFlag},
-    {RoleRule::Match::kExact, "QUORBIX_CSV", Role::kCsv},
-    {RoleRule::Match::kExact, "QUORBIX_CA", Role::kCaCert},
-    {RoleRule::Match::kExact, "QUORBIX_LOCALCERT", Role::kClientCert},
-    {RoleRule::Match::kExact, "QUORBIX_LOCALKEY", Role::kClientKey},
-    {RoleRule::Match::kPrefix, "QUORBIX_DIRECTMETHOD_SCRIPT", Role::kScript},
-    {RoleRule::Match::kSuffix, "_DATABITS", Role::kDatabits},
-    {RoleRule::Match::kSuffix, "_STOPBITS", Role::kStopbits},
-    {RoleRule::Match::kSuffix, "_EN", Role::kFlag},
-};
-
-Role role_of(std::string_view key) {
-    for (const RoleRule& r : kRoleRules) {
-        const bool hit =
-            r.match == RoleRule::Match::kExact ? key == r.text
-            : r.match == RoleRule::Match::kPrefix
-                ? key.substr(0, r.text.size()) == r.text
-                : key.size() >= r.text.size() && key.substr(key.size() - r.text.size()) == r.text;
-        if (hit) {
-            return r.role;
-        }
-    }
-    return Role::kPlain;
-}
-
-}  // namespace
-
 const std::vector<FieldInfo>& field_table() {
     static const std::vector<FieldInfo> table = [] {
         std::vector<FieldInfo> t;
         GatewaySettings names;
-        settings_for_each_field(names, [&t](Scanner scanner, const char* key, auto&) {
-            t.push_back(FieldInfo{key, scanner, role_of(key)});
+        settings_for_each_field(names, [&t](FieldKind kind, const char* key, auto&) {
+            t.push_back(FieldInfo{key, kind.scanner, kind.role});
         });
         return t;
     }();

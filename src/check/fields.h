@@ -10,22 +10,8 @@
 
 namespace quorbix {
 
-// What a field means, where a check depends on it.
-enum class Role {
-    kPlain,
-    kGatewayEnable,
-    kFlag,
-    kTlsMode,
-    kQos,
-    kMqttPort,
-    kDatabits,
-    kStopbits,
-    kCsv,
-    kCaCert,
-    kClientCert,
-    kClientKey,
-    kScript,
-};
+// What a field means, where a check depends on it: the key table's role.
+using Role = FieldRole;
 
 struct FieldInfo {
     std::string key;

@@ -90,9 +90,6 @@ struct GatewaySettings {
     std::array<DirectMethod, kDirectMethodSlots> direct_methods;
 };
 
-// Fields of the record, and so keys of the settings file.
-inline constexpr std::size_t kSettingsFieldCount = 161;
-
 // How a field is read from the settings file.
 enum class Scanner {
     kUint,       // bounded scanner, "%u" conversion
@@ -100,13 +97,54 @@ enum class Scanner {
     kLargeText,  // large-value scanner
 };
 
-// Calls visit(scanner, key, field) for every field of the record, in record
-// order, with the field's settings key; the one place where keys are named.
+// What a field means to the stages that act on it.
+enum class FieldRole {
+    kPlain,
+    kGatewayEnable,  // the enable gate's flag
+    kFlag,           // an enable flag of a feature: 0 or 1
+    kTlsMode,        // 0 no TLS, 1 CA, 2 CA and client certificate
+    kQos,            // MQTT QoS: 0 to 2
+    kMqttPort,       // a TCP port
+    kDatabits,       // serial data bits: 5 to 8
+    kStopbits,       // serial stop bits: 1 or 2
+    kCsv,            // Base64 of the CSV configuration file
+    kCaCert,         // Base64 of the CA certificate
+    kClientCert,     // Base64 of the client certificate
+    kClientKey,      // Base64 of the client key
+    kScript,         // Base64 of a direct-method script
+};
+
+// How a field is read and what it means; it reads as its scanner where only
+// that matters.
+struct FieldKind {
+    Scanner scanner = Scanner::kText;
+    FieldRole role = FieldRole::kPlain;
+
+    // NOLINTNEXTLINE(google-explicit-constructor): a kind stands for its scanner
+    constexpr operator Scanner() const { return scanner; }
+};
+
+// Calls visit(kind, key, field) for every field of the record, in record
+// order, with the field's kind and settings key; the one place where keys are
+// named, and the key table that their count and roles come from.
 template <typename Record, typename Visitor>
 void settings_for_each_field(Record& s, Visitor&& visit) {
-    constexpr auto U = Scanner::kUint;
-    constexpr auto T = Scanner::kText;
-    constexpr auto L = Scanner::kLargeText;
+    using R = FieldRole;
+    constexpr FieldKind U{Scanner::kUint};
+    constexpr FieldKind T{Scanner::kText};
+    constexpr FieldKind L{Scanner::kLargeText};
+    constexpr FieldKind flag{Scanner::kUint, R::kFlag};
+    constexpr FieldKind gateway_enable{Scanner::kUint, R::kGatewayEnable};
+    constexpr FieldKind tcp_port{Scanner::kUint, R::kMqttPort};
+    constexpr FieldKind qos{Scanner::kUint, R::kQos};
+    constexpr FieldKind tls_mode{Scanner::kUint, R::kTlsMode};
+    constexpr FieldKind csv{Scanner::kLargeText, R::kCsv};
+    constexpr FieldKind ca_cert{Scanner::kLargeText, R::kCaCert};
+    constexpr FieldKind client_cert{Scanner::kLargeText, R::kClientCert};
+    constexpr FieldKind client_key{Scanner::kLargeText, R::kClientKey};
+    constexpr FieldKind databits{Scanner::kUint, R::kDatabits};
+    constexpr FieldKind stopbits{Scanner::kUint, R::kStopbits};
+    constexpr FieldKind script{Scanner::kLargeText, R::kScript};
     // The longest key, "QUORBIX_DIRECTMETHOD_RESP_FAIL10", has 32 characters.
     char key[64];
     auto slot_key = [&key](const char* key_template, std::size_t slot) -> const char* {
@@ -115,55 +153,55 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
         return key;
     };
 
-    visit(U, "QUORBIX_ENABLE", s.enable);
-    visit(U, "QUORBIX_LOG_EN", s.log_enable);
+    visit(gateway_enable, "QUORBIX_ENABLE", s.enable);
+    visit(flag, "QUORBIX_LOG_EN", s.log_enable);
     visit(T, "QUORBIX_MQTT_ADDR", s.mqtt_host);
-    visit(U, "QUORBIX_MQTT_PORT", s.mqtt_port);
+    visit(tcp_port, "QUORBIX_MQTT_PORT", s.mqtt_port);
     visit(U, "QUORBIX_MQTT_KEEPALIVE", s.mqtt_keepalive);
-    visit(U, "QUORBIX_MQTT_QOS", s.mqtt_qos);
-    visit(U, "QUORBIX_MQTT_RETAIN", s.mqtt_retain);
+    visit(qos, "QUORBIX_MQTT_QOS", s.mqtt_qos);
+    visit(flag, "QUORBIX_MQTT_RETAIN", s.mqtt_retain);
     visit(T, "QUORBIX_CLIENT_ID", s.mqtt_client_id);
-    visit(U, "QUORBIX_MQTT_ANONY", s.mqtt_anonymous);
-    visit(U, "QUORBIX_MQTT_SASGEN", s.mqtt_token_gen);
+    visit(flag, "QUORBIX_MQTT_ANONY", s.mqtt_anonymous);
+    visit(flag, "QUORBIX_MQTT_SASGEN", s.mqtt_token_gen);
     visit(T, "QUORBIX_MQTT_USR", s.mqtt_username);
     visit(T, "QUORBIX_MQTT_PWD", s.mqtt_password);
-    visit(U, "QUORBIX_MQTT_TLS", s.mqtt_tls);
+    visit(tls_mode, "QUORBIX_MQTT_TLS", s.mqtt_tls);
     visit(U, "QUORBIX_MB_TIMEOUT", s.mb_timeout);
     visit(U, "QUORBIX_MB_POLL", s.mb_poll);
-    visit(L, "QUORBIX_CSV", s.csv_data);
+    visit(csv, "QUORBIX_CSV", s.csv_data);
     // Certificates and key are read whole like the CSV file: a chain longer
     // than one bounded line would otherwise be staged cut short.
-    visit(L, "QUORBIX_CA", s.ca_data);
-    visit(L, "QUORBIX_LOCALCERT", s.local_cert_data);
-    visit(L, "QUORBIX_LOCALKEY", s.local_key_data);
-    visit(U, "QUORBIX_TOPIC_EN", s.topic_enable);
+    visit(ca_cert, "QUORBIX_CA", s.ca_data);
+    visit(client_cert, "QUORBIX_LOCALCERT", s.local_cert_data);
+    visit(client_key, "QUORBIX_LOCALKEY", s.local_key_data);
+    visit(flag, "QUORBIX_TOPIC_EN", s.topic_enable);
     visit(T, "QUORBIX_TOPIC_VALUE", s.topic);
     visit(T, "QUORBIX_NAME_VALUE", s.name);
     visit(T, "QUORBIX_VALUE_VALUE", s.value);
-    visit(U, "QUORBIX_TIME_EN", s.time_enable);
+    visit(flag, "QUORBIX_TIME_EN", s.time_enable);
     visit(T, "QUORBIX_TIME_VALUE", s.time);
-    visit(U, "QUORBIX_IP_EN", s.ip_enable);
+    visit(flag, "QUORBIX_IP_EN", s.ip_enable);
     visit(T, "QUORBIX_IP_VALUE", s.ip);
-    visit(U, "QUORBIX_PORT_EN", s.port_enable);
+    visit(flag, "QUORBIX_PORT_EN", s.port_enable);
     visit(T, "QUORBIX_PORT_VALUE", s.port);
-    visit(U, "QUORBIX_ID_EN", s.id_enable);
+    visit(flag, "QUORBIX_ID_EN", s.id_enable);
     visit(T, "QUORBIX_ID_VALUE", s.id);
-    visit(U, "QUORBIX_FC_EN", s.fc_enable);
+    visit(flag, "QUORBIX_FC_EN", s.fc_enable);
     visit(T, "QUORBIX_FC_VALUE", s.fc);
-    visit(U, "QUORBIX_ADDRESS_EN", s.addr_enable);
+    visit(flag, "QUORBIX_ADDRESS_EN", s.addr_enable);
     visit(T, "QUORBIX_ADDRESS_VALUE", s.addr);
-    visit(U, "QUORBIX_DATA_LEN_EN", s.datalen_enable);
+    visit(flag, "QUORBIX_DATA_LEN_EN", s.datalen_enable);
     visit(T, "QUORBIX_DATA_LEN_VALUE", s.datalen);
 
     // Slot 1 of the custom fields has no number in its keys.
-    visit(U, "QUORBIX_CUSTOM_EN", s.custom[0].enable);
+    visit(flag, "QUORBIX_CUSTOM_EN", s.custom[0].enable);
     visit(T, "QUORBIX_CUSTOM_VALUE", s.custom[0].value);
     for (std::size_t n = 2; n <= kCustomSlots; ++n) {
-        visit(U, slot_key("QUORBIX_CUSTOM%u_EN", n), s.custom[n - 1].enable);
+        visit(flag, slot_key("QUORBIX_CUSTOM%u_EN", n), s.custom[n - 1].enable);
         visit(T, slot_key("QUORBIX_CUSTOM%u_VALUE", n), s.custom[n - 1].value);
     }
 
-    visit(U, "QUORBIX_MSG_EN", s.msg_enable);
+    visit(flag, "QUORBIX_MSG_EN", s.msg_enable);
     for (std::size_t n = 1; n <= kMessageSlots; ++n) {
         auto& m = s.messages[n - 1];
         visit(T, slot_key("QUORBIX_MSG_NAME%u", n), m.name);
@@ -177,22 +215,22 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     for (std::size_t n = 1; n <= 2; ++n) {
         auto& p = s.serial[n - 1];
         visit(U, slot_key("QUORBIX_PORT%u_BAUDRATE", n), p.baudrate);
-        visit(U, slot_key("QUORBIX_PORT%u_DATABITS", n), p.databits);
+        visit(databits, slot_key("QUORBIX_PORT%u_DATABITS", n), p.databits);
         visit(T, slot_key("QUORBIX_PORT%u_PARITY", n), p.parity);
-        visit(U, slot_key("QUORBIX_PORT%u_STOPBITS", n), p.stopbits);
+        visit(stopbits, slot_key("QUORBIX_PORT%u_STOPBITS", n), p.stopbits);
     }
     visit(U, "QUORBIX_UPORT_BAUDRATE", s.serial[2].baudrate);
-    visit(U, "QUORBIX_UPORT_DATABITS", s.serial[2].databits);
+    visit(databits, "QUORBIX_UPORT_DATABITS", s.serial[2].databits);
     visit(T, "QUORBIX_UPORT_PARITY", s.serial[2].parity);
-    visit(U, "QUORBIX_UPORT_STOPBITS", s.serial[2].stopbits);
+    visit(stopbits, "QUORBIX_UPORT_STOPBITS", s.serial[2].stopbits);
 
-    visit(U, "QUORBIX_DIRECTMETHOD_EN", s.direct_method_enable);
+    visit(flag, "QUORBIX_DIRECTMETHOD_EN", s.direct_method_enable);
     for (std::size_t n = 1; n <= kDirectMethodSlots; ++n) {
         auto& d = s.direct_methods[n - 1];
         visit(L, slot_key("QUORBIX_DIRECTMETHOD_TOPIC%u", n), d.topic);
         visit(L, slot_key("QUORBIX_DIRECTMETHOD_RESP_OK%u", n), d.resp_ok);
         visit(L, slot_key("QUORBIX_DIRECTMETHOD_RESP_FAIL%u", n), d.resp_fail);
-        visit(L, slot_key("QUORBIX_DIRECTMETHOD_SCRIPT%u", n), d.script);
+        visit(script, slot_key("QUORBIX_DIRECTMETHOD_SCRIPT%u", n), d.script);
     }
 }
 

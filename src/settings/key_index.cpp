@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "settings/gateway_settings.h"
 #include "settings/stream.h"
@@ -35,17 +36,18 @@ struct KeyEntry {
 
     [[nodiscard]] std::string_view view() const { return {name, size}; }
 };
-using KeyTable = std::array<KeyEntry, kSettingsFieldCount>;
+using KeyTable = std::vector<KeyEntry>;
 
 KeyTable make_key_table() {
-    KeyTable table{};
+    KeyTable table;
     GatewaySettings names;
     int position = 0;
     settings_for_each_field(names, [&](Scanner, const char* key, auto&) {
-        KeyEntry& e = table[static_cast<std::size_t>(position)];
+        KeyEntry e{};
         e.size = std::char_traits<char>::length(key);
         static_cast<void>(lower_key(key, e.name));
         e.position = position++;
+        table.push_back(e);
     });
     std::sort(table.begin(), table.end(),
               [](const KeyEntry& a, const KeyEntry& b) { return a.view() < b.view(); });
@@ -99,6 +101,16 @@ void skip_other_lines(SettingsStream& s, const FirstBytes& first) {
 
 }  // namespace
 
+std::size_t settings_field_count() {
+    static const std::size_t count = [] {
+        std::size_t n = 0;
+        GatewaySettings names;
+        settings_for_each_field(names, [&n](Scanner, const char*, auto&) { ++n; });
+        return n;
+    }();
+    return count;
+}
+
 int settings_key_position(std::string_view key) {
     static const KeyTable table = make_key_table();
     char lowered[kKeyRoom];
@@ -106,7 +118,7 @@ int settings_key_position(std::string_view key) {
         return -1;
     }
     const std::string_view probe(lowered, key.size());
-    const auto* it =
+    const auto it =
         std::lower_bound(table.begin(), table.end(), probe,
                          [](const KeyEntry& e, std::string_view k) { return e.view() < k; });
     if (it == table.end() || it->view() != probe) {

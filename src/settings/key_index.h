@@ -3,11 +3,16 @@
 // key goes through.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace quorbix {
 
 struct SettingsStream;
+
+// The number of fields of the record, and so of its keys: counted from the
+// key table (settings_for_each_field).
+std::size_t settings_field_count();
 
 // Position (from 0, in record order) of the field whose key is `key`, letter
 // case aside; -1 when the record has no such key.

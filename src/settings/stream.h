@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/unique_fd.h"
 #include "settings/gateway_settings.h"
@@ -34,7 +35,7 @@ struct SettingsStream {
     // The index: the first key line of each key of the record, by its
     // position in record order (number 0: not seen yet), and how far the one
     // pass that fills it has come.
-    std::array<SettingsLineInfo, kSettingsFieldCount> first{};
+    std::vector<SettingsLineInfo> first = std::vector<SettingsLineInfo>(settings_field_count());
     SettingsLineCursor indexed;
     bool index_complete = false;
 };
