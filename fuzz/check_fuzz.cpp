@@ -1,6 +1,7 @@
 // The whole check of an arbitrary settings file: no crash, every finding on a
-// line of the file, and a JSON report that parses back whatever bytes the
-// file holds.
+// line of the file, a refusal outcome exactly when its gate's finding is the
+// first gate finding reported, and a JSON report that parses back whatever
+// bytes the file holds.
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -8,8 +9,48 @@
 #include "check/file_check.h"
 #include "check/report.h"
 #include "fuzz_file.h"
+#include "staging/gates.h"
 
 using namespace quorbix;
+
+namespace {
+
+// The gate findings in the order a run meets their gates, with the log line
+// of each.
+struct GateFinding {
+    Check check;
+    const char* log_line;
+};
+constexpr GateFinding kGateFindings[] = {
+    {Check::kNoCsv, kLogNoCsv},
+    {Check::kDisabled, kLogDisabled},
+    {Check::kTlsNoCa, kLogNoCa},
+    {Check::kTlsNoClientCert, kLogNoLocalCert},
+    {Check::kTlsNoClientKey, kLogNoLocalKey},
+};
+
+bool reported(const FileCheck& check, Check code) {
+    return std::any_of(check.findings.begin(), check.findings.end(),
+                       [code](const Finding& f) { return f.check == code; });
+}
+
+// The run stops with a gate's log line exactly when that gate's finding is
+// the first of the gate findings reported; it starts when none is.
+void check_outcome_follows_gate_findings(const FileCheck& check) {
+    const auto* first =
+        std::find_if(std::begin(kGateFindings), std::end(kGateFindings),
+                     [&check](const GateFinding& g) { return reported(check, g.check); });
+    const Outcome& o = check.outcome;
+    if (first == std::end(kGateFindings)) {
+        QUORBIX_FUZZ_CHECK(o.action == Outcome::Action::kStart);
+        return;
+    }
+    QUORBIX_FUZZ_CHECK(o.log_line == first->log_line);
+    QUORBIX_FUZZ_CHECK(o.action == (first->check == Check::kDisabled ? Outcome::Action::kDisabled
+                                                                     : Outcome::Action::kRefuse));
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string settings(reinterpret_cast<const char*>(data), size);
@@ -28,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QUORBIX_FUZZ_CHECK(f.line == 0 || f.column >= 1);
         QUORBIX_FUZZ_CHECK(*f.code() != '\0' && !f.message.empty() && !f.fix.empty());
     }
+    check_outcome_follows_gate_findings(result.check);
     QUORBIX_FUZZ_CHECK(result.check.record.size() == settings_field_count());
     QUORBIX_FUZZ_CHECK(!render_human(report).empty());
     const std::string json = render_json(report).at(0).text;

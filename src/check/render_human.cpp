@@ -182,9 +182,12 @@ std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size
         text += "...";
     }
     char gutter[32];
-    static_cast<void>(
-        std::snprintf(gutter, sizeof gutter, "%5llu | ", static_cast<unsigned long long>(number)));
-    return gutter + text + "\n      | " + std::string(caret, ' ') + c.caret + "^" + c.reset + "\n";
+    const int width =
+        std::snprintf(gutter, sizeof gutter, "%5llu | ", static_cast<unsigned long long>(number));
+    // The caret's gutter is as wide as the line's, past line 99999 too.
+    const std::string blank(width > 2 ? static_cast<std::size_t>(width) - 2 : 0, ' ');
+    return gutter + text + "\n" + blank + "| " + std::string(caret, ' ') + c.caret + "^" + c.reset +
+           "\n";
 }
 
 std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
