@@ -58,7 +58,7 @@ constexpr const char kUsage[] =
     "command line is wrong.\n";
 
 struct Options {
-    bool json = false;
+    const ReportFormat* format = &kHumanFormat;
     bool config = false;
     bool record = false;
     bool strict = false;
@@ -206,7 +206,7 @@ Parsed parse(int argc, char** argv, Options* o) {
             }
             return Parsed::kExit;
         } else if (arg == "--json") {
-            o->json = true;
+            o->format = &kJsonFormat;
         } else if (arg == "--config") {
             o->config = true;
         } else if (arg == "--record") {
@@ -304,14 +304,14 @@ std::FILE* stream_of(Channel channel, std::FILE* findings) {
 
 int run(const Options& o) {
     const bool views = o.config || o.record;
-    std::FILE* findings = views && !o.json ? stderr : stdout;
+    const ReportFormat& format = *o.format;
+    std::FILE* findings = views && format.for_terminal ? stderr : stdout;
     Report report;
     report.style.strict = o.strict;
-    report.style.color = !o.json && color_for(findings);
+    report.style.color = format.for_terminal && color_for(findings);
     report.problems_color = color_for(stderr);
     report.with_record = o.record;
     report.with_config = o.config;
-    const Renderer render = o.json ? render_json : render_human;
 
     bool unreadable = false;
     bool errors = false;
@@ -324,7 +324,7 @@ int run(const Options& o) {
             report.files.push_back(std::move(r));
             continue;
         }
-        if (!o.json) {
+        if (format.for_terminal) {
             r.bytes = bytes;  // the human report quotes the lines
         }
         r.check = check_settings(std::move(bytes), o.check);
@@ -333,7 +333,7 @@ int run(const Options& o) {
     }
     report.exit_status = unreadable ? kExitTrouble : errors ? kExitErrors : kExitClean;
     bool written = true;
-    for (const ReportPiece& piece : render(report)) {
+    for (const ReportPiece& piece : format.render(report)) {
         written = put(stream_of(piece.channel, findings), piece.text) && written;
     }
     if (std::fflush(stdout) != 0 || !written) {

@@ -54,6 +54,18 @@ using Renderer = std::vector<ReportPiece> (*)(const Report& report);
 std::vector<ReportPiece> render_human(const Report& report);
 std::vector<ReportPiece> render_json(const Report& report);
 
+// An output format: its renderer, and what the run gives it.
+struct ReportFormat {
+    Renderer render;
+    // For a terminal: colour where the output is one, the files' bytes for
+    // quoting their lines, and the findings moved to standard error when a
+    // view takes standard output. Otherwise one document on standard output.
+    bool for_terminal;
+};
+
+inline constexpr ReportFormat kHumanFormat{render_human, true};
+inline constexpr ReportFormat kJsonFormat{render_json, false};
+
 // The severity a finding is reported with.
 Severity reported_severity(const Finding& f, const ReportStyle& style);
 
