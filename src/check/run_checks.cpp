@@ -128,11 +128,10 @@ void check_tls_gate(CheckContext& c, const TlsFiles& files) {
         if (field == std::end(kTlsFields)) {
             break;
         }
-        const std::string& key = field_table()[field_with_role(field->role)].key;
-        report_stop(c, v, spot,
-                    mode + " needs a " + std::string(staged_name(field->role)) + ", and " + key +
-                        " stages none",
-                    conditions);
+        std::string message = mode + " needs a ";
+        message.append(staged_name(field->role)).append(", and ");
+        message.append(field_table()[field_with_role(field->role)].key).append(" stages none");
+        report_stop(c, v, spot, std::move(message), conditions);
         conditions.emplace_back(gate_words(v.gate).passed);
         present.*field->present = true;
     }

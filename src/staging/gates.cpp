@@ -1,5 +1,7 @@
 #include "staging/gates.h"
 
+#include <algorithm>
+
 namespace quorbix {
 
 GateVerdict gate_csv(bool csv_present) {
@@ -15,12 +17,10 @@ std::array<GateVerdict, 2> gates_before_config(const GatewaySettings& s, bool cs
 }
 
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present) {
-    for (const GateVerdict& v : gates_before_config(s, csv_present)) {
-        if (v.stops) {
-            return v;
-        }
-    }
-    return kGoOn;
+    const std::array<GateVerdict, 2> gates = gates_before_config(s, csv_present);
+    const auto* stop =
+        std::find_if(gates.begin(), gates.end(), [](const GateVerdict& v) { return v.stops; });
+    return stop != gates.end() ? *stop : kGoOn;
 }
 
 GateVerdict gate_config_written(bool written) {
