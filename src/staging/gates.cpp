@@ -1,5 +1,7 @@
 #include "staging/gates.h"
 
+#include <cstdio>
+
 namespace quorbix {
 
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present) {
@@ -32,14 +34,15 @@ GateVerdict gate_tls(const GatewaySettings& s, bool ca_present, bool local_cert_
     }
 }
 
-DirFault dir_fault(bool exists, bool is_symlink, uid_t owner, uid_t euid) {
-    if (!exists) {
-        return DirFault::kNone;
+GateVerdict gate_scripts_written(unsigned failed_slot, ScriptLogLine& line) {
+    if (failed_slot == 0) {
+        return kGoOn;
     }
-    if (is_symlink) {
-        return DirFault::kSymlink;
-    }
-    return owner == euid ? DirFault::kNone : DirFault::kOwner;
+    GateVerdict verdict = kStopScriptNotWritten;
+    static_cast<void>(
+        std::snprintf(line.text, sizeof line.text, kLogScriptNotWrittenFormat, failed_slot));
+    verdict.log_line = line.text;
+    return verdict;
 }
 
 }  // namespace quorbix
