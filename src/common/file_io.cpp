@@ -1,10 +1,12 @@
 #include "common/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace quorbix {
 
@@ -19,6 +21,9 @@ bool write_all(int fd, const unsigned char* bytes, std::size_t count) {
             continue;
         }
         if (n <= 0) {
+            if (n == 0) {
+                errno = ENOSPC;  // nothing taken: as good as a full disk
+            }
             return false;
         }
         bytes += n;
@@ -27,25 +32,108 @@ bool write_all(int fd, const unsigned char* bytes, std::size_t count) {
     return true;
 }
 
-// Opens path with O_NOFOLLOW added to flags. A symbolic link at path (which
-// O_NOFOLLOW refuses with ELOOP) is removed and a new file is made in its
-// place with O_EXCL, so that a write never lands where a link points.
-int open_no_follow(const char* path, int flags, mode_t mode) {
-    int fd = ::open(path, flags | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != ELOOP || (flags & O_CREAT) == 0) {
-        return fd;
-    }
-    struct stat st {};
-    if (::lstat(path, &st) != 0 || !S_ISLNK(st.st_mode) || ::unlink(path) != 0) {
+// Makes a new file at path after unlinking whatever stands there, with
+// O_EXCL so that nothing planted between the two steps is opened instead.
+int replace_with_new_file(const char* path, int flags, mode_t mode) {
+    if (::unlink(path) != 0 && errno != ENOENT) {
         return -1;
     }
-    return ::open(path, flags | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    return ::open(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+}
+
+// True when an opened file is one the launcher may write through: a regular
+// file of its own user with no other name. A FIFO would block, a device or a
+// socket is no file at all, and a hard link or another user's file would let
+// the write land where someone else reads it or keeps a descriptor to it.
+bool writable_in_place(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
+}
+
+// Deeper trees than this at a path the launcher clears are left in place:
+// each level holds a descriptor while its entries are removed.
+constexpr int kMaxTreeDepth = 64;
+
+// Removes every entry of the directory open as dir_fd, the way "rm -rf"
+// does, never following a symbolic link; closes dir_fd. Returns false when
+// something could not be removed.
+bool remove_entries(int dir_fd, int depth) {
+    DIR* dir = ::fdopendir(dir_fd);
+    if (dir == nullptr) {
+        ::close(dir_fd);
+        return false;
+    }
+    bool removed_all = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+            continue;
+        }
+        if (::unlinkat(dir_fd, name, 0) == 0) {
+            continue;
+        }
+        // unlink refuses a directory (EISDIR, or EPERM on some systems).
+        const int sub = ::openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0 || depth >= kMaxTreeDepth) {
+            if (sub >= 0) {
+                ::close(sub);
+            }
+            removed_all = false;
+        } else if (!remove_entries(sub, depth + 1) || ::unlinkat(dir_fd, name, AT_REMOVEDIR) != 0) {
+            removed_all = false;
+        }
+    }
+    ::closedir(dir);
+    return removed_all;
 }
 
 }  // namespace
 
+int open_for_writing(const char* path, int flags, mode_t mode, bool truncate) {
+    // O_NONBLOCK: a FIFO held open by someone else never makes the open wait
+    // (it is then replaced below). No O_TRUNC before the file is known to be
+    // the launcher's own.
+    UniqueFd fd(::open(path, flags | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+    struct stat st {};
+    if (fd && ::fstat(fd.get(), &st) != 0) {
+        return -1;
+    }
+    // ELOOP: a symbolic link; ENXIO: a FIFO with no reader, or a socket.
+    const bool planted = fd ? !writable_in_place(st) : errno == ELOOP || errno == ENXIO;
+    if (planted) {
+        fd.reset();
+        fd.reset(replace_with_new_file(path, flags, mode));
+        if (fd && ::fstat(fd.get(), &st) != 0) {
+            return -1;
+        }
+    }
+    if (!fd) {
+        return -1;
+    }
+    // Made under a loose umask, now or by an earlier run: from now on nobody
+    // but its owner may write it.
+    if ((st.st_mode & 022) != 0 && ::fchmod(fd.get(), st.st_mode & 07777 & ~mode_t{022}) != 0) {
+        return -1;
+    }
+    if (truncate && ::ftruncate(fd.get(), 0) != 0) {
+        return -1;
+    }
+    const int status_flags = ::fcntl(fd.get(), F_GETFL);
+    if (status_flags < 0 || ::fcntl(fd.get(), F_SETFL, status_flags & ~O_NONBLOCK) != 0) {
+        return -1;
+    }
+    return fd.release();
+}
+
+bool remove_tree(const char* path) {
+    if (::unlink(path) == 0 || errno == ENOENT) {
+        return true;
+    }
+    const int dir_fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return dir_fd >= 0 && remove_entries(dir_fd, 1) && ::rmdir(path) == 0;
+}
+
 void file_append_text(const char* path, std::string_view text) {
-    UniqueFd fd(open_no_follow(path, O_RDWR | O_APPEND | O_CREAT, 0666));
+    UniqueFd fd(open_for_writing(path, O_RDWR | O_APPEND, 0666, false));
     if (!fd || text.empty()) {
         return;
     }
@@ -63,14 +151,19 @@ FileWriter::~FileWriter() {
 bool FileWriter::open(const char* path, mode_t mode, bool exact_mode, bool create_new) {
     path_ = path;
     failed_ = false;
-    const int flags = O_WRONLY | O_CREAT | (create_new ? O_EXCL : O_TRUNC);
-    fd_.reset(open_no_follow(path, flags, mode));
+    error_ = 0;
+    if (create_new) {
+        fd_.reset(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    } else {
+        fd_.reset(open_for_writing(path, O_WRONLY, mode, true));
+    }
     // An earlier file at this path keeps its old permissions through O_TRUNC;
     // a file that must stay private is set explicitly before any byte lands.
     if (fd_ && exact_mode && ::fchmod(fd_.get(), mode) != 0) {
         fd_.reset();
     }
     if (!fd_) {
+        error_ = errno;
         // A stale file that could not be rewritten must not pass for this
         // run's either.
         ::unlink(path);
@@ -82,6 +175,9 @@ bool FileWriter::open(const char* path, mode_t mode, bool exact_mode, bool creat
 void FileWriter::write(const void* bytes, std::size_t count) {
     if (!failed_ && fd_) {
         failed_ = !write_all(fd_.get(), static_cast<const unsigned char*>(bytes), count);
+        if (failed_) {
+            error_ = errno;
+        }
     }
 }
 
@@ -90,6 +186,9 @@ bool FileWriter::commit() {
         return false;
     }
     const bool closed = fd_.reset() == 0;
+    if (!closed && !failed_) {
+        error_ = errno;
+    }
     if (failed_ || !closed) {
         ::unlink(path_);
         return false;

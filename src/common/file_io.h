@@ -12,10 +12,22 @@
 
 namespace quorbix {
 
+// Opens path for writing with flags (O_WRONLY, or O_RDWR | O_APPEND) and
+// creation mode `mode` before the umask, so that nothing planted there
+// redirects or blocks the write: a symbolic link, FIFO, socket, device, hard
+// link or another user's file at path is unlinked and a new file made in its
+// place with O_EXCL. Whatever the umask, the file is left writable by its
+// owner alone, and it is emptied when truncate is set. Returns a blocking
+// descriptor, or -1 with errno set.
+int open_for_writing(const char* path, int flags, mode_t mode, bool truncate);
+
+// Removes whatever is at path as "rm -rf" would, never following a symbolic
+// link; returns true when nothing is left there.
+bool remove_tree(const char* path);
+
 // Appends text to the file at path (opened for reading and appending, created
-// if absent, as mode "a+" does) and closes it again; a symbolic link at path
-// is replaced by a new file, and a file that cannot be opened is passed over
-// silently.
+// if absent, as mode "a+" does, through open_for_writing) and closes it again;
+// a file that cannot be opened is passed over silently.
 void file_append_text(const char* path, std::string_view text);
 
 // Writes one file whole or not at all: bytes are streamed into it chunk by
@@ -28,11 +40,11 @@ class FileWriter {
     FileWriter& operator=(const FileWriter&) = delete;
     ~FileWriter();
 
-    // Opens path, which must outlive the writer: a regular file there is
-    // truncated, a symbolic link is replaced by a new file, and with
-    // create_new nothing may be there at all. The file gets `mode` before the
-    // umask, or exactly `mode` when exact_mode is set. Returns false, leaving
-    // nothing at path, when it cannot.
+    // Opens path, which must outlive the writer, through open_for_writing
+    // (emptied), or, with create_new, only where nothing is there at all.
+    // The file gets `mode` before the umask, or exactly `mode` when
+    // exact_mode is set. Returns false, leaving nothing at path, when it
+    // cannot.
     bool open(const char* path, mode_t mode, bool exact_mode, bool create_new = false);
 
     // Appends count bytes; a failure is remembered and makes commit() fail.
@@ -42,10 +54,14 @@ class FileWriter {
     // removes it and returns false.
     bool commit();
 
+    // The errno of the first failure to open, write or close; 0 when none.
+    [[nodiscard]] int error() const { return error_; }
+
   private:
     UniqueFd fd_;
     const char* path_ = nullptr;
     bool failed_ = false;
+    int error_ = 0;
 };
 
 // Writes count bytes to path (created or truncated) with creation mode `mode`

@@ -207,8 +207,11 @@ bool daemon_config_write(const GatewaySettings& s) {
 
     // Formed whole in a private file of its own, then renamed into place:
     // the daemon sees a complete configuration or none. The file holds the
-    // MQTT password, so it is 0600 from its first byte.
-    ::unlink(paths::kDaemonConfigTemp);
+    // MQTT password, so it is 0600 from its first byte. Only the launcher
+    // uses this name: whatever stands there, a directory included, goes.
+    if (!remove_tree(paths::kDaemonConfigTemp)) {
+        return false;
+    }
     FileWriter file;
     if (!file.open(paths::kDaemonConfigTemp, 0600, true, true)) {
         return false;

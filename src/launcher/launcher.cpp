@@ -4,9 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -14,6 +13,7 @@
 #include "common/paths.h"
 #include "common/shell.h"
 #include "daemon_config/daemon_config.h"
+#include "launcher/private_dir.h"
 #include "settings/gateway_settings.h"
 #include "staging/gates.h"
 #include "staging/staging.h"
@@ -39,43 +39,33 @@ void ensure_standard_descriptors() {
     }
 }
 
-// The staging directory normally comes from the shell's "mkdir -p"; when that
-// could not run (no mkdir on the search path), it is made here so that the
-// log and the staged files still have a place.
-void ensure_staging_directory() {
-    static_cast<void>(::mkdir(paths::kQuorbixDir, 0777));
-    static_cast<void>(::mkdir(paths::kStagingDir, 0777));
+// Nothing the launcher makes may be writable by anyone but its owner,
+// whatever umask the service manager handed down: 022 is added to it, never
+// taken away.
+void tighten_umask() {
+    const mode_t inherited = ::umask(022);
+    ::umask(inherited | 022);
 }
 
-// /tmp is shared with every user of the device: whoever makes /tmp/quorbix
-// or its etc first would decide where the launcher's writes and removals
-// land. Each must be absent (it is then made), or the launcher's own and no
-// symbolic link. Returns false, having said why on standard error, when one
-// is not.
-bool tmp_directories_usable() {
-    const uid_t euid = ::geteuid();
-    for (const char* path : {paths::kQuorbixDir, paths::kStagingDir}) {
-        struct stat st {};
-        const bool exists = ::lstat(path, &st) == 0;
-        if (!exists && errno != ENOENT && errno != ENOTDIR) {
-            static_cast<void>(
-                std::fprintf(stderr, kRefuseUncheckedFormat, path, std::strerror(errno)));
-            return false;
+// /tmp is shared with every user of the device. Before anything is run,
+// /tmp/quorbix and then its etc are made (mode 0755) when absent and checked,
+// parent before child: a child is judged only inside a parent nobody else
+// can write, so no other user can swap one between its check and its use.
+// After the shell's "mkdir -p", which runs whatever mkdir the search path
+// finds, both are checked again (make false): they must still be there, and
+// still the launcher's own. Returns false, having said why on standard
+// error, when one may not be used.
+bool directories_usable(bool make) {
+    const char* const directories[] = {paths::kQuorbixDir, paths::kStagingDir};
+    return std::all_of(std::begin(directories), std::end(directories), [make](const char* path) {
+        const DirCheck check =
+            make ? make_private_directory(path) : check_private_directory(path, false);
+        if (check.fault == DirFault::kNone) {
+            return true;
         }
-        switch (dir_fault(exists, exists && S_ISLNK(st.st_mode), st.st_uid, euid)) {
-            case DirFault::kSymlink:
-                static_cast<void>(std::fprintf(stderr, kRefuseSymlinkFormat, path));
-                return false;
-            case DirFault::kOwner:
-                static_cast<void>(std::fprintf(stderr, kRefuseOwnerFormat, path,
-                                               static_cast<unsigned>(st.st_uid),
-                                               static_cast<unsigned>(euid)));
-                return false;
-            case DirFault::kNone:
-                break;
-        }
-    }
-    return true;
+        report_directory_refusal(path, check);
+        return false;
+    });
 }
 
 // Ends the run as the verdict says: its log line, the map cleanup when it
@@ -93,13 +83,11 @@ int run_sequence() {
     auto settings = std::make_unique<GatewaySettings>();
     settings_load(*settings);  // 1
 
-    if (!tmp_directories_usable()) {
+    if (!directories_usable(true)) {
         return kExitRefused;
     }
     shell_run(kCmdMakeStaging);  // 2
-    ensure_staging_directory();
-    // Again after the mkdir: another user may have been quicker.
-    if (!tmp_directories_usable()) {
+    if (!directories_usable(false)) {
         return kExitRefused;
     }
     shell_run(kCmdClearStaging);      // 3
@@ -120,7 +108,11 @@ int run_sequence() {
         return end_run(verdict);
     }
 
-    stage_scripts(*settings);  // 9
+    ScriptLogLine script_line{};
+    verdict = gate_scripts_written(stage_scripts(*settings), script_line);  // 9
+    if (verdict.stops) {
+        return end_run(verdict);
+    }
 
     file_append_text(paths::kLog, kStartCommand);  // 10: command, then its line feed
     file_append_text(paths::kLog, kStartLogEnd);
@@ -129,13 +121,12 @@ int run_sequence() {
 }
 
 // Ends a run that ran out of memory with its log line, without allocating.
-// The run may have stopped before its directories were made and checked.
+// The run may have stopped before its directories were made and checked; the
+// log and the map files lie in /tmp/quorbix alone.
 int out_of_memory() {
-    if (!tmp_directories_usable()) {
-        return kExitRefused;
-    }
-    static_cast<void>(::mkdir(paths::kQuorbixDir, 0777));
-    if (!tmp_directories_usable()) {
+    const DirCheck check = make_private_directory(paths::kQuorbixDir);
+    if (check.fault != DirFault::kNone) {
+        report_directory_refusal(paths::kQuorbixDir, check);
         return kExitRefused;
     }
     return end_run(kStopOutOfMemory);
@@ -144,6 +135,7 @@ int out_of_memory() {
 }  // namespace
 
 int launcher_main() {
+    tighten_umask();
     ensure_standard_descriptors();
     // Any allocation of the run may fail on a large settings file: the run
     // then ends with a word in the log, never with an abort.

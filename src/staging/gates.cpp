@@ -1,6 +1,7 @@
 #include "staging/gates.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace quorbix {
 
@@ -42,14 +43,15 @@ GateVerdict gate_tls(const GatewaySettings& s, const TlsFilesPresent& present) {
     }
 }
 
-DirFault dir_fault(bool exists, bool is_symlink, uid_t owner, uid_t euid) {
-    if (!exists) {
-        return DirFault::kNone;
+GateVerdict gate_scripts_written(unsigned failed_slot, ScriptLogLine& line) {
+    if (failed_slot == 0) {
+        return kGoOn;
     }
-    if (is_symlink) {
-        return DirFault::kSymlink;
-    }
-    return owner == euid ? DirFault::kNone : DirFault::kOwner;
+    GateVerdict verdict = kStopScriptNotWritten;
+    static_cast<void>(
+        std::snprintf(line.text, sizeof line.text, kLogScriptNotWrittenFormat, failed_slot));
+    verdict.log_line = line.text;
+    return verdict;
 }
 
 }  // namespace quorbix

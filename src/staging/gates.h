@@ -4,8 +4,6 @@
 // settings promise, so both always name the same texts and statuses.
 #pragma once
 
-#include <sys/types.h>
-
 #include <array>
 #include <cstdint>
 
@@ -32,6 +30,9 @@ inline constexpr const char kLogNoLocalKey[] = "Can't Local Private Key file in 
 inline constexpr const char kLogConfigNotWritten[] =
     "Can't write daemon config file /tmp/quorbix/config\n";
 inline constexpr const char kLogOutOfMemory[] = "Can't start quorbix: out of memory\n";
+// "%u" is the number of a direct-method script that could not be written whole.
+inline constexpr const char kLogScriptNotWrittenFormat[] =
+    "Can't write direct-method script /tmp/quorbix/script-%u.sh\n";
 
 // The daemon's start command. A run that passes every gate appends it to the
 // log, then kStartLogEnd in a second append, and hands it to the shell.
@@ -53,6 +54,7 @@ enum class Gate : std::uint8_t {
     kNoCa,
     kNoLocalCert,
     kNoLocalKey,
+    kScriptNotWritten,
     kOutOfMemory,
 };
 
@@ -77,6 +79,8 @@ inline constexpr GateVerdict kStopConfigNotWritten{ true,  kExitRefused,  kLogCo
 inline constexpr GateVerdict kStopNoCa{             true,  kExitRefused,  kLogNoCa,             true,  Gate::kNoCa};
 inline constexpr GateVerdict kStopNoLocalCert{      true,  kExitRefused,  kLogNoLocalCert,      true,  Gate::kNoLocalCert};
 inline constexpr GateVerdict kStopNoLocalKey{       true,  kExitRefused,  kLogNoLocalKey,       true,  Gate::kNoLocalKey};
+// Its log line names the script: see gate_scripts_written.
+inline constexpr GateVerdict kStopScriptNotWritten{ true,  kExitRefused,  nullptr,              true,  Gate::kScriptNotWritten};
 // At any stage, when memory runs out:
 inline constexpr GateVerdict kStopOutOfMemory{      true,  kExitRefused,  kLogOutOfMemory,      true,  Gate::kOutOfMemory};
 // clang-format on
@@ -112,26 +116,14 @@ struct TlsFilesPresent {
 // every other mode needs no file.
 GateVerdict gate_tls(const GatewaySettings& s, const TlsFilesPresent& present);
 
-// Why a directory of the launcher's under /tmp (kQuorbixDir, kStagingDir)
-// may not be used. Such a refusal ends the run with kExitRefused before
-// anything is run, removed or written there, the log included: its reason
-// goes to standard error instead.
-enum class DirFault {
-    kNone,     // absent (it is made), or a directory or file of the launcher's own user
-    kSymlink,  // a symbolic link: writes and removals would land where it points
-    kOwner,    // another user's: that user could swap what the launcher stages
+// Room for that line with any slot number.
+struct ScriptLogLine {
+    char text[80];
 };
 
-// Judges one directory from its lstat result: exists is false when nothing is
-// there, owner is the lstat owner, euid the launcher's effective user.
-DirFault dir_fault(bool exists, bool is_symlink, uid_t owner, uid_t euid);
-
-// Standard-error texts of the directory refusal; "%s" is the path.
-inline constexpr const char kRefuseSymlinkFormat[] =
-    "quorbix-launcher: refusing to start: %s is a symbolic link\n";
-inline constexpr const char kRefuseOwnerFormat[] =
-    "quorbix-launcher: refusing to start: %s belongs to uid %u, not to uid %u\n";
-inline constexpr const char kRefuseUncheckedFormat[] =
-    "quorbix-launcher: refusing to start: %s cannot be examined: %s\n";
+// After the scripts are staged (stage 9): a script that could not be written
+// whole (its slot number, or 0 when none failed) ends the run, with its log
+// line formatted into line, so that the daemon never starts without it.
+GateVerdict gate_scripts_written(unsigned failed_slot, ScriptLogLine& line);
 
 }  // namespace quorbix

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "common/file_io.h"
 #include "common/paths.h"
@@ -31,7 +32,7 @@ const UploadedFile kUploadedFiles[] = {
 
 }  // namespace
 
-bool stage_file(const char* path, std::string_view base64, mode_t mode, bool exact_mode) {
+int stage_file(const char* path, std::string_view base64, mode_t mode, bool exact_mode) {
     // The text is decoded a chunk at a time into this buffer and written out
     // at once: no buffer ever holds the whole decoded file.
     constexpr std::size_t kChunk = 16384;
@@ -50,7 +51,7 @@ bool stage_file(const char* path, std::string_view base64, mode_t mode, bool exa
         // symbols makes none.
         if (!opened) {
             if (!file.open(path, mode, exact_mode)) {
-                return false;
+                return file.error();
             }
             opened = true;
         }
@@ -59,34 +60,44 @@ bool stage_file(const char* path, std::string_view base64, mode_t mode, bool exa
         file.write(decoded, n);
     }
     if (opened) {
-        return file.commit();
+        return file.commit() ? 0 : file.error();
     }
     // Normally the shell's rm has removed it already; when it could not run,
     // a file from an earlier run must not pass for this run's.
     ::unlink(path);
-    return true;
+    return 0;
 }
 
 void stage_uploaded_files(const GatewaySettings& s) {
     for (const UploadedFile& file : kUploadedFiles) {
-        static_cast<void>(stage_file(file.path, s.*file.source, file.mode, file.exact_mode));
+        const int error = stage_file(file.path, s.*file.source, file.mode, file.exact_mode);
+        // The gates decide what a missing file means; the reason is said
+        // here, where it is known.
+        if (error != 0) {
+            static_cast<void>(
+                std::fprintf(stderr, kNotStagedFormat, file.path, std::strerror(error)));
+        }
     }
 }
 
-void stage_scripts(const GatewaySettings& s) {
+unsigned stage_scripts(const GatewaySettings& s) {
     shell_run("rm -rf /tmp/quorbix/*.sh");
     for (unsigned n = 1; n <= kDirectMethodSlots; ++n) {
         char path[32];
         static_cast<void>(std::snprintf(path, sizeof path, paths::kScriptTemplate, n));
-        static_cast<void>(stage_file(path, s.direct_methods[n - 1].script));
+        const int error = stage_file(path, s.direct_methods[n - 1].script);
         // chmod follows a symbolic link at the path. That is safe here only
-        // because the launcher checked, before running anything, that
-        // /tmp/quorbix is a real directory of its own user, and the shell's
-        // rm has just cleared every script name in it.
+        // because nobody but the launcher's own user can write in
+        // /tmp/quorbix (checked and repaired before anything ran), and the
+        // shell's rm has just cleared every script name in it.
         char command[1024];
         static_cast<void>(std::snprintf(command, sizeof command, "chmod +x %s", path));
         shell_run(command);
+        if (error != 0) {
+            return n;
+        }
     }
+    return 0;
 }
 
 }  // namespace quorbix

@@ -1,5 +1,6 @@
 // A shared /tmp end to end: directories of other users and symbolic links
 // never steer what the launcher removes or writes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,12 +100,12 @@ TEST(Security, ALinkInPlaceOfADirectoryIsRefusedBeforeAnythingIsDone) {
          "/tmp/quorbix",
          "symbolic link",
          {}},
-        // Another user wins the race between the check and the shell's mkdir
-        // (played here by a mkdir of the search path).
+        // The mkdir of the search path swaps etc for a link: the check after
+        // the shell's mkdir catches it.
         {"etc becomes a link while mkdir runs",
          [] {
              put_file("/opt/e2e/race/mkdir",
-                      "#!/opt/e2e/sh\n/bin/mkdir -p /tmp/quorbix\n"
+                      "#!/opt/e2e/sh\n/bin/rmdir /tmp/quorbix/etc\n"
                       "/bin/ln -s /tmp/decoy /tmp/quorbix/etc\n",
                       0755);
          },
@@ -204,34 +205,143 @@ TEST(Security, NoWriteFollowsALinkInAFilesPlace) {
     EXPECT_EQ(r.mode("/tmp/quorbix/config"), 0600u);
 }
 
-// Directories of the launcher's own user are used as they are, whatever the
-// umask made of their modes; the check never changes a mode either.
-struct OwnDirectoryCase {
+// Nothing under /tmp/quorbix is writable by anyone but its owner, whatever
+// umask the service manager hands down and whatever modes an earlier run
+// left: no other user can swap a script the daemon runs as root.
+struct UmaskCase {
     const char* name;
     mode_t umask;
     std::function<void()> setup;
-    mode_t dir_mode;
+    mode_t dirs, files, scripts;  // the key and the configuration are always 0600
 };
 
-TEST(Security, OwnDirectoriesAreUsedWhateverTheirMode) {
-    const OwnDirectoryCase cases[] = {
-        {"made under umask 000, then used again", 0, nullptr, 0777},
-        {"an earlier run's, private", 022, [] { put_dir("/tmp/quorbix/etc", 0700); }, 0700},
+TEST(Security, NothingTheLauncherMakesIsWritableByOthers) {
+    const auto loose_leftovers = [] {
+        put_dir("/tmp/quorbix", 0777);
+        put_dir("/tmp/quorbix/etc", 0777);
+        put_file("/tmp/quorbix/quorbix.log", "", 0666);
     };
-    for (const OwnDirectoryCase& t : cases) {
+    const UmaskCase cases[] = {
+        {"umask 000", 0, nullptr, 0755, 0644, 0755},
+        {"umask 002", 002, nullptr, 0755, 0644, 0755},
+        {"umask 027", 027, nullptr, 0750, 0640, 0750},
+        {"umask 077", 077, nullptr, 0700, 0600, 0700},
+        {"an earlier run's 0777 directories and 0666 log", 022, loose_leftovers, 0755, 0644, 0755},
+        {"an earlier run's private directories", 022,
+         [] {
+             put_dir("/tmp/quorbix", 0700);
+             put_dir("/tmp/quorbix/etc", 0700);
+         },
+         0700, 0644, 0755},
+    };
+    for (const UmaskCase& t : cases) {
         SCOPED_TRACE(t.name);
         Case c;
         c.umask = t.umask;
         c.settings = passing_settings();
         c.setup = t.setup;
-        c.runs = 2;
         QUORBIX_RUN(r, c);
-        const std::vector<int> statuses = {0, 0};
-        EXPECT_EQ(r.statuses, statuses);
-        EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart + kStart);
-        EXPECT_EQ(r.mode("/tmp/quorbix"), t.dir_mode);
-        EXPECT_EQ(r.mode("/tmp/quorbix/etc"), t.dir_mode);
-        EXPECT_EQ(r.daemon_calls.size(), 2u);
+        EXPECT_EQ(r.status(), 0);
+        EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart);
+        const std::map<std::string, mode_t> exact = {{"/tmp/quorbix/etc/local.key", 0600},
+                                                     {"/tmp/quorbix/config", 0600},
+                                                     {"/tmp/quorbix/script-1.sh", t.scripts}};
+        int seen = 0;
+        for (const auto& [path, entry] : r.files) {
+            if (path.rfind("/tmp/quorbix", 0) != 0) {
+                continue;
+            }
+            ++seen;
+            const auto it = exact.find(path);
+            const mode_t expected = entry.is_dir        ? t.dirs
+                                    : it != exact.end() ? it->second
+                                                        : t.files;
+            EXPECT_EQ(entry.mode, expected) << path << std::oct << " mode " << entry.mode;
+            EXPECT_EQ(entry.mode & 022, 0u) << path;
+        }
+        // The two directories, the log, the configuration, four staged files
+        // (no CA) and one script.
+        EXPECT_EQ(seen, 8) << "files under /tmp/quorbix";
+    }
+}
+
+// Objects another user could have planted while /tmp/quorbix was writable
+// by all: none may block the run, and no write may land in another file.
+struct PlantedCase {
+    const char* name;
+    std::function<void()> setup;
+    std::string search_path = "/usr/local/bin:/usr/bin:/bin";
+};
+
+void make_hard_link(const char* target, const char* path) {
+    if (::link(target, path) != 0) {
+        rig_fail(std::string("link ") + path);
+    }
+}
+
+// A FIFO at the log with a full pipe, held open for the whole run: a write
+// to it would wait for ever.
+void plant_full_fifo(const char* path) {
+    if (::mkfifo(path, 0666) != 0) {
+        rig_fail(std::string("mkfifo ") + path);
+    }
+    // Kept open (and never closed) by the namespace's process until the end.
+    const int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        rig_fail(std::string("opening the FIFO ") + path);
+    }
+    const std::string block(4096, 'x');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+}
+
+TEST(Security, PlantedObjectsNeitherBlockNorRedirectTheRun) {
+    const PlantedCase cases[] = {
+        {"a full FIFO held open at the log",
+         [] {
+             put_dir("/tmp/quorbix");
+             plant_full_fifo("/tmp/quorbix/quorbix.log");
+         }},
+        {"a hard link to another file at the log",
+         [] {
+             put_file("/tmp/victim", "victim\n", 0640);
+             put_dir("/tmp/quorbix");
+             make_hard_link("/tmp/victim", "/tmp/quorbix/quorbix.log");
+         }},
+        // With no rm on the search path, nothing clears the staged path
+        // before the launcher opens it.
+        {"a hard link to another file at the key",
+         [] {
+             put_file("/tmp/victim", "victim\n", 0640);
+             put_dir("/tmp/quorbix/etc");
+             make_hard_link("/tmp/victim", "/tmp/quorbix/etc/local.key");
+         },
+         "/opt/e2e/nothing-here"},
+        {"a directory tree at config.tmp, with a link out of it",
+         [] {
+             put_file("/tmp/victim", "victim\n", 0640);
+             put_dir("/tmp/quorbix/config.tmp/a/b");
+             make_link("/tmp", "/tmp/quorbix/config.tmp/a/tmp");
+         }},
+    };
+    for (const PlantedCase& t : cases) {
+        SCOPED_TRACE(t.name);
+        Case c;
+        c.settings = passing_settings();
+        c.setup = t.setup;
+        c.path = t.search_path;
+        c.timeout_seconds = 20;
+        QUORBIX_RUN(r, c);
+        EXPECT_EQ(r.status(), 0);
+        EXPECT_EQ(r.daemon_calls.size(), 1u);
+        EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart);
+        EXPECT_EQ(r.file("/tmp/quorbix/etc/local.key"), "key");
+        EXPECT_EQ(r.mode("/tmp/quorbix/etc/local.key"), 0600u);
+        EXPECT_FALSE(r.has("/tmp/quorbix/config.tmp"));
+        if (r.has("/tmp/victim")) {
+            EXPECT_EQ(r.file("/tmp/victim"), "victim\n");
+            EXPECT_EQ(r.mode("/tmp/victim"), 0640u);
+        }
     }
 }
 

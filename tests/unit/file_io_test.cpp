@@ -1,11 +1,15 @@
 #include "common/file_io.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "staging/staging.h"
@@ -28,7 +32,8 @@ TEST(FileWriteBytes, WritesEveryByteWithTheAskedMode) {
     mode_t old_mask = ::umask(0);
     EXPECT_TRUE(file_write_bytes(path.c_str(), bytes.data(), bytes.size()));
     EXPECT_EQ(dir.read("bin"), bytes);
-    EXPECT_EQ(mode_of(path), 0666u);
+    // Never writable by others, whatever the umask.
+    EXPECT_EQ(mode_of(path), 0644u);
     // An existing readable file becomes private when an exact mode is asked.
     EXPECT_TRUE(file_write_bytes(path.c_str(), "k", 1, 0600, true));
     EXPECT_EQ(mode_of(path), 0600u);
@@ -38,7 +43,8 @@ TEST(FileWriteBytes, WritesEveryByteWithTheAskedMode) {
 
 // The key is staged with an exact 0600: whatever the umask, and whatever
 // permissions a file left at its path had. Other files keep the creation
-// mode the umask leaves, or their earlier permissions.
+// mode the umask leaves, or their earlier permissions, less any group or
+// other write bits.
 struct ModeCase {
     mode_t umask_value;
     mode_t existing;  // 0: no earlier file
@@ -48,10 +54,10 @@ struct ModeCase {
 
 TEST(StageFile, ModesFollowTheUmaskUnlessExact) {
     const ModeCase cases[] = {
-        {0, 0, true, 0600},       {0, 0644, true, 0600},   {0, 0666, true, 0600},
-        {022, 0, true, 0600},     {022, 0777, true, 0600}, {077, 0, true, 0600},
-        {0, 0, false, 0666},      {022, 0, false, 0644},   {077, 0, false, 0600},
-        {022, 0604, false, 0604},
+        {0, 0, true, 0600},       {0, 0644, true, 0600},    {0, 0666, true, 0600},
+        {022, 0, true, 0600},     {022, 0777, true, 0600},  {077, 0, true, 0600},
+        {0, 0, false, 0644},      {022, 0, false, 0644},    {077, 0, false, 0600},
+        {022, 0604, false, 0604}, {022, 0666, false, 0644},
     };
     for (const ModeCase& c : cases) {
         TempDir dir;
@@ -61,7 +67,7 @@ TEST(StageFile, ModesFollowTheUmaskUnlessExact) {
             ASSERT_EQ(::chmod(path.c_str(), c.existing), 0);
         }
         const mode_t old_mask = ::umask(c.umask_value);
-        EXPECT_TRUE(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact));
+        EXPECT_EQ(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact), 0);
         ::umask(old_mask);
         EXPECT_EQ(mode_of(path), c.expected)
             << std::oct << "umask " << c.umask_value << " existing " << c.existing;
@@ -94,9 +100,9 @@ TEST(FileWriteBytes, AFailedWriteLeavesNoFile) {
 TEST(StageFile, EmptyDecodingCreatesNoFileAndRemovesAStaleOne) {
     TempDir dir;
     const std::string path = dir.write("stale.crt", "old");
-    EXPECT_TRUE(stage_file(path.c_str(), "=== \n"));
+    EXPECT_EQ(stage_file(path.c_str(), "=== \n"), 0);
     EXPECT_EQ(::access(path.c_str(), F_OK), -1);
-    EXPECT_TRUE(stage_file(path.c_str(), "AGFi"));  // "\0ab"
+    EXPECT_EQ(stage_file(path.c_str(), "AGFi"), 0);  // "\0ab"
     EXPECT_EQ(dir.read("stale.crt"), std::string("\0ab", 3));
 }
 
@@ -116,8 +122,89 @@ TEST(StageFile, ATextLongerThanADecodingChunkIsStagedWhole) {
         expected += "Man";
     }
     TempDir dir;
-    EXPECT_TRUE(stage_file(dir.path("long.csv").c_str(), text));
+    EXPECT_EQ(stage_file(dir.path("long.csv").c_str(), text), 0);
     EXPECT_EQ(dir.read("long.csv"), expected);
+}
+
+// What open_for_writing makes of each kind of object at its path: anything
+// but a regular file of the caller's own with one name is replaced by a new
+// file, and a kept file is never left writable by others.
+struct PlantedCase {
+    const char* name;
+    int flags;
+    bool needs_root;
+    void (*plant)(const std::string& path, const std::string& other);
+    bool replaced;        // a new file stands at the path afterwards
+    const char* content;  // of the file at the path, after one write of "new"
+    mode_t mode;          // of the file at the path
+};
+
+TEST(OpenForWriting, NothingPlantedRedirectsOrBlocksTheWrite) {
+    const PlantedCase cases[] = {
+        {"a FIFO with no reader", O_WRONLY, false,
+         [](const std::string& path, const std::string&) {
+             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+         },
+         true, "new", 0644},
+        {"a hard link, appended to", O_RDWR | O_APPEND, false,
+         [](const std::string& path, const std::string& other) {
+             ASSERT_EQ(::link(other.c_str(), path.c_str()), 0);
+         },
+         true, "new", 0644},
+        {"another user's file", O_WRONLY, true,
+         [](const std::string& path, const std::string&) {
+             std::FILE* f = std::fopen(path.c_str(), "w");
+             ASSERT_NE(f, nullptr);
+             std::fclose(f);
+             ASSERT_EQ(::chown(path.c_str(), 1000, 1000), 0);
+         },
+         true, "new", 0644},
+        {"an own file writable by all, appended to", O_RDWR | O_APPEND, false,
+         [](const std::string& path, const std::string&) {
+             std::FILE* f = std::fopen(path.c_str(), "w");
+             ASSERT_NE(f, nullptr);
+             std::fputs("old,", f);
+             std::fclose(f);
+             ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+         },
+         false, "old,new", 0644},
+    };
+    const mode_t old_mask = ::umask(022);
+    for (const PlantedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needs_root && ::geteuid() != 0) {
+            ADD_FAILURE() << "giving a file to another user needs root";
+            continue;
+        }
+        TempDir dir;
+        const std::string other = dir.write("other", "other");
+        const std::string path = dir.path("target");
+        c.plant(path, other);
+        // Held open, so that the number of the planted inode cannot be
+        // given to a new file.
+        const int held = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        struct stat before {};
+        ASSERT_EQ(::fstat(held, &before), 0);
+
+        const int fd = open_for_writing(path.c_str(), c.flags, 0666, (c.flags & O_APPEND) == 0);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        EXPECT_EQ(::write(fd, "new", 3), 3);
+        EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+        ::close(fd);
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+        EXPECT_TRUE(S_ISREG(after.st_mode));
+        EXPECT_EQ(after.st_ino != before.st_ino, c.replaced);
+        ::close(held);
+        EXPECT_EQ(after.st_uid, ::geteuid());
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        EXPECT_EQ(dir.read("target"), c.content);
+        EXPECT_EQ(dir.read("other"), "other");
+        EXPECT_EQ(mode_of(other), 0644u);
+    }
+    ::umask(old_mask);
 }
 
 }  // namespace
