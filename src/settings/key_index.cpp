@@ -36,10 +36,19 @@ struct KeyEntry {
 
     [[nodiscard]] std::string_view view() const { return {name, size}; }
 };
-using KeyTable = std::vector<KeyEntry>;
 
-KeyTable make_key_table() {
-    KeyTable table;
+// Which bytes may begin a key of the record, letter case aside: a line that
+// begins with any other byte is no key line.
+using FirstBytes = std::array<bool, 256>;
+
+struct KeyTables {
+    std::vector<KeyEntry> sorted;
+    FirstBytes first{};
+};
+
+// Both tables, from one walk over the record's keys.
+KeyTables make_key_tables() {
+    KeyTables t;
     GatewaySettings names;
     int position = 0;
     settings_for_each_field(names, [&](Scanner, const char* key, auto&) {
@@ -47,30 +56,21 @@ KeyTable make_key_table() {
         e.size = std::char_traits<char>::length(key);
         static_cast<void>(lower_key(key, e.name));
         e.position = position++;
-        table.push_back(e);
-    });
-    std::sort(table.begin(), table.end(),
-              [](const KeyEntry& a, const KeyEntry& b) { return a.view() < b.view(); });
-    return table;
-}
-
-// Which bytes may begin a key of the record, letter case aside: a line that
-// begins with any other byte is no key line.
-using FirstBytes = std::array<bool, 256>;
-
-FirstBytes make_first_bytes() {
-    FirstBytes first{};
-    GatewaySettings names;
-    settings_for_each_field(names, [&first](Scanner, const char* key, auto&) {
-        const auto c = static_cast<unsigned char>(key[0]);
-        first[c] = true;
-        if (c >= 'A' && c <= 'Z') {
-            first[c - 'A' + 'a'] = true;
-        } else if (c >= 'a' && c <= 'z') {
-            first[c - 'a' + 'A'] = true;
+        t.sorted.push_back(e);
+        const auto lower = static_cast<unsigned char>(e.name[0]);
+        t.first[lower] = true;
+        if (lower >= 'a' && lower <= 'z') {
+            t.first[lower - 'a' + 'A'] = true;
         }
     });
-    return first;
+    std::sort(t.sorted.begin(), t.sorted.end(),
+              [](const KeyEntry& a, const KeyEntry& b) { return a.view() < b.view(); });
+    return t;
+}
+
+const KeyTables& key_tables() {
+    static const KeyTables tables = make_key_tables();
+    return tables;
 }
 
 // Moves the pass over the lines that begin with a byte no key begins with,
@@ -102,17 +102,11 @@ void skip_other_lines(SettingsStream& s, const FirstBytes& first) {
 }  // namespace
 
 std::size_t settings_field_count() {
-    static const std::size_t count = [] {
-        std::size_t n = 0;
-        GatewaySettings names;
-        settings_for_each_field(names, [&n](Scanner, const char*, auto&) { ++n; });
-        return n;
-    }();
-    return count;
+    return key_tables().sorted.size();
 }
 
 int settings_key_position(std::string_view key) {
-    static const KeyTable table = make_key_table();
+    const std::vector<KeyEntry>& table = key_tables().sorted;
     char lowered[kKeyRoom];
     if (!lower_key(key, lowered)) {
         return -1;
@@ -128,7 +122,7 @@ int settings_key_position(std::string_view key) {
 }
 
 void key_index_until(SettingsStream& s, int wanted) {
-    static const FirstBytes first = make_first_bytes();
+    const FirstBytes& first = key_tables().first;
     SettingsLineInfo line;
     while (!s.index_complete &&
            (wanted < 0 || s.first[static_cast<std::size_t>(wanted)].number == 0)) {
