@@ -181,6 +181,24 @@ Taken option_value(std::string_view arg, std::string_view name, int argc, char**
 
 enum class Parsed { kRun, kExit, kError };
 
+// For --help, --version and --codes: prints what they ask for and returns
+// true; false for any other argument.
+bool says_and_exits(std::string_view arg) {
+    if (arg == "--help" || arg == "-h") {
+        static_cast<void>(std::fputs(kUsage, stdout));
+    } else if (arg == "--version" || arg == "-V") {
+        static_cast<void>(std::printf("quorbix-check %s\n", QUORBIX_VERSION));
+    } else if (arg == "--codes") {
+        for (const CheckInfo& info : kChecks) {
+            static_cast<void>(std::printf("%-30s %-8s %s\n", info.code,
+                                          severity_name(info.severity), info.about));
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
 Parsed parse(int argc, char** argv, Options* o) {
     bool only_files = false;
     o->check.now = std::time(nullptr);
@@ -193,17 +211,7 @@ Parsed parse(int argc, char** argv, Options* o) {
         }
         if (arg == "--") {
             only_files = true;
-        } else if (arg == "--help" || arg == "-h") {
-            static_cast<void>(std::fputs(kUsage, stdout));
-            return Parsed::kExit;
-        } else if (arg == "--version" || arg == "-V") {
-            static_cast<void>(std::printf("quorbix-check %s\n", QUORBIX_VERSION));
-            return Parsed::kExit;
-        } else if (arg == "--codes") {
-            for (const CheckInfo& info : kChecks) {
-                static_cast<void>(std::printf("%-30s %-8s %s\n", info.code,
-                                              severity_name(info.severity), info.about));
-            }
+        } else if (says_and_exits(arg)) {
             return Parsed::kExit;
         } else if (arg == "--json") {
             o->format = &kJsonFormat;

@@ -155,24 +155,29 @@ void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
 
 // Checks a certificate file (the CA file or the client certificate with its
 // chain) in PEM or DER; returns its first certificate when that parses.
+// Checks a certificate file of DER data; returns its certificate when it parses.
+X509Ptr check_der_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
+    X509Ptr cert = parse_certificate(bytes_of(data), data.size(), false);
+    if (cert == nullptr) {
+        const std::string reason = take_first_error();
+        const bool is_key = parse_private_key(bytes_of(data), data.size()) != nullptr ||
+                            is_encrypted_pkcs8(bytes_of(data), data.size());
+        ERR_clear_error();
+        if (is_key) {
+            report_key_in_certificate_slot(check, file);
+        } else {
+            report_certificate_unparsable(check, file, certificate_name(file, 1, 1, nullptr),
+                                          reason);
+        }
+        return nullptr;
+    }
+    check_dates(check, file, certificate_name(file, 1, 1, cert.get()), cert.get());
+    return cert;
+}
+
 X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
     if (is_der_sequence(data)) {
-        X509Ptr cert = parse_certificate(bytes_of(data), data.size(), false);
-        if (cert == nullptr) {
-            const std::string reason = take_first_error();
-            const bool is_key = parse_private_key(bytes_of(data), data.size()) != nullptr ||
-                                is_encrypted_pkcs8(bytes_of(data), data.size());
-            ERR_clear_error();
-            if (is_key) {
-                report_key_in_certificate_slot(check, file);
-            } else {
-                report_certificate_unparsable(check, file, certificate_name(file, 1, 1, nullptr),
-                                              reason);
-            }
-            return nullptr;
-        }
-        check_dates(check, file, certificate_name(file, 1, 1, cert.get()), cert.get());
-        return cert;
+        return check_der_certificate_file(check, file, data);
     }
     if (!has_pem_armour(data)) {
         report_not_pem_or_der(check, file, data);
