@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -15,56 +17,97 @@ namespace {
 // Keys are at most this long; a longer text is no key of the record.
 constexpr std::size_t kKeyRoom = 40;
 
-// Lower-cases the ASCII letters of key into out (kKeyRoom bytes); false when
-// it does not fit.
-bool lower_key(std::string_view key, char* out) {
-    if (key.size() > kKeyRoom) {
-        return false;
-    }
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const char c = key[i];
-        out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return true;
-}
-
-// The record's keys, lower-cased and sorted, with their positions.
+// The record's keys, lower-cased, with their positions.
 struct KeyEntry {
     char name[kKeyRoom];
     std::size_t size;
     int position;
-
-    [[nodiscard]] std::string_view view() const { return {name, size}; }
 };
 
 // Which bytes may begin a key of the record, letter case aside: a line that
 // begins with any other byte is no key line.
 using FirstBytes = std::array<bool, 256>;
 
+// The keys in an open-addressed hash table over their lower-cased bytes. A
+// text that is no key of the record mostly lands on an empty slot, else fails
+// one comparison: a file of millions of other keys costs one hash a line.
+constexpr std::size_t kSlots = 512;  // a power of two, over three times the keys
+constexpr std::int16_t kEmpty = -1;
+
 struct KeyTables {
-    std::vector<KeyEntry> sorted;
+    std::vector<KeyEntry> keys;  // in record order
+    std::array<std::int16_t, kSlots> slots{};
     FirstBytes first{};
+    std::size_t shortest = kKeyRoom;
+    std::size_t longest = 0;
 };
 
-// Both tables, from one walk over the record's keys.
+// Keys are hashed eight bytes at a time, so none is shorter than a word.
+constexpr std::size_t kWord = 8;
+
+std::uint64_t load_word(const char* p) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, kWord);
+    return word;
+}
+
+// A hash of key (kWord bytes or more), a word at a time with the last word
+// overlapping. Bit 0x20 is set in every byte first, which folds the ASCII
+// letters' case and joins a few other pairs of bytes; the comparison that
+// follows tells those apart.
+std::uint32_t key_hash(std::string_view key) {
+    constexpr std::uint64_t kFold = 0x2020202020202020ULL;
+    constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t hash = key.size();
+    for (std::size_t i = 0; i + kWord < key.size(); i += kWord) {
+        hash = (hash ^ (load_word(key.data() + i) | kFold)) * kMix;
+    }
+    hash = (hash ^ (load_word(key.data() + key.size() - kWord) | kFold)) * kMix;
+    return static_cast<std::uint32_t>(hash >> 32);
+}
+
+// True when key is the lower-cased name, letter case aside.
+bool same_key(std::string_view key, const char* name) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const char c = key[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != name[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// All tables, from one walk over the record's keys.
 KeyTables make_key_tables() {
     KeyTables t;
+    t.slots.fill(kEmpty);
     GatewaySettings names;
-    int position = 0;
     settings_for_each_field(names, [&](Scanner, const char* key, auto&) {
         KeyEntry e{};
         e.size = std::char_traits<char>::length(key);
-        static_cast<void>(lower_key(key, e.name));
-        e.position = position++;
-        t.sorted.push_back(e);
+        if (e.size > kKeyRoom || e.size < kWord) {
+            std::abort();  // a key table that outgrew the hash: caught by every test run
+        }
+        for (std::size_t i = 0; i < e.size; ++i) {
+            const char c = key[i];
+            e.name[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        const std::uint32_t hash = key_hash({key, e.size});
+        e.position = static_cast<int>(t.keys.size());
+        std::size_t slot = hash & (kSlots - 1);
+        while (t.slots[slot] != kEmpty) {
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        t.slots[slot] = static_cast<std::int16_t>(t.keys.size());
+        t.keys.push_back(e);
+        t.shortest = std::min(t.shortest, e.size);
+        t.longest = std::max(t.longest, e.size);
         const auto lower = static_cast<unsigned char>(e.name[0]);
         t.first[lower] = true;
         if (lower >= 'a' && lower <= 'z') {
             t.first[lower - 'a' + 'A'] = true;
         }
     });
-    std::sort(t.sorted.begin(), t.sorted.end(),
-              [](const KeyEntry& a, const KeyEntry& b) { return a.view() < b.view(); });
     return t;
 }
 
@@ -73,22 +116,37 @@ const KeyTables& key_tables() {
     return tables;
 }
 
-// Moves the pass over the lines that begin with a byte no key begins with,
-// as far as the stream holds them whole without reading; stops at a line
-// that may be a key line, at a line that runs past what the stream holds, or
-// at the end of the file.
+// True when the line from p to its line feed nl names a key of the record
+// before its first "=". Keys of the record hold no "=", double quote, NUL,
+// carriage return or line feed, so no cut of the line grammar can make any
+// other line the key line of one.
+bool names_a_record_key(const char* p, const char* nl, const FirstBytes& first) {
+    if (!first[static_cast<unsigned char>(*p)]) {
+        return false;
+    }
+    const auto room = std::min(static_cast<std::size_t>(nl - p), kKeyRoom + 1);
+    const void* eq = std::memchr(p, '=', room);
+    return eq != nullptr &&
+           settings_key_position({p, static_cast<std::size_t>(static_cast<const char*>(eq) - p)}) >=
+               0;
+}
+
+// Moves the pass over the lines that name no key of the record, as far as
+// the stream holds them whole without reading; stops at a line that does, at
+// a line that runs past what the stream holds, or at the end of the file.
 void skip_other_lines(SettingsStream& s, const FirstBytes& first) {
     for (;;) {
         const std::string_view chunk = stream_view_from(s, s.indexed.offset);
         const char* p = chunk.data();
         const char* const end = p + chunk.size();
         std::uint64_t skipped = 0;
-        while (p != end && !first[static_cast<unsigned char>(*p)]) {
-            const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-            if (nl == nullptr) {
+        while (p != end) {
+            const auto* nl =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (nl == nullptr || names_a_record_key(p, nl, first)) {
                 break;
             }
-            p = static_cast<const char*>(nl) + 1;
+            p = nl + 1;
             ++skipped;
         }
         s.indexed.offset += static_cast<std::uint64_t>(p - chunk.data());
@@ -102,23 +160,23 @@ void skip_other_lines(SettingsStream& s, const FirstBytes& first) {
 }  // namespace
 
 std::size_t settings_field_count() {
-    return key_tables().sorted.size();
+    return key_tables().keys.size();
 }
 
 int settings_key_position(std::string_view key) {
-    const std::vector<KeyEntry>& table = key_tables().sorted;
-    char lowered[kKeyRoom];
-    if (!lower_key(key, lowered)) {
+    const KeyTables& t = key_tables();
+    if (key.size() < t.shortest || key.size() > t.longest) {
         return -1;
     }
-    const std::string_view probe(lowered, key.size());
-    const auto it =
-        std::lower_bound(table.begin(), table.end(), probe,
-                         [](const KeyEntry& e, std::string_view k) { return e.view() < k; });
-    if (it == table.end() || it->view() != probe) {
-        return -1;
+    for (std::size_t slot = key_hash(key) & (kSlots - 1);; slot = (slot + 1) & (kSlots - 1)) {
+        if (t.slots[slot] == kEmpty) {
+            return -1;
+        }
+        const KeyEntry& e = t.keys[static_cast<std::size_t>(t.slots[slot])];
+        if (e.size == key.size() && same_key(key, e.name)) {
+            return e.position;
+        }
     }
-    return it->position;
 }
 
 void key_index_until(SettingsStream& s, int wanted) {
