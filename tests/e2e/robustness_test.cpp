@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "rig.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 const std::string kCsv = base64("a,b\n1,2\n");
 const std::string kStart = "/opt/quorbix/bin/quorbix -c /tmp/quorbix/config -l &\n";
+const std::string kSmuggledHost = "elsewhere";
 
 std::string config_value(const RunResult& r, const std::string& key) {
     const std::string config = r.file("/tmp/quorbix/config");
@@ -25,28 +27,88 @@ std::string config_value(const RunResult& r, const std::string& key) {
     return config.substr(from, config.find('\n', from) - from);
 }
 
-TEST(Robustness, InjectionAttemptsInEveryTextRunNothing) {
+// A settings text is never taken for more than text: shell syntax in the
+// token command stays quoted, a key deep in a long line stays message text,
+// and a token command too long for the shell is not run.
+struct TextRow {
+    const char* name;
+    std::string settings;
+    std::vector<std::string> token_args;  // the tool's one call; empty: not run
+    std::string token_command;            // as handed to the shell; empty: none
+    std::string login_lines;              // mqtt_username= and mqtt_password=
+};
+const std::vector<std::string> kNotRun;
+const std::string kNoUser = "mqtt_username=\n";
+
+std::string token_settings(const std::string& host, const std::string& client_id,
+                           const std::string& key,
+                           std::vector<std::pair<std::string, std::string>> more = {}) {
+    more.insert(more.begin(), {{"QUORBIX_ENABLE", "1"},
+                               {"QUORBIX_CSV", kCsv},
+                               {"QUORBIX_MQTT_ADDR", host},
+                               {"QUORBIX_CLIENT_ID", client_id},
+                               {"QUORBIX_MQTT_SASGEN", "1"},
+                               {"QUORBIX_MQTT_PWD", key}});
+    return settings_file(more);
+}
+
+// A message content line with a key line standing at `offset`, where a later
+// piece of the bounded scanner's reading begins.
+std::string key_deep_in_a_line(std::size_t offset, bool quoted) {
+    const std::string smuggled = "QUORBIX_MQTT_ADDR=" + kSmuggledHost;
+    std::string line = std::string("QUORBIX_MSG_CONTENT1=") + (quoted ? "\"" : "");
+    line += std::string(offset - line.size(), 'c') + smuggled + std::string(100, 'c');
+    return line + (quoted ? "\"\n" : "\n") +
+           settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
+}
+
+TEST(Robustness, SettingsTextsAreNeverTakenForCommandsOrKeys) {
+    const std::string tool = "/opt/quorbix/bin/create-sas ";
     const std::string attack =
         "x;touch /tmp/pwned;$(touch /tmp/pwned)`touch /tmp/pwned`|touch /tmp/pwned";
-    std::string settings = settings_file({{"QUORBIX_ENABLE", "1"},
-                                          {"QUORBIX_CSV", kCsv},
-                                          {"QUORBIX_MQTT_SASGEN", "1"},
-                                          {"QUORBIX_MQTT_PWD", attack},
-                                          {"QUORBIX_MQTT_ADDR", attack},
-                                          {"QUORBIX_CLIENT_ID", attack},
-                                          {"QUORBIX_MQTT_USR", attack},
-                                          {"QUORBIX_MSG_CONTENT1", attack},
-                                          {"QUORBIX_DIRECTMETHOD_TOPIC1", attack},
-                                          {"QUORBIX_PORT1_PARITY", attack}});
-    Case c;
-    c.settings = settings;
-    QUORBIX_RUN(r, c);
-    EXPECT_EQ(r.status(), 0);
-    EXPECT_FALSE(r.has("/tmp/pwned"));
-    ASSERT_EQ(r.token_calls.size(), 1u);
-    EXPECT_EQ(r.token_calls[0][1], attack);
-    EXPECT_EQ(config_value(r, "mqtt_username"), attack);
-    EXPECT_EQ(config_value(r, "ser_port1_parity"), attack);
+    const std::string quotes(16000, '\'');  // grows fourfold when quoted
+    const TextRow rows[] = {
+        {"shell syntax in every text",
+         token_settings(attack, attack, attack,
+                        {{"QUORBIX_MQTT_USR", attack},
+                         {"QUORBIX_MSG_CONTENT1", attack},
+                         {"QUORBIX_DIRECTMETHOD_TOPIC1", attack},
+                         {"QUORBIX_PORT1_PARITY", attack}}),
+         {attack + "/devices/" + attack, attack},
+         tool + "'" + attack + "'/devices/'" + attack + "' '" + attack + "'  2>/dev/null",
+         "mqtt_username=" + attack + "\nmqtt_password=sas-token-1\n\n"},
+        {"quotes, blanks, a glob and an option",
+         token_settings("'", "it's\tme", "-n a'b\\c *"),
+         {"'/devices/it's\tme", "-n a'b\\c *"},
+         tool + "''\\'''/devices/'it'\\''s\tme' '-n a'\\''b\\c *'  2>/dev/null",
+         kNoUser + "mqtt_password=sas-token-1\n\n"},
+        {"a token command too long for the shell", token_settings(quotes, quotes, quotes), kNotRun,
+         "", kNoUser + "mqtt_password=\n"},
+        {"a key at the second piece of a quoted line", key_deep_in_a_line(16383, true), kNotRun, "",
+         kNoUser + "mqtt_password=\n"},
+        {"a key at the third piece of a plain line", key_deep_in_a_line(2 * 16383, false), kNotRun,
+         "", kNoUser + "mqtt_password=\n"},
+    };
+    for (const TextRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Case c;
+        c.settings = row.settings;
+        QUORBIX_RUN(r, c);
+        EXPECT_EQ(r.status(), 0);
+        std::vector<std::vector<std::string>> calls;
+        std::vector<std::string> commands = passing_run_commands();
+        if (!row.token_args.empty()) {
+            calls.push_back(row.token_args);
+        }
+        if (!row.token_command.empty()) {
+            commands.insert(commands.begin() + 3, row.token_command);
+        }
+        EXPECT_EQ(r.token_calls, calls);
+        EXPECT_EQ(r.commands, commands);
+        EXPECT_EQ(r.config_lines("mqtt_username", "mqtt_ssltls"), row.login_lines);
+        EXPECT_FALSE(r.has("/tmp/pwned"));
+        EXPECT_EQ(r.file("/tmp/quorbix/config").find(kSmuggledHost), std::string::npos);
+    }
 }
 
 TEST(Robustness, OddKeysAndDuplicatesFollowTheLineGrammar) {
@@ -72,14 +134,9 @@ TEST(Robustness, OddKeysAndDuplicatesFollowTheLineGrammar) {
 
 TEST(Robustness, LinesAroundTheBoundedBufferLength) {
     const std::string head = "QUORBIX_MSG_CONTENT1=\"";
-    const std::string smuggled = "QUORBIX_MQTT_ADDR=elsewhere";
     for (std::size_t length : {16383u, 16384u, 16385u, 20000u}) {
-        // A line of `length` bytes before its line feed; where it is long
-        // enough, a key stands exactly where its second piece begins.
-        std::string line = head + std::string(length - head.size() - 1, 'c') + "\"";
-        if (length >= 16383 + smuggled.size() + 1) {
-            line.replace(16383, smuggled.size(), smuggled);
-        }
+        // A line of `length` bytes before its line feed.
+        const std::string line = head + std::string(length - head.size() - 1, 'c') + "\"";
         Case c;
         c.settings = line + "\n" +
                      settings_file({{"QUORBIX_ENABLE", "1"},

@@ -146,29 +146,6 @@ TEST(Startup, NumbersReachTheGatesByTheConversionRules) {
     }
 }
 
-TEST(Startup, TextDeepInALongLineIsNeverTakenForAKey) {
-    // The bounded scanner reads a long line in pieces of 16383 bytes; a key
-    // line standing at the start of a later piece must stay message text.
-    const std::string smuggled = "QUORBIX_MQTT_ADDR=elsewhere";
-    for (std::size_t offset : {std::size_t{16383}, std::size_t{2 * 16383}}) {
-        for (bool quoted : {true, false}) {
-            SCOPED_TRACE("offset " + std::to_string(offset) + (quoted ? " quoted" : " plain"));
-            std::string line = std::string("QUORBIX_MSG_CONTENT1=") + (quoted ? "\"" : "");
-            line += std::string(offset - line.size(), 'c') + smuggled + std::string(100, 'c');
-            line += quoted ? "\"" : "";
-            ASSERT_EQ(line.compare(offset, smuggled.size(), smuggled), 0);
-            Case c;
-            c.settings =
-                line + "\n" + settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
-            QUORBIX_RUN(r, c);
-            EXPECT_EQ(r.status(), 0);
-            const std::string config = r.file("/tmp/quorbix/config");
-            EXPECT_NE(config.find("\nmqtt_host=\nmqtt_port=0\n"), std::string::npos);
-            EXPECT_EQ(config.find("elsewhere"), std::string::npos);
-        }
-    }
-}
-
 TEST(Startup, DisabledGatewayRefreshesUploadsAndTouchesNothingElse) {
     for (bool earlier_run : {true, false}) {
         SCOPED_TRACE(earlier_run ? "after an earlier run" : "on a fresh /tmp");
