@@ -179,12 +179,14 @@ TEST(TokenCommand, QuotesEachTextForTheShell) {
 // Runs command through the shell with printf in the tool's place, each
 // argument framed by < >, and returns what it printed. The stand-in is padded
 // to the tool path's length, so the shell is handed a command just as long.
-std::string run_with_printf(std::string command) {
+// With after_cd, the command follows a "cd DIR && " of the caller's.
+std::string run_with_printf(std::string command, bool after_cd = false) {
     const std::string tool = "/opt/quorbix/bin/create-sas";
     std::string stand_in = "printf '<%s>'";
     stand_in.insert(6, tool.size() - stand_in.size(), ' ');
-    EXPECT_EQ(command.rfind(tool, 0), 0u) << command.substr(0, 80);
-    command.replace(0, tool.size(), stand_in);
+    const std::size_t at = after_cd ? command.find(" && ") + 4 : 0;
+    EXPECT_EQ(command.compare(at, tool.size(), tool), 0) << command.substr(0, 80);
+    command.replace(at, tool.size(), stand_in);
     std::FILE* p = ::popen(command.c_str(), "r");
     EXPECT_NE(p, nullptr);
     std::string out;
@@ -200,16 +202,20 @@ std::string run_with_printf(std::string command) {
 }
 
 TEST(TokenCommand, HostileTextsComeBackFromTheShellUnchanged) {
-    const char* texts[] = {
-        "a b", "x;touch /tmp/x", "$(id)",   "`id`", "'",   "''\\'", "\"q\"", "*", "-n", "a\tb", "~",
-        "!x",  "a\nb",           "${HOME}", "a|b",  "a>b", "&",     "#c"};
+    // A fault in the quoting would let "touch x" or "a>b" act: they act on
+    // names in a private directory, never on the machine's own files.
+    const test::TempDir dir;
+    const char* texts[] = {"a b",   "x;touch x", "$(id)", "`id`", "'", "''\\'",
+                           "\"q\"", "*",         "-n",    "a\tb", "~", "!x",
+                           "a\nb",  "${HOME}",   "a|b",   "a>b",  "&", "#c"};
     for (const char* text : texts) {
         std::string command = token_command(text, text, text);
         ASSERT_FALSE(command.empty());
-        EXPECT_EQ(run_with_printf(command),
+        EXPECT_EQ(run_with_printf("cd '" + dir.path("") + "' && " + command, true),
                   "<" + std::string(text) + "/devices/" + text + "><" + text + ">")
             << text;
     }
+    EXPECT_NE(::access(dir.path("x").c_str(), F_OK), 0) << "a quoted text ran as a command";
 }
 
 TEST(TokenCommand, LongestFormedCommandStillReachesTheTool) {
