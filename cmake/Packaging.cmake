@@ -1,5 +1,6 @@
-# "cmake --install" and the Debian packages put the launcher and the checker
-# beside the daemon in the fixed tree under /opt/quorbix.
+# "cmake --install" and the device's Debian packages put the launcher and the
+# checker beside the daemon in the fixed tree under /opt/quorbix. A host build
+# packages only the checker, for workstations and CI machines, under /usr.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/quorbix CACHE PATH "Install prefix" FORCE)
 endif()
@@ -7,18 +8,24 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorbix-launcher)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /opt/quorbix)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "quorbix team <quorbix@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "arm")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+  set(QUORBIX_PACKAGE_DEVICE ON)
 endif()
 
 # One package per program: the launcher's install component and the
 # checker's, each with its own name, description and dependencies.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL launcher check)
+if(QUORBIX_PACKAGE_DEVICE)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /opt/quorbix)
+  set(CPACK_COMPONENTS_ALL launcher check)
+else()
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_COMPONENTS_ALL check)
+endif()
 
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME quorbix-launcher)
 set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION
@@ -30,6 +37,12 @@ set(CPACK_DEBIAN_LAUNCHER_PACKAGE_DEPENDS "libc6 (>= 2.34)")
 set(CPACK_DEBIAN_CHECK_PACKAGE_NAME quorbix-check)
 set(CPACK_DEBIAN_CHECK_DESCRIPTION
   "Says what a quorbix gateway settings file will do before a device runs it")
-# The checker adds OpenSSL's libcrypto (libssl3), which it uses from 3.0.0.
-set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libc6 (>= 2.34), libssl3 (>= 3.0.0)")
+if(QUORBIX_PACKAGE_DEVICE)
+  # The checker adds OpenSSL's libcrypto (libssl3), which it uses from 3.0.0.
+  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libc6 (>= 2.34), libssl3 (>= 3.0.0)")
+else()
+  # The host binary links libstdc++ and libgcc dynamically: dpkg-shlibdeps
+  # names the packages of the libraries it really needs.
+  set(CPACK_DEBIAN_CHECK_PACKAGE_SHLIBDEPS ON)
+endif()
 include(CPack)

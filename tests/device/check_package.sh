@@ -3,6 +3,7 @@
 # their control fields and file lists against what the README documents.
 # usage: check_package.sh BUILD_DIR
 set -eu
+. "$(dirname "$0")/deb_checks.sh"
 build=$1
 cd "$build"
 rm -f quorbix-launcher_*.deb quorbix-check_*.deb
@@ -18,16 +19,7 @@ check_deb() {
     expect_field "$deb" Architecture armhf
     expect_field "$deb" Description "$2"
     expect_field "$deb" Depends "$3"
-    files=$(dpkg-deb -c "$deb" | awk '{print $1, $6}' | LC_ALL=C sort)
-    echo "files:"
-    echo "$files"
-    [ "$files" = "$(echo "$4" | LC_ALL=C sort)" ] || { echo "FAIL: file list differs from:"; echo "$4"; fail=1; }
-}
-
-expect_field() {
-    value=$(dpkg-deb -f "$1" "$2")
-    echo "$2: $value"
-    [ "$value" = "$3" ] || { echo "FAIL: $2 is '$value', expected '$3'"; fail=1; }
+    expect_files "$deb" "$4"
 }
 
 check_deb quorbix-launcher "Start-up launcher of the quorbix Modbus-to-MQTT gateway daemon" \
