@@ -4,77 +4,13 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 
+#include "heap_count.h"
 #include "settings/gateway_settings.h"
 #include "settings/scanner.h"
-
-namespace {
-
-// Heap accounting: every allocation of the process goes through these.
-std::atomic<std::size_t> g_current{0};
-std::atomic<std::size_t> g_peak{0};
-
-struct Header {
-    std::size_t size;
-    std::size_t pad;  // keeps the payload 16-byte aligned
-};
-
-void* counted_alloc(std::size_t size) {
-    auto* h = static_cast<Header*>(std::malloc(sizeof(Header) + size));
-    if (h == nullptr) {
-        return nullptr;
-    }
-    h->size = size;
-    std::size_t now = g_current += size;
-    std::size_t peak = g_peak.load();
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
-    }
-    return h + 1;
-}
-
-void counted_free(void* p) {
-    if (p != nullptr) {
-        Header* h = static_cast<Header*>(p) - 1;
-        g_current -= h->size;
-        std::free(h);
-    }
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    void* p = counted_alloc(size);
-    if (p == nullptr) {
-        throw std::bad_alloc();
-    }
-    return p;
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return counted_alloc(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return counted_alloc(size);
-}
-void operator delete(void* p) noexcept {
-    counted_free(p);
-}
-void operator delete[](void* p) noexcept {
-    counted_free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    counted_free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    counted_free(p);
-}
 
 namespace {
 
@@ -127,8 +63,7 @@ void load_benchmark(benchmark::State& state, const std::string& contents, bool w
     const std::string path = write_temp(contents);
     std::size_t peak = 0;
     for (auto _ : state) {
-        std::size_t base = g_current.load();
-        g_peak = base;
+        const std::size_t base = quorbix::bench::heap_peak_reset();
         {
             quorbix::GatewaySettings s;
             const std::size_t limit = quorbix::settings_set_in_memory_limit(
@@ -139,7 +74,7 @@ void load_benchmark(benchmark::State& state, const std::string& contents, bool w
             quorbix::settings_close(std::move(stream));
             benchmark::DoNotOptimize(s);
         }
-        peak = g_peak.load() - base;
+        peak = quorbix::bench::heap_peak() - base;
     }
     ::unlink(path.c_str());
     state.counters["file_bytes"] = static_cast<double>(contents.size());

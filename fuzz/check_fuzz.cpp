@@ -1,6 +1,6 @@
 // The whole check of an arbitrary settings file: no crash, every finding on a
 // line of the file, a refusal outcome exactly when its gate's finding is the
-// first gate finding reported, and a JSON report that parses back whatever
+// first gate finding reported, and JSON and SARIF reports that parse back whatever
 // bytes the file holds.
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -8,6 +8,7 @@
 
 #include "check/file_check.h"
 #include "check/report.h"
+#include "check/summary.h"
 #include "fuzz_file.h"
 #include "staging/gates.h"
 
@@ -61,12 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     report.files.push_back({"settings", "", check_settings(settings, options), settings});
     report.with_record = true;
     report.with_config = true;
+    report.with_statistics = true;
     const FileResult& result = report.files.front();
+    summary_add(&report.summary, result, report.style);
     const std::size_t lines =
         static_cast<std::size_t>(std::count(settings.begin(), settings.end(), '\n')) + 1;
     for (const Finding& f : result.check.findings) {
         QUORBIX_FUZZ_CHECK(f.line <= lines);
-        QUORBIX_FUZZ_CHECK(f.line == 0 || f.column >= 1);
+        QUORBIX_FUZZ_CHECK(f.line == 0 || (f.column >= 1 && f.end_column >= f.column));
         QUORBIX_FUZZ_CHECK(*f.code() != '\0' && !f.message.empty() && !f.fix.empty());
     }
     check_outcome_follows_gate_findings(result.check);
@@ -76,5 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const nlohmann::json parsed = nlohmann::json::parse(json, nullptr, false);
     QUORBIX_FUZZ_CHECK(!parsed.is_discarded());
     QUORBIX_FUZZ_CHECK(parsed["files"].size() == 1);
+    const nlohmann::json sarif =
+        nlohmann::json::parse(render_sarif(report).at(0).text, nullptr, false);
+    QUORBIX_FUZZ_CHECK(!sarif.is_discarded());
+    QUORBIX_FUZZ_CHECK(sarif["runs"][0]["results"].size() == result.check.findings.size());
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "check/fields.h"
 #include "check/text.h"
+#include "settings/line_grammar.h"
 #include "staging/base64.h"
 
 namespace quorbix {
@@ -12,6 +13,31 @@ namespace {
 
 // Findings of one code beyond this many are counted, not shown.
 constexpr std::size_t kShownPerCode = 100;
+
+// Gives each finding on a line the record's key of that line, when it is
+// one, and the column after the line's last byte before its line feed.
+// Findings are in line order: one walk over the lines finds them all.
+void locate_findings(CheckContext& c) {
+    SettingsLineCursor cursor;
+    SettingsLineInfo line;
+    for (Finding& f : c.result.findings) {
+        while (f.line != 0 && line.number < f.line && settings_next_line(c.stream, cursor, &line)) {
+        }
+        if (f.line == 0 || line.number != f.line) {
+            continue;
+        }
+        std::string_view content = line_bytes(c, line);
+        if (!content.empty() && content.back() == '\n') {
+            content.remove_suffix(1);
+        }
+        f.end_column = std::max(content.size() + 1, f.column);
+        const SettingsLine read = settings_read_line(content.substr(0, kBoundedLineSize - 1));
+        const int position = read.has_key ? settings_key_position(read.key) : -1;
+        if (position >= 0) {
+            f.key = field_table()[static_cast<std::size_t>(position)].key;
+        }
+    }
+}
 
 }  // namespace
 
@@ -48,23 +74,31 @@ const GateWords& gate_words(Gate gate) {
 }
 
 void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix) {
+    if (c.options->ignored.test(static_cast<std::size_t>(check))) {
+        return;
+    }
     const std::size_t n = ++c.counts[static_cast<std::size_t>(check)];
     ++c.result.by_severity[static_cast<std::size_t>(check_info(check).severity)];
     if (n > kShownPerCode) {
         return;
     }
-    c.result.findings.push_back(
-        Finding{check, spot.line, spot.column, std::move(message), sentence(std::move(fix))});
+    Finding f{check, spot.line, spot.column, std::move(message), sentence(std::move(fix)), 0, {}};
+    c.result.findings.push_back(std::move(f));
 }
 
 void context_finish(CheckContext& c) {
+    c.result.by_check = c.counts;
     for (const CheckInfo& info : kChecks) {
         const std::size_t n = c.counts[static_cast<std::size_t>(info.check)];
         if (n > kShownPerCode) {
             c.result.findings.push_back(Finding{
-                Check::kMoreNotShown, 0, 0,
+                Check::kMoreNotShown,
+                0,
+                0,
                 dec(n - kShownPerCode) + " more findings of " + info.code + " are not shown",
-                "the first " + dec(kShownPerCode) + " of them are"});
+                "the first " + dec(kShownPerCode) + " of them are",
+                0,
+                {}});
         }
     }
     std::stable_sort(c.result.findings.begin(), c.result.findings.end(),
@@ -73,6 +107,7 @@ void context_finish(CheckContext& c) {
                          const std::uint64_t lb = b.line == 0 ? UINT64_MAX : b.line;
                          return la != lb ? la < lb : a.column < b.column;
                      });
+    locate_findings(c);
 }
 
 std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line) {

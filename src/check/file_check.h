@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -11,14 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "check/checks.h"
 #include "check/finding.h"
 #include "settings/gateway_settings.h"
 
 namespace quorbix {
 
+// A set of finding codes, by their place in kChecks.
+using CheckSet = std::bitset<std::size(kChecks)>;
+
 struct CheckOptions {
     std::time_t now = 0;               // the clock for certificate dates
     std::optional<std::string> token;  // the token tool's output, when known
+    CheckSet ignored;                  // codes neither reported nor counted
 };
 
 // What the launcher would do with the file, judged from the settings alone.
@@ -29,6 +35,7 @@ struct Outcome {
     std::string log_line;      // the line appended to the log, line feed included
     bool map_cleanup = false;  // whether the map files are removed
     bool config_written = false;
+    std::optional<Check> gate;  // the code of the gate that ends a run that does not start
 };
 
 // One field of the record as the launcher reads it.
@@ -46,6 +53,7 @@ struct FileCheck {
     // Findings by severity (note, warning, error), all of them, those beyond
     // what one code shows in `findings` included.
     std::array<std::size_t, 3> by_severity{};
+    std::array<std::size_t, std::size(kChecks)> by_check{};  // all findings, by code
     Outcome outcome;
     std::vector<FieldReading> record;  // every field, in record order
     std::string config;                // the configuration, when one is written

@@ -1,10 +1,12 @@
 // The report for people: findings with their line and a caret, the counts,
-// the outcome, and the record and configuration views when asked.
+// the outcome, and the record and configuration views when asked; over
+// several files, the totals; once, what the outcomes rest on.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "check/report.h"
+#include "check/summary.h"
 #include "check/text.h"
 
 namespace quorbix {
@@ -190,37 +192,47 @@ std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size
            "\n";
 }
 
+std::string finding_line(std::string_view name, const Finding& f, const ReportStyle& style) {
+    const Colors c = colors(style.color);
+    const Severity severity = reported_severity(f, style);
+    std::string out = c.bold;
+    out += name;
+    out += ":";
+    if (f.line != 0) {
+        out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
+    }
+    out += std::string(c.reset) + " " + severity_color(severity, c) + severity_name(severity) +
+           ":" + c.reset + " " + c.bold + f.message + c.reset + " [" + f.code() + "]\n";
+    return out;
+}
+
 std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
-                            const ReportStyle& style) {
+                            const ReportStyle& style, bool quiet) {
     const Colors c = colors(style.color);
     std::string out;
     LineWalk walk{bytes};
     for (const Finding& f : check.findings) {
-        const Severity severity = reported_severity(f, style);
-        out += c.bold;
-        out += name;
-        out += ":";
-        if (f.line != 0) {
-            out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
-        }
-        out += std::string(c.reset) + " " + severity_color(severity, c) + severity_name(severity) +
-               ":" + c.reset + " " + c.bold + f.message + c.reset + " [" + f.code() + "]\n";
+        out += finding_line(name, f, style);
         if (f.line != 0) {
             out += caret_excerpt(walk.line(f.line), f.line, f.column, style.color);
         }
         out += "      = " + f.fix + "\n";
     }
-    const std::array<std::size_t, 3> counts = reported_counts(check, style);
-    out += std::string(c.bold) + std::string(name) + ":" + c.reset + " " +
-           count_text(counts[2], "error") + ", " + count_text(counts[1], "warning") + ", " +
-           count_text(counts[0], "note") + "\n";
-    out += std::string(c.bold) + std::string(name) + ":" + c.reset + " outcome: the launcher " +
-           outcome_text(check.outcome) + " (" + kPrediction + ")\n";
+    const std::string head = std::string(c.bold) + std::string(name) + ":" + c.reset + " ";
+    if (!quiet) {
+        const std::array<std::size_t, 3> counts = reported_counts(check, style);
+        out += head + count_text(counts[2], "error") + ", " + count_text(counts[1], "warning") +
+               ", " + count_text(counts[0], "note") + "\n";
+    }
+    if (!quiet || check.outcome.action == Outcome::Action::kRefuse) {
+        out += head + "outcome: the launcher " + outcome_text(check.outcome) + "\n";
+    }
     return out;
 }
 
 std::vector<ReportPiece> render_human(const Report& report) {
     std::vector<ReportPiece> pieces;
+    bool outcomes = false;  // whether an outcome line was said
     for (const FileResult& r : report.files) {
         if (!r.unreadable.empty()) {
             pieces.push_back({Channel::kProblems,
@@ -241,9 +253,21 @@ std::vector<ReportPiece> render_human(const Report& report) {
                                                           "configuration\n"});
             }
         }
-        pieces.push_back(
-            {Channel::kFindings, render_findings(r.name, r.bytes, r.check, report.style)});
+        pieces.push_back({Channel::kFindings,
+                          render_findings(r.name, r.bytes, r.check, report.style, report.quiet)});
+        outcomes = outcomes || !report.quiet || r.check.outcome.action == Outcome::Action::kRefuse;
     }
+    std::string end;
+    if (outcomes) {
+        end = std::string("Outcomes are ") + kPrediction + ".\n";
+    }
+    if (report.files.size() > 1 && !report.quiet) {
+        end += render_totals(report.summary);
+    }
+    if (report.with_statistics) {
+        end += render_statistics(report.summary, report.style);
+    }
+    pieces.push_back({Channel::kFindings, std::move(end)});
     return pieces;
 }
 

@@ -1,15 +1,23 @@
-// The report for machines: one JSON document with every file's findings,
-// counts and outcome, the record and the configuration when asked, and the
-// exit status.
+// The report for machines: one JSON document with the tool's and the
+// layout's versions, every file's findings, counts and outcome, the record
+// and the configuration when asked, the run's summary and the exit status.
 #include <nlohmann/json.hpp>
 
 #include "check/report.h"
+
+#ifndef QUORBIX_VERSION
+#define QUORBIX_VERSION "unknown"
+#endif
 
 namespace quorbix {
 
 namespace {
 
 using json = nlohmann::ordered_json;
+
+// The version of the document's layout: raised when a field changes or goes,
+// kept when one is added.
+constexpr int kSchemaVersion = 1;
 
 const char* action_name(Outcome::Action a) {
     switch (a) {
@@ -41,6 +49,8 @@ json findings_json(const FileCheck& check, const ReportStyle& style) {
         j["severity"] = severity_name(reported_severity(f, style));
         j["line"] = f.line == 0 ? json(nullptr) : json(f.line);
         j["column"] = f.column == 0 ? json(nullptr) : json(f.column);
+        j["end_column"] = f.line == 0 ? json(nullptr) : json(f.end_column);
+        j["key"] = f.key.empty() ? json(nullptr) : json(f.key);
         j["message"] = f.message;
         j["fix"] = f.fix;
         findings.push_back(std::move(j));
@@ -78,8 +88,7 @@ json file_json(const FileResult& file, const Report& report) {
                         {"log_line", o.log_line},
                         {"map_cleanup", o.map_cleanup},
                         {"config_written", o.config_written},
-                        {"summary", "the launcher " + outcome_text(o)},
-                        {"caveat", kPrediction}};
+                        {"summary", "the launcher " + outcome_text(o)}};
     if (report.with_record) {
         entry["record"] = record_json(check);
     }
@@ -89,14 +98,40 @@ json file_json(const FileResult& file, const Report& report) {
     return entry;
 }
 
+json summary_json(const Report& report) {
+    const RunSummary& s = report.summary;
+    json j = {{"files", s.files},
+              {"start", s.by_action[0]},
+              {"refuse", s.by_action[1]},
+              {"disabled", s.by_action[2]},
+              {"unreadable", s.unreadable},
+              {"errors", s.by_severity[2]},
+              {"warnings", s.by_severity[1]},
+              {"notes", s.by_severity[0]}};
+    if (report.with_statistics) {
+        json codes = json::object();
+        for (const CheckInfo& info : kChecks) {
+            if (const std::size_t n = s.by_check[static_cast<std::size_t>(info.check)]; n != 0) {
+                codes[info.code] = n;
+            }
+        }
+        j["codes"] = std::move(codes);
+    }
+    return j;
+}
+
 }  // namespace
 
 std::vector<ReportPiece> render_json(const Report& report) {
     json doc;
+    doc["tool"] = {{"name", "quorbix-check"}, {"version", QUORBIX_VERSION}};
+    doc["schema_version"] = kSchemaVersion;
     doc["files"] = json::array();
     for (const FileResult& file : report.files) {
         doc["files"].push_back(file_json(file, report));
     }
+    doc["summary"] = summary_json(report);
+    doc["caveat"] = std::string("outcomes are ") + kPrediction;
     doc["exit_status"] = report.exit_status;
     // Bytes of the settings that are not UTF-8 become U+FFFD: the document
     // stays valid whatever the file holds.

@@ -10,8 +10,24 @@ std::string log_without_newline(const std::string& line) {
 
 }  // namespace
 
+Severity reported_severity(Severity s, const ReportStyle& style) {
+    return style.strict && s == Severity::kWarning ? Severity::kError : s;
+}
+
 Severity reported_severity(const Finding& f, const ReportStyle& style) {
-    return style.strict && f.severity() == Severity::kWarning ? Severity::kError : f.severity();
+    return reported_severity(f.severity(), style);
+}
+
+const Finding* gate_finding(const FileCheck& check) {
+    if (!check.outcome.gate) {
+        return nullptr;
+    }
+    for (const Finding& f : check.findings) {
+        if (f.check == *check.outcome.gate) {
+            return &f;
+        }
+    }
+    return nullptr;
 }
 
 std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style) {

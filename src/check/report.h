@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "check/checks.h"
 #include "check/file_check.h"
 
 namespace quorbix {
@@ -28,19 +29,33 @@ struct FileResult {
     std::string bytes;  // the file, for the formats that quote its lines
 };
 
+// The totals of a run: files by outcome, findings by reported severity and
+// by code.
+struct RunSummary {
+    std::size_t files = 0;
+    std::size_t unreadable = 0;
+    std::array<std::size_t, 3> by_action{};    // start, refuse, disabled
+    std::array<std::size_t, 3> by_severity{};  // note, warning, error, as reported
+    std::array<std::size_t, std::size(kChecks)> by_check{};
+};
+
 // The whole run as the renderers take it.
 struct Report {
     std::vector<FileResult> files;
-    ReportStyle style;            // of the findings
-    bool problems_color = false;  // colour where files that cannot be read are said
-    bool with_record = false;     // the record view is asked for
-    bool with_config = false;     // the configuration view is asked for
+    RunSummary summary;
+    ReportStyle style;             // of the findings
+    bool problems_color = false;   // colour where files that cannot be read are said
+    bool quiet = false;            // findings and refusals only: nothing for a clean file
+    bool with_record = false;      // the record view is asked for
+    bool with_config = false;      // the configuration view is asked for
+    bool with_statistics = false;  // the count per code is asked for
     int exit_status = 0;
 };
 
 // Where a piece of a report goes: the views (record, configuration), the
-// findings, or what keeps a file from being checked.
-enum class Channel { kView, kFindings, kProblems };
+// findings, what keeps a file from being checked, or what a format keeps
+// off the stream of its findings (the totals of the gcc format).
+enum class Channel { kView, kFindings, kProblems, kAside };
 
 struct ReportPiece {
     Channel channel = Channel::kFindings;
@@ -50,9 +65,12 @@ struct ReportPiece {
 // A renderer: the whole report as pieces, in the order they are written.
 using Renderer = std::vector<ReportPiece> (*)(const Report& report);
 
-// The formats: for people, and one JSON document.
+// The formats: for people; one line per finding, as gcc says them, for
+// problem matchers; one JSON document; one SARIF 2.1.0 document.
 std::vector<ReportPiece> render_human(const Report& report);
+std::vector<ReportPiece> render_gcc(const Report& report);
 std::vector<ReportPiece> render_json(const Report& report);
+std::vector<ReportPiece> render_sarif(const Report& report);
 
 // An output format: its renderer, and what the run gives it.
 struct ReportFormat {
@@ -61,13 +79,17 @@ struct ReportFormat {
     // quoting their lines, and the findings moved to standard error when a
     // view takes standard output. Otherwise one document on standard output.
     bool for_terminal;
+    bool takes_views;  // whether --record and --config have a place in it
 };
 
-inline constexpr ReportFormat kHumanFormat{render_human, true};
-inline constexpr ReportFormat kJsonFormat{render_json, false};
+inline constexpr ReportFormat kHumanFormat{render_human, true, true};
+inline constexpr ReportFormat kGccFormat{render_gcc, false, false};
+inline constexpr ReportFormat kJsonFormat{render_json, false, true};
+inline constexpr ReportFormat kSarifFormat{render_sarif, false, false};
 
-// The severity a finding is reported with.
+// The severity a finding, or a code of severity s, is reported with.
 Severity reported_severity(const Finding& f, const ReportStyle& style);
+Severity reported_severity(Severity s, const ReportStyle& style);
 
 // Counts of the file's findings by reported severity: note, warning, error.
 std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style);
@@ -78,15 +100,24 @@ const char* severity_name(Severity s);
 // What the launcher would do, in words: "starts the daemon: exit 0, ...".
 std::string outcome_text(const Outcome& o);
 
-// The line of a report that says what the outcome rests on.
+// What the outcomes rest on, said once per report.
 inline constexpr const char kPrediction[] =
     "predicted from the settings alone: a full /tmp, a missing tool or a /tmp/quorbix that is "
     "not the launcher's own can still change it";
 
+// A finding's first line: FILE:LINE:COL: severity: message [code], without
+// LINE:COL for the file as a whole; in colour for a terminal.
+std::string finding_line(std::string_view name, const Finding& f, const ReportStyle& style);
+
+// The finding of the gate that ends the file's run, or null when the run
+// starts or that finding is not reported.
+const Finding* gate_finding(const FileCheck& check);
+
 // The human format's findings of one file, each with its line and caret,
-// then the counts and, last, the outcome line.
+// then the counts and, last, the outcome line; when quiet, only the findings
+// and a refusal.
 std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
-                            const ReportStyle& style);
+                            const ReportStyle& style, bool quiet = false);
 
 // The human format's excerpt of one line (its line feed may be included)
 // with a caret under byte `column` (from 1; 0 for the line's start), under a

@@ -156,6 +156,7 @@ void fill_outcome(CheckContext& c, const TlsFiles& files) {
         out.exit_status = exit_status_seen(verdict.exit_status);
         out.log_line = verdict.log_line;
         out.map_cleanup = verdict.map_cleanup;
+        out.gate = gate_words(verdict.gate).check;
     } else {
         out.action = Outcome::Action::kStart;
         out.exit_status = kExitStarted;

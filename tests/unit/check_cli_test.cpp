@@ -1,9 +1,10 @@
 // The checker's command line, run in this process with its standard streams
-// redirected: exit statuses, where each output goes, and colour only on a
-// terminal without NO_COLOR.
+// redirected: exit statuses, where each output goes, folders, the options of
+// fleet use, and colour only when asked or on a terminal that takes it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "golden.h"
 #include "temp_file.h"
 
 namespace quorbix {
@@ -116,7 +118,6 @@ TEST(CheckCli, ExitStatusesAndStreams) {
         {{"--strict", warned}, 1, "error: MQTT QoS 3", ""},
         {{broken}, 1, "refuses to start: exit 255", ""},
         {{sound, missing}, 2, "starts the daemon", "cannot read the file"},
-        {{dir.path("")}, 2, "", "not a regular file"},
         {{"--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--at", "yesterday", sound}, 2, "", "--at takes"},
         // A 32-bit time_t ends in 2038: a later time is refused, never wrapped.
@@ -148,32 +149,190 @@ TEST(CheckCli, ExitStatusesAndStreams) {
     }
 }
 
-TEST(CheckCli, StandardInputAndTheTokensLine) {
-    const CliRun r = run_check({"--config", "--token", "sas-1\nsecond line\n", "-"},
-                               std::string(kSound) +
-                                   "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=key\n"
-                                   "QUORBIX_MQTT_ADDR=h\nQUORBIX_CLIENT_ID=c\n");
-    EXPECT_EQ(r.status, 0) << r.err;
-    // The first line of the tool's output, its line feed kept, as the launcher reads it.
-    EXPECT_NE(r.out.find("\nmqtt_password=sas-1\n\nmqtt_ssltls=0\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("<stdin>:"), std::string::npos) << r.err;
+// Joins the arguments of a row for its failure message.
+std::string command_of(const std::vector<std::string>& args) {
+    std::string cmd;
+    for (const std::string& a : args) {
+        cmd += " " + a;
+    }
+    return cmd;
 }
 
-TEST(CheckCli, ColourOnlyOnATerminalAndNeverWithNoColor) {
+TEST(CheckCli, FoldersAndTheOptionsOfFleetUse) {
+    test::TempDir dir;
+    dir.write("elsewhere", kBroken);
+    ASSERT_EQ(::mkdir(dir.path("fleet").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.path("fleet/b").c_str(), 0755), 0);
+    const std::string sound = dir.write("fleet/a", kSound);
+    const std::string warned = dir.write("fleet/b/settings", kWarned);
+    const std::string broken = dir.write("fleet/c", kBroken);
+    // Neither a link nor a FIFO under a folder is read.
+    ASSERT_EQ(::symlink(dir.path("elsewhere").c_str(), dir.path("fleet/d").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.path("fleet/e").c_str(), 0644), 0);
+    const std::string fleet = dir.path("fleet");
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        const char* out;      // must appear on standard output ("" for nothing at all)
+        const char* not_out;  // must not appear there
+        const char* err;      // must appear on standard error ("" for nothing at all)
+    };
+    const Row rows[] = {
+        // Sorted by path, the link and the FIFO passed over, and totals at the end.
+        {{fleet}, 1, "/fleet/a: outcome", "/fleet/d", ""},
+        {{fleet + "/"}, 1, "3 files: 2 start, 1 refused, 0 disabled, 0 unreadable; 1 error", "/fleet/e",
+         ""},
+        {{"--format=gcc", fleet},
+         1,
+         "/fleet/b/settings:3:18: warning: MQTT QoS 3 is none of 0, 1 and 2 [qos-range]\n",
+         "outcome: the launcher starts",
+         ""},
+        // Quiet: nothing for a clean file, and no totals.
+        {{"-q", sound}, 0, "", "", ""},
+        {{"--quiet", fleet}, 1, "refuses to start", "files:", ""},
+        {{"--statistics", fleet}, 1, "      1  no-csv ", "", ""},
+        {{"--format=gcc", "--statistics", fleet}, 1, "[no-csv]", "      1  no-csv ", "      1  no-csv "},
+        // An ignored code is neither shown nor counted; the outcome stays what it is.
+        {{"--ignore=no-csv", broken}, 0, "refuses to start", "[no-csv]", ""},
+        {{"--ignore", "qos-range,no-csv", fleet}, 0, "0 errors, 0 warnings", "[qos-range]", ""},
+        {{"--strict", "--select=qos-range", fleet}, 1, "error: MQTT QoS 3", "[no-csv]", ""},
+        {{"--select=qos-range", "--ignore=qos-range", warned}, 0, "0 errors, 0 warnings", "[qos", ""},
+        {{"--ignore=no-such-code", sound}, 2, "", "", "unknown code 'no-such-code' in --ignore"},
+        {{"--select=qos-range,", sound}, 2, "", "", "unknown code '' in --select"},
+        {{"--format=xml", sound}, 2, "", "", "--format takes human, gcc, json or sarif"},
+        {{"--color=sometimes", sound}, 2, "", "", "--color takes auto, always or never"},
+        {{"--token-file", dir.path("none"), sound}, 2, "", "", "cannot read the token file"},
+        {{"--format=sarif", fleet}, 1, "\"ruleId\": \"qos-range\"", "", ""},
+        {{"--json", "--statistics", fleet}, 1, "\"codes\": {", "", ""},
+    };
+    for (const Row& row : rows) {
+        const CliRun r = run_check(row.args);
+        const std::string cmd = command_of(row.args);
+        EXPECT_EQ(r.status, row.status) << cmd << "\n" << r.out << r.err;
+        if (*row.out == '\0') {
+            EXPECT_EQ(r.out, "") << cmd;
+        } else {
+            EXPECT_NE(r.out.find(row.out), std::string::npos) << cmd << "\n" << r.out;
+        }
+        if (*row.not_out != '\0') {
+            EXPECT_EQ(r.out.find(row.not_out), std::string::npos) << cmd << "\n" << r.out;
+        }
+        if (*row.err == '\0') {
+            EXPECT_EQ(r.err, "") << cmd;
+        } else {
+            EXPECT_NE(r.err.find(row.err), std::string::npos) << cmd << "\n" << r.err;
+        }
+    }
+}
+
+// Each format over the fleet folder, named as a CI job would name it.
+TEST(CheckCli, FleetReportsMatchTheGoldenFiles) {
+    char saved[4096];
+    ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(::chdir(QUORBIX_TEST_DATA_DIR "/check"), 0);
+    const std::pair<const char*, const char*> formats[] = {
+        {"check/fleet.report", "--statistics"},
+        {"check/fleet.gcc", "--format=gcc"},
+        {"check/fleet.json", "--format=json"},
+        {"check/fleet.sarif", "--format=sarif"},
+    };
+    for (const auto& [golden, option] : formats) {
+        const CliRun r = run_check({option, "--at", "2026-12-01", "fleet"});
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_EQ(r.err, "") << option;
+        test::expect_golden(golden, r.out);
+    }
+    ASSERT_EQ(::chdir(saved), 0);
+}
+
+TEST(CheckCli, StandardInputAndTheTokensLine) {
+    test::TempDir dir;
+    const std::string token_file = dir.write("token", "sas-1\nsecond line\n");
+    const std::string settings = std::string(kSound) +
+                                 "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=key\n"
+                                 "QUORBIX_MQTT_ADDR=h\nQUORBIX_CLIENT_ID=c\n";
+    for (const std::vector<std::string>& token :
+         {std::vector<std::string>{"--token", "sas-1\nsecond line\n"},
+          std::vector<std::string>{"--token-file", token_file}}) {
+        std::vector<std::string> args = {"--config"};
+        args.insert(args.end(), token.begin(), token.end());
+        args.push_back("-");
+        const CliRun r = run_check(args, settings);
+        EXPECT_EQ(r.status, 0) << r.err;
+        // The first line of the tool's output, its line feed kept, as the launcher reads it.
+        EXPECT_NE(r.out.find("\nmqtt_password=sas-1\n\nmqtt_ssltls=0\n"), std::string::npos)
+            << token[0] << "\n"
+            << r.out;
+        EXPECT_NE(r.err.find("<stdin>:"), std::string::npos) << r.err;
+    }
+}
+
+// Sets an environment variable (or unsets it, for null) until destroyed.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        const char* saved = std::getenv(name);
+        had_ = saved != nullptr;
+        saved_ = had_ ? saved : "";
+        if (value != nullptr) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ~ScopedEnv() {
+        if (had_) {
+            ::setenv(name_, saved_.c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    bool had_ = false;
+    std::string saved_;
+};
+
+TEST(CheckCli, ColourWhenAskedOrOnATerminalThatTakesIt) {
     test::TempDir dir;
     const std::string warned = dir.write("warned", kWarned);
-    const char* saved = std::getenv("NO_COLOR");
-    const std::string restore = saved != nullptr ? saved : "";
-    ::unsetenv("NO_COLOR");
-    EXPECT_NE(run_check({warned}, "", true).out.find("\033["), std::string::npos);
-    EXPECT_EQ(run_check({warned}, "", false).out.find("\033["), std::string::npos);
-    ::setenv("NO_COLOR", "1", 1);
-    EXPECT_EQ(run_check({warned}, "", true).out.find("\033["), std::string::npos);
-    if (saved != nullptr) {
-        ::setenv("NO_COLOR", restore.c_str(), 1);
-    } else {
-        ::unsetenv("NO_COLOR");
+    struct Row {
+        const char* color;  // the --color option, or null for none
+        const char* no_color;
+        const char* term;
+        bool tty;
+        bool colored;
+    };
+    const Row rows[] = {
+        {nullptr, nullptr, "xterm", true, true},
+        {nullptr, nullptr, "xterm", false, false},
+        {nullptr, "1", "xterm", true, false},
+        {nullptr, "", "xterm", true, true},
+        {nullptr, nullptr, "dumb", true, false},
+        {"--color=auto", nullptr, "dumb", true, false},
+        {"--color=always", "1", "dumb", false, true},
+        {"--color=never", nullptr, "xterm", true, false},
+    };
+    for (const Row& row : rows) {
+        const ScopedEnv no_color("NO_COLOR", row.no_color);
+        const ScopedEnv term("TERM", row.term);
+        std::vector<std::string> args = {warned};
+        if (row.color != nullptr) {
+            args.insert(args.begin(), row.color);
+        }
+        const CliRun r = run_check(args, "", row.tty);
+        EXPECT_EQ(r.out.find("\033[") != std::string::npos, row.colored)
+            << (row.color ? row.color : "(no option)") << " NO_COLOR="
+            << (row.no_color ? row.no_color : "(unset)") << " TERM=" << row.term
+            << " tty=" << row.tty;
     }
+    // Machine formats are never coloured.
+    const ScopedEnv term("TERM", "xterm");
+    EXPECT_EQ(run_check({"--color=always", "--format=gcc", warned}).out.find("\033["),
+              std::string::npos);
 }
 
 }  // namespace

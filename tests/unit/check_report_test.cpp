@@ -4,6 +4,7 @@
 
 #include "check/file_check.h"
 #include "check/report.h"
+#include "check/summary.h"
 #include "golden.h"
 
 namespace quorbix {
@@ -16,10 +17,14 @@ TEST(CheckReport, HumanAndJsonReportsMatchTheGoldenFiles) {
     options.now = 1796083200;  // 2026-12-01
     Report report;
     report.files.push_back({"mistakes.settings", "", check_settings(settings, options), settings});
+    summary_add(&report.summary, report.files.front(), report.style);
     report.exit_status = 1;
-    const std::vector<ReportPiece> human = render_human(report);
-    ASSERT_EQ(human.size(), 1u);
-    test::expect_golden("check/mistakes.report", human[0].text);
+    std::string human;
+    for (const ReportPiece& piece : render_human(report)) {
+        EXPECT_EQ(piece.channel, Channel::kFindings);
+        human += piece.text;
+    }
+    test::expect_golden("check/mistakes.report", human);
     const std::vector<ReportPiece> json = render_json(report);
     ASSERT_EQ(json.size(), 1u);
     test::expect_golden("check/mistakes.json", json[0].text);

@@ -1,0 +1,37 @@
+// The report for problem matchers: one line per finding, as gcc says its
+// diagnostics, and nothing else on the findings' stream. A refusal is one
+// more such line, at its gate's finding.
+#include "check/report.h"
+#include "check/summary.h"
+
+namespace quorbix {
+
+std::vector<ReportPiece> render_gcc(const Report& report) {
+    ReportStyle style = report.style;
+    style.color = false;
+    std::vector<ReportPiece> pieces;
+    for (const FileResult& r : report.files) {
+        if (!r.unreadable.empty()) {
+            pieces.push_back({Channel::kProblems, r.name + ": error: " + r.unreadable + "\n"});
+            continue;
+        }
+        std::string lines;
+        for (const Finding& f : r.check.findings) {
+            lines += finding_line(r.name, f, style);
+        }
+        if (const Finding* gate = gate_finding(r.check);
+            gate != nullptr && r.check.outcome.action == Outcome::Action::kRefuse) {
+            Finding refusal = *gate;
+            refusal.message = "the launcher " + outcome_text(r.check.outcome);
+            lines += finding_line(r.name, refusal, style);
+        }
+        pieces.push_back({Channel::kFindings, std::move(lines)});
+    }
+    if (report.with_statistics) {
+        pieces.push_back({Channel::kAside, render_totals(report.summary) +
+                                               render_statistics(report.summary, report.style)});
+    }
+    return pieces;
+}
+
+}  // namespace quorbix

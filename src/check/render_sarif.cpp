@@ -1,0 +1,108 @@
+// The SARIF 2.1.0 report: one run of one tool, whose rules are the code
+// table, and one result per finding.
+#include <nlohmann/json.hpp>
+
+#include "check/checks.h"
+#include "check/report.h"
+
+#ifndef QUORBIX_VERSION
+#define QUORBIX_VERSION "unknown"
+#endif
+
+namespace quorbix {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr const char kSarifSchema[] = "https://json.schemastore.org/sarif-2.1.0.json";
+
+// SARIF's level for a severity: "error", "warning" or "note".
+const char* level(Severity s) {
+    return severity_name(s);
+}
+
+// A relative URI reference for a path as given: bytes other than unreserved
+// characters and "/" percent-encoded.
+std::string uri_of(std::string_view path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri;
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                           c == '/';
+        if (plain) {
+            uri.push_back(ch);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri;
+}
+
+json rules() {
+    json out = json::array();
+    for (const CheckInfo& info : kChecks) {
+        out.push_back({{"id", info.code},
+                       {"shortDescription", {{"text", info.about}}},
+                       {"defaultConfiguration", {{"level", level(info.severity)}}}});
+    }
+    return out;
+}
+
+json location(const std::string& name, const Finding& f) {
+    json physical = {{"artifactLocation", {{"uri", uri_of(name)}}}};
+    if (f.line != 0) {
+        physical["region"] = {{"startLine", f.line},
+                              {"startColumn", f.column == 0 ? 1 : f.column},
+                              {"endLine", f.line},
+                              {"endColumn", f.end_column}};
+    }
+    return json::array({{{"physicalLocation", std::move(physical)}}});
+}
+
+json result(const std::string& name, const Finding& f, const ReportStyle& style) {
+    return {{"ruleId", f.code()},
+            {"ruleIndex", static_cast<std::size_t>(f.check)},
+            {"level", level(reported_severity(f, style))},
+            {"message", {{"text", f.message + ". " + f.fix}}},
+            {"locations", location(name, f)}};
+}
+
+}  // namespace
+
+std::vector<ReportPiece> render_sarif(const Report& report) {
+    json results = json::array();
+    json notifications = json::array();
+    for (const FileResult& file : report.files) {
+        if (!file.unreadable.empty()) {
+            notifications.push_back(
+                {{"level", "error"},
+                 {"message", {{"text", file.unreadable}}},
+                 {"locations",
+                  json::array({{{"physicalLocation",
+                                 {{"artifactLocation", {{"uri", uri_of(file.name)}}}}}}})}});
+            continue;
+        }
+        for (const Finding& f : file.check.findings) {
+            results.push_back(result(file.name, f, report.style));
+        }
+    }
+    json invocation = {{"executionSuccessful", report.summary.unreadable == 0},
+                       {"exitCode", report.exit_status}};
+    if (!notifications.empty()) {
+        invocation["toolExecutionNotifications"] = std::move(notifications);
+    }
+    json driver = {{"name", "quorbix-check"}, {"version", QUORBIX_VERSION}, {"rules", rules()}};
+    json run = {{"tool", {{"driver", std::move(driver)}}},
+                {"invocations", json::array({std::move(invocation)})},
+                {"results", std::move(results)}};
+    const json doc = {
+        {"$schema", kSarifSchema}, {"version", "2.1.0"}, {"runs", json::array({std::move(run)})}};
+    return {{Channel::kFindings, doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n"}};
+}
+
+}  // namespace quorbix
