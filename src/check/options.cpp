@@ -233,7 +233,7 @@ Parsed set_token_file(Options* o, const std::string& path) {
     return Parsed::kRun;
 }
 
-Parsed print_codes(Options*, const std::string&) {
+Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
     for (const CheckInfo& info : kChecks) {
         static_cast<void>(
             std::printf("%-30s %-8s %s\n", info.code, severity_name(info.severity), info.about));

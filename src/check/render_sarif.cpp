@@ -1,5 +1,7 @@
 // The SARIF 2.1.0 report: one run of one tool, whose rules are the code
 // table, and one result per finding.
+#include <algorithm>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "check/checks.h"
@@ -45,11 +47,12 @@ std::string uri_of(std::string_view path) {
 
 json rules() {
     json out = json::array();
-    for (const CheckInfo& info : kChecks) {
-        out.push_back({{"id", info.code},
-                       {"shortDescription", {{"text", info.about}}},
-                       {"defaultConfiguration", {{"level", level(info.severity)}}}});
-    }
+    std::transform(std::begin(kChecks), std::end(kChecks), std::back_inserter(out),
+                   [](const CheckInfo& info) {
+                       return json{{"id", info.code},
+                                   {"shortDescription", {{"text", info.about}}},
+                                   {"defaultConfiguration", {{"level", level(info.severity)}}}};
+                   });
     return out;
 }
 
@@ -87,9 +90,9 @@ std::vector<ReportPiece> render_sarif(const Report& report) {
                                  {{"artifactLocation", {{"uri", uri_of(file.name)}}}}}}})}});
             continue;
         }
-        for (const Finding& f : file.check.findings) {
-            results.push_back(result(file.name, f, report.style));
-        }
+        std::transform(file.check.findings.begin(), file.check.findings.end(),
+                       std::back_inserter(results),
+                       [&](const Finding& f) { return result(file.name, f, report.style); });
     }
     json invocation = {{"executionSuccessful", report.summary.unreadable == 0},
                        {"exitCode", report.exit_status}};

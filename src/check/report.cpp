@@ -1,5 +1,7 @@
 #include "check/report.h"
 
+#include <algorithm>
+
 namespace quorbix {
 
 namespace {
@@ -22,12 +24,10 @@ const Finding* gate_finding(const FileCheck& check) {
     if (!check.outcome.gate) {
         return nullptr;
     }
-    for (const Finding& f : check.findings) {
-        if (f.check == *check.outcome.gate) {
-            return &f;
-        }
-    }
-    return nullptr;
+    const Check gate = *check.outcome.gate;
+    const auto it = std::find_if(check.findings.begin(), check.findings.end(),
+                                 [gate](const Finding& f) { return f.check == gate; });
+    return it == check.findings.end() ? nullptr : &*it;
 }
 
 std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style) {

@@ -180,7 +180,10 @@ TEST(CheckCli, FoldersAndTheOptionsOfFleetUse) {
     const Row rows[] = {
         // Sorted by path, the link and the FIFO passed over, and totals at the end.
         {{fleet}, 1, "/fleet/a: outcome", "/fleet/d", ""},
-        {{fleet + "/"}, 1, "3 files: 2 start, 1 refused, 0 disabled, 0 unreadable; 1 error", "/fleet/e",
+        {{fleet + "/"},
+         1,
+         "3 files: 2 start, 1 refused, 0 disabled, 0 unreadable; 1 error",
+         "/fleet/e",
          ""},
         {{"--format=gcc", fleet},
          1,
@@ -191,12 +194,20 @@ TEST(CheckCli, FoldersAndTheOptionsOfFleetUse) {
         {{"-q", sound}, 0, "", "", ""},
         {{"--quiet", fleet}, 1, "refuses to start", "files:", ""},
         {{"--statistics", fleet}, 1, "      1  no-csv ", "", ""},
-        {{"--format=gcc", "--statistics", fleet}, 1, "[no-csv]", "      1  no-csv ", "      1  no-csv "},
+        {{"--format=gcc", "--statistics", fleet},
+         1,
+         "[no-csv]",
+         "      1  no-csv ",
+         "      1  no-csv "},
         // An ignored code is neither shown nor counted; the outcome stays what it is.
         {{"--ignore=no-csv", broken}, 0, "refuses to start", "[no-csv]", ""},
         {{"--ignore", "qos-range,no-csv", fleet}, 0, "0 errors, 0 warnings", "[qos-range]", ""},
         {{"--strict", "--select=qos-range", fleet}, 1, "error: MQTT QoS 3", "[no-csv]", ""},
-        {{"--select=qos-range", "--ignore=qos-range", warned}, 0, "0 errors, 0 warnings", "[qos", ""},
+        {{"--select=qos-range", "--ignore=qos-range", warned},
+         0,
+         "0 errors, 0 warnings",
+         "[qos",
+         ""},
         {{"--ignore=no-such-code", sound}, 2, "", "", "unknown code 'no-such-code' in --ignore"},
         {{"--select=qos-range,", sound}, 2, "", "", "unknown code '' in --select"},
         {{"--format=xml", sound}, 2, "", "", "--format takes human, gcc, json or sarif"},
@@ -325,8 +336,8 @@ TEST(CheckCli, ColourWhenAskedOrOnATerminalThatTakesIt) {
         }
         const CliRun r = run_check(args, "", row.tty);
         EXPECT_EQ(r.out.find("\033[") != std::string::npos, row.colored)
-            << (row.color ? row.color : "(no option)") << " NO_COLOR="
-            << (row.no_color ? row.no_color : "(unset)") << " TERM=" << row.term
+            << (row.color ? row.color : "(no option)")
+            << " NO_COLOR=" << (row.no_color ? row.no_color : "(unset)") << " TERM=" << row.term
             << " tty=" << row.tty;
     }
     // Machine formats are never coloured.
