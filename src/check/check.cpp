@@ -103,12 +103,9 @@ void check_file(const Options& o, const Input& input, Report* report) {
     r.unreadable = input.error;
     std::string bytes;
     if (r.unreadable.empty() && read_settings(input.path, &bytes, &r.unreadable)) {
+        r.check = check_settings(bytes, o.check);
         if (o.format->for_terminal) {
-            r.bytes = bytes;  // the human report quotes the lines
-        }
-        r.check = check_settings(std::move(bytes), o.check);
-        if (!o.record) {
-            r.check.record.clear();
+            r.bytes = std::move(bytes);  // the human report quotes the lines
         }
         if (!o.config) {
             r.check.config.clear();

@@ -25,6 +25,7 @@ struct CheckOptions {
     std::time_t now = 0;               // the clock for certificate dates
     std::optional<std::string> token;  // the token tool's output, when known
     CheckSet ignored;                  // codes neither reported nor counted
+    bool with_record = true;           // whether FileCheck::record is filled
 };
 
 // What the launcher would do with the file, judged from the settings alone.
@@ -55,12 +56,13 @@ struct FileCheck {
     std::array<std::size_t, 3> by_severity{};
     std::array<std::size_t, std::size(kChecks)> by_check{};  // all findings, by code
     Outcome outcome;
-    std::vector<FieldReading> record;  // every field, in record order
+    std::vector<FieldReading> record;  // every field, in record order, when asked for
     std::string config;                // the configuration, when one is written
 };
 
-// Checks the settings file `bytes` as the launcher would read it.
-FileCheck check_settings(std::string bytes, const CheckOptions& options);
+// Checks the settings file `bytes` as the launcher would read it; copies no
+// more of it than the launcher's record does.
+FileCheck check_settings(std::string_view bytes, const CheckOptions& options);
 
 // The placeholder for the token tool's output in a configuration formed
 // without it.

@@ -251,7 +251,7 @@ constexpr OptionSpec kOptions[] = {
     {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
     {"--color", nullptr, true, set_color},
     {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
-    {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = true; return Parsed::kRun; }},
+    {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = o->check.with_record = true; return Parsed::kRun; }},
     {"--token", nullptr, true, [](Options* o, const std::string& v) { o->check.token = v; return Parsed::kRun; }},
     {"--token-file", nullptr, true, set_token_file},
     {"--at", nullptr, true, set_at},
@@ -292,6 +292,7 @@ Parsed usage_error(const std::string& what) {
 Parsed parse_options(int argc, char** argv, Options* o) {
     bool only_files = false;
     o->check.now = std::time(nullptr);
+    o->check.with_record = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (only_files || arg == "-" || arg.empty() || arg.front() != '-') {

@@ -48,6 +48,10 @@ SettingsStreamPtr settings_open_path(const char* path);
 // throws std::bad_alloc when no memory is left.
 SettingsStreamPtr settings_open_bytes(std::string bytes);
 
+// Takes bytes that the caller keeps, unchanged, for as long as the stream
+// lives, as a settings file: nothing is copied.
+SettingsStreamPtr settings_open_view(std::string_view bytes);
+
 // Bounded scanner: the value of key, or the empty text for a null stream or
 // an absent key.
 std::string settings_get_text(SettingsStream* stream, const char* key);
