@@ -15,10 +15,6 @@
 #include "check/report.h"
 #include "common/paths.h"
 
-#ifndef QUORBIX_VERSION
-#define QUORBIX_VERSION "unknown"
-#endif
-
 namespace quorbix {
 
 namespace {
@@ -177,31 +173,28 @@ struct OptionSpec {
     Apply apply;
 };
 
-Parsed set_format(Options* o, const std::string& value) {
-    constexpr std::pair<const char*, const ReportFormat*> kFormats[] = {{"human", &kHumanFormat},
-                                                                        {"gcc", &kGccFormat},
-                                                                        {"json", &kJsonFormat},
-                                                                        {"sarif", &kSarifFormat}};
-    for (const auto& [name, format] : kFormats) {
+// Sets *out to the value named `value` in `names` ({name, value} pairs);
+// otherwise says which names `option` takes.
+template <typename T, std::size_t N>
+Parsed pick(const char* option, const std::string& value,
+            const std::pair<const char*, T> (&names)[N], T* out) {
+    std::string known;
+    for (const auto& [name, named] : names) {
         if (value == name) {
-            o->format = format;
+            *out = named;
             return Parsed::kRun;
         }
+        known += (known.empty() ? "" : ", ") + std::string(name);
     }
-    return usage_error("--format takes human, gcc, json or sarif, not '" + value + "'");
+    return usage_error(std::string(option) + " takes " + known + ", not '" + value + "'");
 }
 
-Parsed set_color(Options* o, const std::string& value) {
-    constexpr std::pair<const char*, ColorMode> kModes[] = {
-        {"auto", ColorMode::kAuto}, {"always", ColorMode::kAlways}, {"never", ColorMode::kNever}};
-    for (const auto& [name, mode] : kModes) {
-        if (value == name) {
-            o->color = mode;
-            return Parsed::kRun;
-        }
-    }
-    return usage_error("--color takes auto, always or never, not '" + value + "'");
-}
+constexpr std::pair<const char*, const ReportFormat*> kFormats[] = {{"human", &kHumanFormat},
+                                                                    {"gcc", &kGccFormat},
+                                                                    {"json", &kJsonFormat},
+                                                                    {"sarif", &kSarifFormat}};
+constexpr std::pair<const char*, ColorMode> kColorModes[] = {
+    {"auto", ColorMode::kAuto}, {"always", ColorMode::kAlways}, {"never", ColorMode::kNever}};
 
 Parsed set_at(Options* o, const std::string& value) {
     const std::optional<std::time_t> when = parse_time(value);
@@ -243,13 +236,13 @@ Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
 
 // clang-format off
 constexpr OptionSpec kOptions[] = {
-    {"--format", nullptr, true, set_format},
+    {"--format", nullptr, true, [](Options* o, const std::string& v) { return pick("--format", v, kFormats, &o->format); }},
     {"--json", nullptr, false, [](Options* o, const std::string&) { o->format = &kJsonFormat; return Parsed::kRun; }},
     {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
     {"--statistics", nullptr, false, [](Options* o, const std::string&) { o->statistics = true; return Parsed::kRun; }},
     {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->check.ignored) ? Parsed::kRun : Parsed::kError; }},
     {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
-    {"--color", nullptr, true, set_color},
+    {"--color", nullptr, true, [](Options* o, const std::string& v) { return pick("--color", v, kColorModes, &o->color); }},
     {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
     {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = o->check.with_record = true; return Parsed::kRun; }},
     {"--token", nullptr, true, [](Options* o, const std::string& v) { o->check.token = v; return Parsed::kRun; }},
@@ -258,7 +251,7 @@ constexpr OptionSpec kOptions[] = {
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--codes", nullptr, false, print_codes},
     {"--help", "-h", false, [](Options*, const std::string&) { static_cast<void>(std::fputs(kUsage, stdout)); return Parsed::kExit; }},
-    {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("quorbix-check %s\n", QUORBIX_VERSION)); return Parsed::kExit; }},
+    {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
 };
 // clang-format on
 

@@ -5,10 +5,6 @@
 
 #include "check/report.h"
 
-#ifndef QUORBIX_VERSION
-#define QUORBIX_VERSION "unknown"
-#endif
-
 namespace quorbix {
 
 namespace {
@@ -124,7 +120,7 @@ json summary_json(const Report& report) {
 
 std::vector<ReportPiece> render_json(const Report& report) {
     json doc;
-    doc["tool"] = {{"name", "quorbix-check"}, {"version", QUORBIX_VERSION}};
+    doc["tool"] = {{"name", kToolName}, {"version", tool_version()}};
     doc["schema_version"] = kSchemaVersion;
     doc["files"] = json::array();
     for (const FileResult& file : report.files) {

@@ -7,10 +7,6 @@
 #include "check/checks.h"
 #include "check/report.h"
 
-#ifndef QUORBIX_VERSION
-#define QUORBIX_VERSION "unknown"
-#endif
-
 namespace quorbix {
 
 namespace {
@@ -99,7 +95,7 @@ std::vector<ReportPiece> render_sarif(const Report& report) {
     if (!notifications.empty()) {
         invocation["toolExecutionNotifications"] = std::move(notifications);
     }
-    json driver = {{"name", "quorbix-check"}, {"version", QUORBIX_VERSION}, {"rules", rules()}};
+    json driver = {{"name", kToolName}, {"version", tool_version()}, {"rules", rules()}};
     json run = {{"tool", {{"driver", std::move(driver)}}},
                 {"invocations", json::array({std::move(invocation)})},
                 {"results", std::move(results)}};

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#ifndef QUORBIX_VERSION
+#define QUORBIX_VERSION "unknown"
+#endif
+
 namespace quorbix {
 
 namespace {
@@ -11,6 +15,10 @@ std::string log_without_newline(const std::string& line) {
 }
 
 }  // namespace
+
+const char* tool_version() {
+    return QUORBIX_VERSION;
+}
 
 Severity reported_severity(Severity s, const ReportStyle& style) {
     return style.strict && s == Severity::kWarning ? Severity::kError : s;

@@ -100,6 +100,10 @@ const char* severity_name(Severity s);
 // What the launcher would do, in words: "starts the daemon: exit 0, ...".
 std::string outcome_text(const Outcome& o);
 
+// The checker's name, and its version as --version and the reports say it.
+inline constexpr const char kToolName[] = "quorbix-check";
+const char* tool_version();
+
 // What the outcomes rest on, said once per report.
 inline constexpr const char kPrediction[] =
     "predicted from the settings alone: a full /tmp, a missing tool or a /tmp/quorbix that is "
