@@ -313,6 +313,9 @@ Parsed parse_options(int argc, char** argv, Options* o) {
             return parsed;
         }
     }
+    if ((o->config || o->record) && !o->format->takes_views) {
+        return usage_error("--config and --record go with --format=human or json");
+    }
     // A selection ignores every other code, but for the note that says how
     // many findings of a selected code are not shown.
     if (o->selected.any()) {

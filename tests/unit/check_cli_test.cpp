@@ -216,6 +216,7 @@ TEST(CheckCli, FoldersAndTheOptionsOfFleetUse) {
         {{"--format=xml", sound}, 2, "", "", "--format takes human, gcc, json, sarif, not 'xml'"},
         {{"--color=sometimes", sound}, 2, "", "", "--color takes auto, always, never"},
         {{"--token-file", dir.path("none"), sound}, 2, "", "", "cannot read the token file"},
+        {{"--format=gcc", "--config", sound}, 2, "", "", "--config and --record go with"},
         {{"--format=sarif", fleet}, 1, "\"ruleId\": \"qos-range\"", "", ""},
         {{"--json", "--statistics", fleet}, 1, "\"codes\": {", "", ""},
     };
