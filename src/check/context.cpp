@@ -51,7 +51,7 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
     for (std::size_t i = 0; i < fields.size(); ++i) {
         c.winner[i] = settings_key_line(stream, fields[i].key.c_str());
     }
-    c.csv_present = base64_stages_file(s.csv_data);
+    c.csv_present = base64_stages_file(settings_get_large_view(stream, "QUORBIX_CSV"));
     c.early = gates_before_config(s, c.csv_present);
 }
 

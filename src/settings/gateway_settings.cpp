@@ -20,9 +20,12 @@ int settings_field_position(const GatewaySettings& s, const std::string& field) 
     return found;
 }
 
-void settings_load_from(GatewaySettings& s, SettingsStream* stream) {
-    settings_for_each_field(s, [stream](Scanner scanner, const char* key, auto& field) {
+void settings_load_from(GatewaySettings& s, SettingsStream* stream, std::string_view left_empty) {
+    settings_for_each_field(s, [stream, left_empty](Scanner scanner, const char* key, auto& field) {
         using Field = std::decay_t<decltype(field)>;
+        if (key == left_empty) {
+            return;
+        }
         if constexpr (std::is_same_v<Field, std::uint32_t>) {
             field = settings_get_uint(stream, key);
         } else if (scanner == Scanner::kLargeText) {

@@ -241,8 +241,11 @@ int settings_field_position(const GatewaySettings& s, const std::string& field);
 struct SettingsStream;
 
 // Fills every field of s from an open settings stream (null gives empty
-// texts and zeros), one rescan of the file per field.
-void settings_load_from(GatewaySettings& s, SettingsStream* stream);
+// texts and zeros), one rescan of the file per field; the field of the key
+// `left_empty`, when one is named, is not read and stays empty (a reader
+// that takes that value as a view instead: settings_get_large_view).
+void settings_load_from(GatewaySettings& s, SettingsStream* stream,
+                        std::string_view left_empty = {});
 
 // Fills every field of s from the settings file "/opt/quorbix/etc/settings";
 // never fails: without a readable file every text is empty and every number 0.

@@ -130,8 +130,12 @@ std::uint32_t settings_get_uint(SettingsStream* stream, const char* key) {
 }
 
 std::string settings_get_large_text(SettingsStream* stream, const char* key) {
+    return copy_text(settings_get_large_view(stream, key));
+}
+
+std::string_view settings_get_large_view(SettingsStream* stream, const char* key) {
     if (stream == nullptr) {
-        return std::string();
+        return {};
     }
     const std::size_t wanted = wanted_large_size(*stream);
     char* spill = nullptr;
@@ -146,9 +150,9 @@ std::string settings_get_large_text(SettingsStream* stream, const char* key) {
     }
     std::string_view value;
     if (!find_value(*stream, key, g_large_capacity, spill, &value)) {
-        return std::string();
+        return {};
     }
-    return copy_text(value);
+    return value;
 }
 
 SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key) {

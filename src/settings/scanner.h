@@ -64,6 +64,10 @@ std::uint32_t settings_get_uint(SettingsStream* stream, const char* key);
 // settings file; the empty text for a null stream or an absent key.
 std::string settings_get_large_text(SettingsStream* stream, const char* key);
 
+// The same value, not copied: a view of the file held whole, or of the large
+// scanner's buffer; it lasts until the stream closes or the next lookup.
+std::string_view settings_get_large_view(SettingsStream* stream, const char* key);
+
 // Closes a stream; does nothing for null.
 void settings_close(SettingsStreamPtr stream);
 

@@ -163,6 +163,12 @@ TEST(GatewaySettings, WindowedReadingGivesTheSameRecord) {
         EXPECT_EQ(settings_holds_whole_file(stream.get()), windowed == 0);
         settings_load_from(read[windowed], stream.get());
         EXPECT_EQ(settings_key_line(stream.get(), "QUORBIX_MQTT_ADDR").number, 2u);
+        // A value left out of the record, and read as a view instead.
+        GatewaySettings without_csv;
+        settings_load_from(without_csv, stream.get(), "QUORBIX_CSV");
+        EXPECT_EQ(without_csv.csv_data, "");
+        EXPECT_EQ(without_csv.messages[2].content, content);
+        EXPECT_EQ(settings_get_large_view(stream.get(), "QUORBIX_CSV"), csv);
     }
     for (const GatewaySettings& s : read) {
         EXPECT_EQ(s.mqtt_host, "broker.example");
