@@ -106,6 +106,7 @@ void check_file(const Options& o, const Input& input, Report* report) {
         r.check = check_settings(bytes, o.check);
         if (o.format->for_terminal) {
             r.bytes = std::move(bytes);  // the human report quotes the lines
+            keep_quoted_lines(&r);
         }
         if (!o.config) {
             r.check.config.clear();

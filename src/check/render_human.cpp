@@ -161,6 +161,21 @@ std::string render_unreadable(std::string_view name, std::string_view why, bool 
 
 }  // namespace
 
+void keep_quoted_lines(FileResult* file) {
+    std::uint64_t last = 0;
+    for (const Finding& f : file->check.findings) {
+        last = std::max(last, f.line);
+    }
+    std::size_t end = 0;
+    if (last != 0) {
+        LineWalk walk{file->bytes};
+        const std::string_view line = walk.line(last);
+        end = static_cast<std::size_t>(line.data() - file->bytes.data()) + line.size();
+    }
+    file->bytes.resize(end);
+    file->bytes.shrink_to_fit();
+}
+
 std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size_t column,
                           bool color) {
     const Colors c = colors(color);

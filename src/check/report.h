@@ -123,6 +123,11 @@ const Finding* gate_finding(const FileCheck& check);
 std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
                             const ReportStyle& style, bool quiet = false);
 
+// Drops the file's bytes after the last line that a finding quotes (all of
+// them when none does): a report over many files then holds no more of them
+// than it shows.
+void keep_quoted_lines(FileResult* file);
+
 // The human format's excerpt of one line (its line feed may be included)
 // with a caret under byte `column` (from 1; 0 for the line's start), under a
 // gutter with the line's number; printable text and UTF-8 as they are, other

@@ -32,3 +32,34 @@ TEST(CheckReport, HumanAndJsonReportsMatchTheGoldenFiles) {
 
 }  // namespace
 }  // namespace quorbix
+
+namespace quorbix {
+namespace {
+
+// A report holds of each file only the lines up to the last one it quotes,
+// and says the same as with the whole file.
+TEST(CheckReport, KeepsOnlyTheLinesItQuotes) {
+    std::string csv;
+    for (int i = 0; i < 1250; ++i) {
+        csv += "TWFu";
+    }
+    const std::string tail = "QUORBIX_CSV=" + csv + "\nQUORBIX_TIME_VALUE=ts\n";
+    const struct {
+        std::string settings;
+        std::string kept;
+    } rows[] = {
+        {"QUORBIX_ENABLE=1\nQUORBIX_MQTT_QOS=3\n" + tail, "QUORBIX_ENABLE=1\nQUORBIX_MQTT_QOS=3\n"},
+        {"QUORBIX_ENABLE=1\n" + tail, ""},  // no finding quotes a line
+        {"QUORBIX_ENABLE=1\nQUORBIX_MQTT_QOS=3", "QUORBIX_ENABLE=1\nQUORBIX_MQTT_QOS=3"},
+    };
+    for (const auto& row : rows) {
+        FileResult file{"settings", "", check_settings(row.settings, CheckOptions{}), row.settings};
+        const std::string whole = render_findings(file.name, file.bytes, file.check, ReportStyle{});
+        keep_quoted_lines(&file);
+        EXPECT_EQ(file.bytes, row.kept);
+        EXPECT_EQ(render_findings(file.name, file.bytes, file.check, ReportStyle{}), whole);
+    }
+}
+
+}  // namespace
+}  // namespace quorbix
