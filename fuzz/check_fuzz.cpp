@@ -25,6 +25,7 @@ struct GateFinding {
 constexpr GateFinding kGateFindings[] = {
     {Check::kNoCsv, kLogNoCsv},
     {Check::kDisabled, kLogDisabled},
+    {Check::kNoEnable, kLogDisabled},  // the disabled gate with no QUORBIX_ENABLE line
     {Check::kTlsNoCa, kLogNoCa},
     {Check::kTlsNoClientCert, kLogNoLocalCert},
     {Check::kTlsNoClientKey, kLogNoLocalKey},
@@ -47,8 +48,9 @@ void check_outcome_follows_gate_findings(const FileCheck& check) {
         return;
     }
     QUORBIX_FUZZ_CHECK(o.log_line == first->log_line);
-    QUORBIX_FUZZ_CHECK(o.action == (first->check == Check::kDisabled ? Outcome::Action::kDisabled
-                                                                     : Outcome::Action::kRefuse));
+    const bool disabled = first->log_line == kLogDisabled;
+    QUORBIX_FUZZ_CHECK(o.action ==
+                       (disabled ? Outcome::Action::kDisabled : Outcome::Action::kRefuse));
 }
 
 }  // namespace
@@ -71,6 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QUORBIX_FUZZ_CHECK(f.line <= lines);
         QUORBIX_FUZZ_CHECK(f.line == 0 || (f.column >= 1 && f.end_column >= f.column));
         QUORBIX_FUZZ_CHECK(*f.code() != '\0' && !f.message.empty() && !f.fix.empty());
+        for (const Edit& e : f.edits) {
+            QUORBIX_FUZZ_CHECK(e.line >= 1 && e.line <= e.end_line && e.end_line <= lines);
+            QUORBIX_FUZZ_CHECK(e.column >= 1 && e.end_column >= 1);
+        }
     }
     check_outcome_follows_gate_findings(result.check);
     QUORBIX_FUZZ_CHECK(result.check.record.size() == settings_field_count());

@@ -1,5 +1,8 @@
 #include "check/check.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,11 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "check/diff.h"
 #include "check/file_check.h"
 #include "check/inputs.h"
 #include "check/options.h"
 #include "check/report.h"
 #include "check/summary.h"
+#include "common/unique_fd.h"
 #include "settings/settings_file.h"
 
 namespace quorbix {
@@ -26,9 +31,30 @@ constexpr int kExitClean = 0;
 constexpr int kExitErrors = 1;
 constexpr int kExitTrouble = 2;
 
-// Reads the whole file (standard input for "-"); on failure returns false
-// with the reason, which also says how the launcher takes such a file.
-bool read_settings(const std::string& name, std::string* bytes, std::string* why) {
+// Opens a named pipe for reading like standard input, waiting for a writer
+// (without one yet a pipe reads as ended); invalid when path is no pipe.
+UniqueFd open_pipe(const char* path) {
+    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        return UniqueFd();
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    }
+    pollfd writer{fd.get(), POLLIN, 0};
+    while (::poll(&writer, 1, -1) < 0 && errno == EINTR) {
+    }
+    return fd;
+}
+
+// Reads the whole file (standard input for "-"); a named pipe is read like
+// standard input unless `as_launcher`, for the launcher reads regular files
+// only. On failure returns false with the reason, which also says how the
+// launcher takes such a file.
+bool read_settings(const std::string& name, bool as_launcher, std::string* bytes,
+                   std::string* why) {
     SettingsFile file;
     int fd = STDIN_FILENO;
     if (name != "-") {
@@ -38,7 +64,10 @@ bool read_settings(const std::string& name, std::string* bytes, std::string* why
                    "; the launcher would take it as no settings file";
             return false;
         }
-        if (file.not_regular) {
+        if (file.not_regular && !as_launcher) {
+            file.fd = open_pipe(name.c_str());
+        }
+        if (!file.fd) {
             *why = "not a regular file; the launcher would take it as no settings file";
             return false;
         }
@@ -95,15 +124,35 @@ std::FILE* stream_of(Channel channel, std::FILE* findings) {
     }
 }
 
+// The file's certain fixes as a unified diff; standard input has no name a
+// patch could apply to, so its fixes are only said.
+std::string diff_of(const std::string& name, std::string_view bytes, const FileCheck& check) {
+    std::vector<Edit> edits;
+    for (const Finding& f : check.findings) {
+        edits.insert(edits.end(), f.edits.begin(), f.edits.end());
+    }
+    if (name == "<stdin>") {
+        if (!edits.empty()) {
+            static_cast<void>(std::fputs(
+                "quorbix-check: <stdin>: no diff for standard input; name the file\n", stderr));
+        }
+        return {};
+    }
+    return unified_diff(name, bytes, edits);
+}
+
 // Reads and checks one file into the report, keeping of it only what the
-// format renders.
-void check_file(const Options& o, const Input& input, Report* report) {
+// format renders; with --diff, adds its fixes to *diff.
+void check_file(const Options& o, const Input& input, Report* report, std::string* diff) {
     FileResult r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
     std::string bytes;
-    if (r.unreadable.empty() && read_settings(input.path, &bytes, &r.unreadable)) {
+    if (r.unreadable.empty() && read_settings(input.path, o.default_file, &bytes, &r.unreadable)) {
         r.check = check_settings(bytes, o.check);
+        if (o.diff) {
+            *diff += diff_of(r.name, bytes, r.check);
+        }
         if (o.format->for_terminal) {
             r.bytes = std::move(bytes);  // the human report quotes the lines
             keep_quoted_lines(&r);
@@ -118,7 +167,7 @@ void check_file(const Options& o, const Input& input, Report* report) {
 
 int run(const Options& o) {
     const ReportFormat& format = *o.format;
-    std::FILE* findings = (o.config || o.record) && format.for_terminal ? stderr : stdout;
+    std::FILE* findings = (o.config || o.record || o.diff) && format.for_terminal ? stderr : stdout;
     Report report;
     report.style.strict = o.strict;
     report.style.color = format.for_terminal && color_for(o.color, findings);
@@ -130,8 +179,9 @@ int run(const Options& o) {
 
     const std::vector<Input> inputs =
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
+    std::string diff;
     for (const Input& input : inputs) {
-        check_file(o, input, &report);
+        check_file(o, input, &report, &diff);
     }
     report.exit_status = report.summary.unreadable != 0       ? kExitTrouble
                          : report.summary.by_severity[2] != 0 ? kExitErrors
@@ -140,6 +190,7 @@ int run(const Options& o) {
     for (const ReportPiece& piece : format.render(report)) {
         written = put(stream_of(piece.channel, findings), piece.text) && written;
     }
+    written = put(stdout, diff) && written;
     if (std::fflush(stdout) != 0 || !written) {
         static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
                                        std::strerror(errno)));

@@ -73,7 +73,8 @@ const GateWords& gate_words(Gate gate) {
     return w != std::end(kWords) ? *w : kWords[0];
 }
 
-void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix) {
+void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix,
+                 std::string remedy, std::vector<Edit> edits) {
     if (c.options->ignored.test(static_cast<std::size_t>(check))) {
         return;
     }
@@ -82,7 +83,14 @@ void add_finding(CheckContext& c, Check check, Spot spot, std::string message, s
     if (n > kShownPerCode) {
         return;
     }
-    Finding f{check, spot.line, spot.column, std::move(message), sentence(std::move(fix)), 0, {}};
+    Finding f;
+    f.check = check;
+    f.line = spot.line;
+    f.column = spot.column;
+    f.message = std::move(message);
+    f.fix = sentence(std::move(fix));
+    f.remedy = remedy.empty() ? remedy : sentence(std::move(remedy));
+    f.edits = std::move(edits);
     c.result.findings.push_back(std::move(f));
 }
 
@@ -91,14 +99,12 @@ void context_finish(CheckContext& c) {
     for (const CheckInfo& info : kChecks) {
         const std::size_t n = c.counts[static_cast<std::size_t>(info.check)];
         if (n > kShownPerCode) {
-            c.result.findings.push_back(Finding{
-                Check::kMoreNotShown,
-                0,
-                0,
-                dec(n - kShownPerCode) + " more findings of " + info.code + " are not shown",
-                "the first " + dec(kShownPerCode) + " of them are",
-                0,
-                {}});
+            Finding f;
+            f.check = Check::kMoreNotShown;
+            f.message =
+                dec(n - kShownPerCode) + " more findings of " + info.code + " are not shown";
+            f.fix = "the first " + dec(kShownPerCode) + " of them are";
+            c.result.findings.push_back(std::move(f));
         }
     }
     std::stable_sort(c.result.findings.begin(), c.result.findings.end(),

@@ -32,7 +32,11 @@ struct CheckContext {
     std::vector<SettingsLineInfo> winner = std::vector<SettingsLineInfo>(settings_field_count());
     // Findings of each code so far, shown or not.
     std::array<std::size_t, std::size(kChecks)> counts{};
-    bool csv_present = false;  // whether the CSV configuration is staged
+    bool csv_present = false;             // whether the CSV configuration is staged
+    std::uint64_t continued_through = 0;  // the last line of a value spread over lines
+    // Fields whose value a finding of its own explains (spread over lines,
+    // URL-safe Base64): findings about what they stage would only repeat it.
+    std::vector<bool> said = std::vector<bool>(settings_field_count());
     // The verdicts of the gates before the configuration, in the run's order.
     std::array<GateVerdict, 2> early{};
     FileCheck result;
@@ -44,7 +48,8 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
 
 // Adds a finding of `check` at `spot`; beyond a number per code it is
 // counted, not shown.
-void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix);
+void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix,
+                 std::string remedy = {}, std::vector<Edit> edits = {});
 
 // Ends the check: says how many findings of a code are not shown and puts
 // the findings in the order of the file's lines, the file's own last.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "check/fields.h"
 #include "check/text.h"
@@ -65,7 +66,11 @@ const SlotTrap* slot_trap(std::string_view upper_key) {
     return trap == std::end(kSlotTraps) ? nullptr : trap;
 }
 
-std::string nearest_key(std::string_view key) {
+std::string nearest_key(std::string_view key, bool* unique) {
+    bool tie = false;
+    if (unique != nullptr) {
+        *unique = true;
+    }
     if (key.size() > kSuggestedKeyLength) {
         return {};
     }
@@ -82,9 +87,93 @@ std::string nearest_key(std::string_view key) {
         if (d < best) {
             best = d;
             found = f.key;
+            tie = false;
+        } else if (d == best && d <= limit) {
+            tie = true;
         }
     }
+    if (unique != nullptr) {
+        *unique = !tie;
+    }
     return found;
+}
+
+namespace {
+
+struct Synonym {
+    std::string_view written;
+    // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
+    std::string_view meant;
+};
+
+// Words people write for the launcher's own.
+constexpr Synonym kSynonyms[] = {
+    {"PASSWORD", "PWD"}, {"PASSWD", "PWD"},  {"PASS", "PWD"},           {"USER", "USR"},
+    {"USERNAME", "USR"}, {"HOST", "ADDR"},   {"HOSTNAME", "ADDR"},      {"ADDRESS", "ADDR"},
+    {"SERVER", "ADDR"},  {"BROKER", "ADDR"}, {"CLIENTID", "CLIENT_ID"}, {"ENABLED", "ENABLE"},
+};
+
+std::vector<std::string_view> words_of(std::string_view key) {
+    std::vector<std::string_view> words;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= key.size(); ++i) {
+        if (i == key.size() || key[i] == '_') {
+            words.push_back(key.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return words;
+}
+
+std::string joined_words(const std::vector<std::string_view>& words) {
+    std::string out;
+    for (const std::string_view w : words) {
+        out += (out.empty() ? "" : "_") + std::string(w);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string synonym_key(std::string_view key) {
+    if (key.size() > 64) {
+        return {};
+    }
+    const std::string name = upper(key);
+    std::vector<std::string_view> words = words_of(name);
+    bool replaced = false;
+    for (std::string_view& w : words) {
+        const auto* s = std::find_if(std::begin(kSynonyms), std::end(kSynonyms),
+                                     [w](const Synonym& x) { return x.written == w; });
+        if (s != std::end(kSynonyms)) {
+            w = s->meant;
+            replaced = true;
+        }
+    }
+    if (!words.empty() && words.front() != "QUORBIX") {
+        words.insert(words.begin(), "QUORBIX");
+    }
+    // The same words with MQTT_ left out, or put in after QUORBIX_.
+    std::vector<std::string> candidates{joined_words(words)};
+    std::vector<std::string_view> other = words;
+    if (other.size() > 2 && other[1] == "MQTT") {
+        other.erase(other.begin() + 1);
+    } else {
+        other.insert(other.begin() + 1, "MQTT");
+    }
+    candidates.push_back(joined_words(other));
+    std::string found;
+    for (const std::string& c : candidates) {
+        if (settings_key_position(c) >= 0 && c != name && c != found) {
+            if (!found.empty()) {
+                return {};
+            }
+            found = c;
+        }
+    }
+    // A key that only gains its prefix or loses MQTT_ is the misspelling
+    // search's to name; a synonym is a word replaced.
+    return replaced ? found : std::string();
 }
 
 }  // namespace quorbix

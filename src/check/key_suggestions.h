@@ -18,7 +18,13 @@ struct SlotTrap {
 const SlotTrap* slot_trap(std::string_view upper_key);
 
 // The record's key closest to `key` (upper case), or the empty text when
-// none is close.
-std::string nearest_key(std::string_view key);
+// none is close; *unique, when asked, tells whether no other key is as close.
+std::string nearest_key(std::string_view key, bool* unique = nullptr);
+
+// A key written with a word the launcher spells otherwise (PASSWORD for PWD,
+// HOST for ADDR, CLIENTID for CLIENT_ID), perhaps with MQTT_ left out or put
+// in: the one key of the record it stands for, upper case, or the empty text
+// when there is none or more than one.
+std::string synonym_key(std::string_view key);
 
 }  // namespace quorbix

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "check/fields.h"
+#include "check/intent_checks.h"
 #include "check/key_suggestions.h"
 #include "check/text.h"
 
@@ -17,6 +18,12 @@ constexpr std::size_t kSuggestedKeys = 200;
 
 constexpr const char kIgnored[] = "the launcher ignores this line";
 
+// A line that reads like a comment: "#", "//" or ";" first.
+bool is_comment(std::string_view text) {
+    const KeyPrefix p = key_prefix(text);
+    return !p.prefix.empty() && p.prefix.front() != 'e';
+}
+
 // The line without its line feed.
 std::string_view content_of(std::string_view bytes) {
     if (!bytes.empty() && bytes.back() == '\n') {
@@ -27,7 +34,7 @@ std::string_view content_of(std::string_view bytes) {
 
 void check_no_equals(CheckContext& c, const SettingsLineInfo& line, std::string_view content,
                      const SettingsLine& read) {
-    if (content.front() == '#') {
+    if (is_comment(content)) {
         return;  // reads like a comment, and is ignored like one
     }
     const std::size_t eq = content.find('=');
@@ -52,27 +59,28 @@ void check_no_equals(CheckContext& c, const SettingsLineInfo& line, std::string_
     add_finding(c, Check::kNoEquals, {line.number, 1}, message, kIgnored);
 }
 
-// A key with blanks around it, or behind a "#", that is a key of the record
-// once they are gone; true when it was reported.
+// A key with blanks around it that is a key of the record once they are
+// gone, or a comment holding an "="; true when it needs nothing further.
 bool check_disguised_key(CheckContext& c, const SettingsLineInfo& line, std::string_view key) {
     const std::string_view trimmed = trim_blanks(key);
     if (trimmed.size() != key.size() && settings_key_position(trimmed) >= 0) {
         const std::size_t blank = is_blank(key.front()) ? 0 : key.find_last_not_of(" \t") + 1;
         const std::string name = upper(trimmed);
+        // The blanks after the "=" go too: "KEY = value" means "KEY=value".
+        const std::string_view after = line_bytes(c, line).substr(key.size() + 1);
+        const std::size_t lead = std::min(after.find_first_not_of(" \t"), after.size());
         add_finding(c, Check::kBlankInKey, {line.number, blank + 1},
-                    "blanks around the key: the line's key is " + shown(key) + ", not " + name,
-                    std::string(kIgnored) + "; " + name + " " + reading_of(c, name));
+                    "blanks around the key: the line's key is " + shown_key(key) + ", not " + name,
+                    std::string(kIgnored) + "; " + name + " " + reading_of(c, name),
+                    key_remedy(c, name,
+                               "write " + std::string(trimmed) +
+                                   "= with no blank around the key or the \"=\""),
+                    sure_key_edit(c, name,
+                                  {line.number, 1, line.number, key.size() + 2 + lead,
+                                   std::string(trimmed) + "="}));
         return true;
     }
-    if (key.empty() || key.front() != '#') {
-        return false;
-    }
-    if (settings_key_position(trim_blanks(key.substr(1))) >= 0) {
-        add_finding(c, Check::kCommentLine, {line.number, 1},
-                    "the settings have no comments: this line's key is " + shown(key),
-                    std::string(kIgnored) + ", as it would a comment");
-    }
-    return true;
+    return is_comment(key);
 }
 
 void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::string_view key) {
@@ -81,23 +89,33 @@ void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::strin
     }
     const Spot spot{line.number, 1};
     if (const SlotTrap* trap = slot_trap(upper(key))) {
+        const std::string read(trap->read);
         add_finding(c, Check::kSlotKey, spot,
                     std::string(trap->written) + " is never read: " + std::string(trap->why) +
-                        "; its key is " + std::string(trap->read),
-                    std::string(kIgnored) + "; " + std::string(trap->read) + " " +
-                        reading_of(c, trap->read));
+                        "; its key is " + read,
+                    std::string(kIgnored) + "; " + read + " " + reading_of(c, read),
+                    key_remedy(c, read, "write the key as " + read),
+                    sure_key_edit(c, read, {line.number, 1, line.number, key.size() + 1, read}));
         return;
     }
     const std::size_t unknown = c.counts[static_cast<std::size_t>(Check::kUnknownKey)] +
                                 c.counts[static_cast<std::size_t>(Check::kMisspelledKey)];
-    const std::string near = unknown < kSuggestedKeys ? nearest_key(key) : std::string();
+    std::string near = synonym_key(key);
+    bool unique = true;
+    if (near.empty() && unknown < kSuggestedKeys) {
+        near = nearest_key(key, &unique);
+    }
     if (!near.empty()) {
-        add_finding(c, Check::kMisspelledKey, spot,
-                    "unknown key " + shown(key) + "; did you mean " + near + "?",
-                    std::string(kIgnored) + "; " + near + " " + reading_of(c, near));
+        add_finding(
+            c, Check::kMisspelledKey, spot,
+            "unknown key " + shown_key(key) + "; did you mean " + near + "?",
+            std::string(kIgnored) + "; " + near + " " + reading_of(c, near),
+            unique ? key_remedy(c, near, "write the key as " + near) : std::string(),
+            unique ? sure_key_edit(c, near, {line.number, 1, line.number, key.size() + 1, near})
+                   : std::vector<Edit>());
         return;
     }
-    add_finding(c, Check::kUnknownKey, spot, "unknown key " + shown(key), kIgnored);
+    add_finding(c, Check::kUnknownKey, spot, "unknown key " + shown_key(key), kIgnored);
 }
 
 // A carriage return or NUL inside the line ends its text.
@@ -140,11 +158,12 @@ bool check_bounded_cut(CheckContext& c, const std::string& key, const SettingsLi
     return true;
 }
 
-void check_quotes(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+// True when it reports something.
+bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
                   std::string_view piece, const SettingsLine& read) {
     const std::size_t qc = read.quote_cut;
     if (qc == std::string_view::npos) {
-        return;
+        return false;
     }
     const std::size_t eq = read.key.size();
     const std::string_view raw = piece.substr(eq + 1, read.text_end - (eq + 1));
@@ -154,18 +173,24 @@ void check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
         add_finding(c, Check::kUnclosedQuote, {line.number, eq + 2},
                     "the opening double quote never closes, so the last double quote is the "
                     "opening one and the value is cut there",
-                    reads);
-        return;
+                    reads, "close the quote on this line");
+        return true;
     }
     const std::string_view dropped = piece.substr(qc + 1, read.text_end - qc - 1);
+    if (quoted && is_comment_after_quote(dropped)) {
+        add_finding(c, Check::kCommentAfterQuote, {line.number, qc + 2},
+                    "the comment after the closing quote, " + shown(dropped) + ", is dropped",
+                    reads);
+        return true;
+    }
     if (!all_blank(dropped)) {
         add_finding(c, Check::kTextAfterQuote, {line.number, qc + 2},
                     "the text after the last double quote, " + shown(dropped) + ", is dropped",
                     reads);
-        return;
+        return true;
     }
     if (quoted) {
-        return;
+        return false;
     }
     const std::string_view lead = trim_blanks(raw);
     if (lead.size() != raw.size() && !lead.empty() && lead.front() == '"' &&
@@ -174,10 +199,11 @@ void check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
                     "a blank before the opening double quote: only a quote right after the "
                     "\"=\" opens a quoted value",
                     reads);
-        return;
+        return true;
     }
     add_finding(c, Check::kStrayQuote, {line.number, qc + 1},
                 "a double quote in an unquoted value: the value is cut at the last one", reads);
+    return true;
 }
 
 void check_value(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
@@ -190,8 +216,9 @@ void check_value(CheckContext& c, std::size_t field, const SettingsLineInfo& lin
     check_line_cut(c, info.key, line, content, piece, read);
     const bool cut_by_bound = bounded && content.size() > kBoundedLineSize - 1 &&
                               check_bounded_cut(c, info.key, line, bytes, read);
-    if (!cut_by_bound) {
-        check_quotes(c, info.key, line, piece, read);
+    if (!cut_by_bound && !check_quotes(c, info.key, line, piece, read) &&
+        info.scanner != Scanner::kUint && !is_base64(info.role)) {
+        check_value_habit(c, info.key, line, piece, read);
     }
     if (info.scanner == Scanner::kUint) {
         check_number(c, field, line, piece, read);
@@ -202,7 +229,13 @@ void check_value(CheckContext& c, std::size_t field, const SettingsLineInfo& lin
 }
 
 void check_line(CheckContext& c, const SettingsLineInfo& line) {
+    if (line.number <= c.continued_through) {
+        return;  // a spread value's line: said once, on its key's line
+    }
     const std::string_view bytes = line_bytes(c, line);
+    if (line.number == 1 && has_utf8_bom(bytes) && check_byte_order_mark(c, line, bytes)) {
+        return;
+    }
     const std::string_view content = content_of(bytes);
     std::string_view body = content;
     if (!body.empty() && body.back() == '\r') {
@@ -212,6 +245,9 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
         return;
     }
     const SettingsLine read = settings_read_line(bytes.substr(0, kBoundedLineSize - 1));
+    if (check_prefixed_key(c, line, body)) {
+        return;
+    }
     if (!read.has_key) {
         check_no_equals(c, line, content, read);
         return;
@@ -222,6 +258,9 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
         return;
     }
     const auto field = static_cast<std::size_t>(position);
+    if (check_spread(c, field, line, body)) {
+        return;
+    }
     const SettingsLineInfo& first = c.winner[field];
     if (first.number != line.number) {
         const std::string& key = field_table()[field].key;
@@ -237,6 +276,11 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
 }  // namespace
 
 void check_lines(CheckContext& c) {
+    const WideEncoding wide = wide_encoding(c.file);
+    if (wide != WideEncoding::kNone) {
+        check_wide_encoding(c, wide);
+        return;
+    }
     SettingsLineCursor cursor;
     SettingsLineInfo line;
     while (settings_next_line(c.stream, cursor, &line)) {

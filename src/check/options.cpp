@@ -1,5 +1,6 @@
 #include "check/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -22,8 +23,9 @@ namespace {
 constexpr const char kUsage[] =
     "usage: quorbix-check [options] [FILE|FOLDER...]\n"
     "Says what the quorbix launcher will do with a settings file, line by line, before a\n"
-    "device runs it. With no FILE it checks /opt/quorbix/etc/settings; - reads standard input;\n"
-    "a FOLDER is walked for every regular file under it, in sorted order, following no link.\n"
+    "device runs it. With no FILE it checks /opt/quorbix/etc/settings as the launcher reads\n"
+    "it; - reads standard input, once, and so does a named pipe; a FOLDER is walked for every\n"
+    "regular file under it, in sorted order, following no link.\n"
     "It only reads: it writes nothing, runs no shell and starts no tool.\n"
     "\n"
     "  --format=FORMAT    human (the default), gcc (one line per finding), json or sarif\n"
@@ -41,6 +43,8 @@ constexpr const char kUsage[] =
     "  --at TIME          the clock for certificate dates: YYYY-MM-DD[THH:MM[:SS]][Z] (UTC) or "
     "@SECONDS\n"
     "  --strict           warnings count as errors\n"
+    "  --diff             print the certain fixes as one unified diff (patch -p0, git apply);\n"
+    "                     the findings then go to standard error; no file is written\n"
     "  --codes            list the finding codes and exit\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
@@ -52,6 +56,13 @@ constexpr const char kUsage[] =
     "\n"
     "Exit status: 0 no file has an error, 1 a file has one, 2 a file cannot be read or the\n"
     "command line is wrong.\n";
+
+// The days of month m (1 to 12) of year y of the Gregorian calendar.
+unsigned days_in_month(unsigned y, unsigned m) {
+    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return m == 2 && leap ? 29 : kDays[m - 1];
+}
 
 // Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
 std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
@@ -130,7 +141,8 @@ std::optional<std::time_t> parse_time(std::string_view text) {
     if (i < text.size() && text[i] == 'Z') {
         ++i;
     }
-    if (i != text.size() || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) {
+    if (i != text.size() || mo < 1 || mo > 12 || d < 1 || d > days_in_month(y, mo) || h > 23 ||
+        mi > 59 || s > 60) {
         return std::nullopt;
     }
     const std::int64_t seconds =
@@ -249,6 +261,7 @@ constexpr OptionSpec kOptions[] = {
     {"--token-file", nullptr, true, set_token_file},
     {"--at", nullptr, true, set_at},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
+    {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
     {"--codes", nullptr, false, print_codes},
     {"--help", "-h", false, [](Options*, const std::string&) { static_cast<void>(std::fputs(kUsage, stdout)); return Parsed::kExit; }},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
@@ -315,6 +328,13 @@ Parsed parse_options(int argc, char** argv, Options* o) {
     }
     if ((o->config || o->record) && !o->format->takes_views) {
         return usage_error("--config and --record go with --format=human or json");
+    }
+    if (o->diff && (o->format != &kHumanFormat || o->config || o->record)) {
+        return usage_error(
+            "--diff takes standard output alone: not with --json, --config or --record");
+    }
+    if (std::count(o->files.begin(), o->files.end(), "-") > 1) {
+        return usage_error("standard input can be read only once; '-' is given more than once");
     }
     // A selection ignores every other code, but for the note that says how
     // many findings of a selected code are not shown.

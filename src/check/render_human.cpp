@@ -43,6 +43,18 @@ const char* severity_color(Severity s, const Colors& c) {
     }
 }
 
+// True for a character of n bytes at text[i] that shows as nothing or as a
+// plain blank: no-break and zero-width spaces, the soft hyphen, the
+// byte-order mark and the like.
+bool invisible(std::string_view text, std::size_t i, std::size_t n) {
+    static constexpr std::string_view kInvisible[] = {
+        "\xc2\xa0",     "\xc2\xad",     "\xe2\x80\x8b", "\xe2\x80\x8c", "\xe2\x80\x8d",
+        "\xe2\x80\x8e", "\xe2\x80\x8f", "\xe2\x80\xaf", "\xe2\x81\xa0", "\xef\xbb\xbf",
+    };
+    const std::string_view c = text.substr(i, n);
+    return std::find(std::begin(kInvisible), std::end(kInvisible), c) != std::end(kInvisible);
+}
+
 // Length of the valid UTF-8 sequence of two to four bytes at text[i], or 0.
 std::size_t utf8_length(std::string_view text, std::size_t i) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -89,7 +101,7 @@ std::string displayed(std::string_view line, std::size_t from, std::size_t to, s
             continue;
         }
         const std::size_t n = c >= 0x80 ? utf8_length(line, i) : 0;
-        if (n != 0 && i + n <= to) {
+        if (n != 0 && i + n <= to && !invisible(line, i, n)) {
             out.append(line.substr(i, n));
             ++cells;
             i += n;
@@ -232,6 +244,9 @@ std::string render_findings(std::string_view name, std::string_view bytes, const
             out += caret_excerpt(walk.line(f.line), f.line, f.column, style.color);
         }
         out += "      = " + f.fix + "\n";
+        if (!f.remedy.empty()) {
+            out += (f.edits.empty() ? "      help: " : "      fix (--diff): ") + f.remedy + "\n";
+        }
     }
     const std::string head = std::string(c.bold) + std::string(name) + ":" + c.reset + " ";
     if (!quiet) {

@@ -1,7 +1,9 @@
 // The report for machines: one JSON document with the tool's and the
 // layout's versions, every file's findings, counts and outcome, the record
 // and the configuration when asked, the run's summary and the exit status.
+#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "check/report.h"
 
@@ -13,7 +15,7 @@ using json = nlohmann::ordered_json;
 
 // The version of the document's layout: raised when a field changes or goes,
 // kept when one is added.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 const char* action_name(Outcome::Action a) {
     switch (a) {
@@ -48,7 +50,17 @@ json findings_json(const FileCheck& check, const ReportStyle& style) {
         j["end_column"] = f.line == 0 ? json(nullptr) : json(f.end_column);
         j["key"] = f.key.empty() ? json(nullptr) : json(f.key);
         j["message"] = f.message;
-        j["fix"] = f.fix;
+        j["launcher_does"] = f.fix;
+        j["remedy"] = f.remedy.empty() ? json(nullptr) : json(f.remedy);
+        std::vector<json> edits(f.edits.size());
+        std::transform(f.edits.begin(), f.edits.end(), edits.begin(), [](const Edit& e) {
+            return json{{"line", e.line},
+                        {"column", e.column},
+                        {"end_line", e.end_line},
+                        {"end_column", e.end_column},
+                        {"text", e.text}};
+        });
+        j["edits"] = json(std::move(edits));
         findings.push_back(std::move(j));
     }
     return findings;

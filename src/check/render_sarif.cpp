@@ -63,12 +63,34 @@ json location(const std::string& name, const Finding& f) {
     return json::array({{{"physicalLocation", std::move(physical)}}});
 }
 
+// A finding's certain fix: one change of its file, a replacement per edit.
+json fixes(const std::string& name, const Finding& f) {
+    json replacements = json::array();
+    std::transform(f.edits.begin(), f.edits.end(), std::back_inserter(replacements),
+                   [](const Edit& e) {
+                       return json{{"deletedRegion",
+                                    {{"startLine", e.line},
+                                     {"startColumn", e.column},
+                                     {"endLine", e.end_line},
+                                     {"endColumn", e.end_column}}},
+                                   {"insertedContent", {{"text", e.text}}}};
+                   });
+    json change = {{"artifactLocation", {{"uri", uri_of(name)}}},
+                   {"replacements", std::move(replacements)}};
+    return json::array({{{"description", {{"text", f.remedy}}},
+                         {"artifactChanges", json::array({std::move(change)})}}});
+}
+
 json result(const std::string& name, const Finding& f, const ReportStyle& style) {
-    return {{"ruleId", f.code()},
-            {"ruleIndex", static_cast<std::size_t>(f.check)},
-            {"level", level(reported_severity(f, style))},
-            {"message", {{"text", f.message + ". " + f.fix}}},
-            {"locations", location(name, f)}};
+    json r = {{"ruleId", f.code()},
+              {"ruleIndex", static_cast<std::size_t>(f.check)},
+              {"level", level(reported_severity(f, style))},
+              {"message", {{"text", f.message + ". " + f.fix}}},
+              {"locations", location(name, f)}};
+    if (!f.edits.empty()) {
+        r["fixes"] = fixes(name, f);
+    }
+    return r;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "check/fields.h"
+#include "check/intent_checks.h"
 #include "check/text.h"
 #include "check/tls_material.h"
 #include "daemon_config/daemon_config.h"
@@ -90,9 +91,12 @@ void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string m
 void check_tls_files(CheckContext& c, const TlsFiles& files) {
     const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
     for (TlsProblem& p : check_tls_material(material, c.options->now)) {
+        const std::size_t field = field_with_role(tls_field(p.file).role);
+        if (c.said[field]) {
+            continue;  // the setting's own finding says why
+        }
         Finding& f = p.finding;
-        add_finding(c, f.check, value_spot(c, field_with_role(tls_field(p.file).role)),
-                    std::move(f.message), std::move(f.fix));
+        add_finding(c, f.check, value_spot(c, field), std::move(f.message), std::move(f.fix));
     }
 }
 
@@ -106,12 +110,17 @@ void check_early_gates(CheckContext& c) {
                 std::string(c.winner[csv_field].number == 0 ? "QUORBIX_CSV is not set"
                                                             : "QUORBIX_CSV decodes to nothing") +
                     ", so no CSV configuration is staged");
+        } else if (v.gate == Gate::kDisabled && c.winner[enable_field].number == 0) {
+            add_finding(c, Check::kNoEnable, {},
+                        "no line sets QUORBIX_ENABLE, so it reads 0 and the gateway never runs",
+                        once(c, {}, v.gate) + verdict_text(v),
+                        "add the line QUORBIX_ENABLE=1 to run the gateway");
         } else if (v.gate == Gate::kDisabled) {
-            report_stop(c, v, value_spot(c, enable_field),
-                        c.winner[enable_field].number == 0
-                            ? "QUORBIX_ENABLE is not set, so it reads 0"
-                            : "QUORBIX_ENABLE is 0");
+            report_stop(c, v, value_spot(c, enable_field), "QUORBIX_ENABLE is 0");
         }
+    }
+    if (c.s->enable != 0) {
+        check_essentials(c);
     }
 }
 
@@ -250,6 +259,7 @@ void check_run(CheckContext& c) {
     check_tls_files(c, files);
     check_early_gates(c);
     check_tls_gate(c, files);
+    check_staged_contents(c);
     form_config(c, files);
     fill_outcome(c, files);
     check_token(c);

@@ -37,6 +37,26 @@ std::string shown(std::string_view text) {
     return quoted_text(text, '\'', 40);
 }
 
+std::string shown_key(std::string_view key) {
+    constexpr std::size_t kMax = 60;
+    std::string out = "'";
+    for (std::size_t i = 0; i < key.size() && i < kMax; ++i) {
+        const auto c = static_cast<unsigned char>(key[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char esc[8];
+            static_cast<void>(std::snprintf(esc, sizeof esc, "<%02x>", c));
+            out += esc;
+        }
+    }
+    out += "'";
+    if (key.size() > kMax) {
+        out += "... (" + std::to_string(key.size()) + " bytes)";
+    }
+    return out;
+}
+
 std::string dec(std::uint64_t n) {
     return std::to_string(n);
 }

@@ -16,6 +16,10 @@ std::string quoted_text(std::string_view text, char quote, std::size_t max);
 // escaped, elided after a few dozen bytes with its length said.
 std::string shown(std::string_view text);
 
+// A key of the file as a message shows it: in single quotes, every byte that
+// is not printable ASCII (tabs and no-break spaces included) as <xx>.
+std::string shown_key(std::string_view key);
+
 // n in decimal.
 std::string dec(std::uint64_t n);
 

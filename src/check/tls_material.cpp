@@ -175,6 +175,63 @@ X509Ptr check_der_certificate_file(TlsCheck& check, TlsFile file, std::string_vi
     return cert;
 }
 
+// True for a CA certificate valid at the check's time.
+bool is_valid_ca(const TlsCheck& check, X509* cert) {
+    if (cert == nullptr || check.now_time == nullptr) {
+        return false;
+    }
+    const int started = ASN1_TIME_compare(X509_get0_notBefore(cert), check.now_time.get());
+    const int ended = ASN1_TIME_compare(X509_get0_notAfter(cert), check.now_time.get());
+    ERR_clear_error();
+    return (started == -1 || started == 0) && ended == 1 && is_ca_certificate(cert);
+}
+
+// A member of a CA bundle that verifies nothing, while another one is valid.
+void report_bundle_member(TlsCheck& check, const std::string& name, X509* cert) {
+    if (!is_ca_certificate(cert)) {
+        add(check, TlsFile::kCa, Check::kTlsBundleLeaf, name + " is a leaf certificate, not a CA",
+            "The daemon loads it with the bundle's other members, which do the verifying; it "
+            "adds nothing.");
+        return;
+    }
+    const bool ended = ASN1_TIME_compare(X509_get0_notAfter(cert), check.now_time.get()) <= 0;
+    ERR_clear_error();
+    add(check, TlsFile::kCa, Check::kTlsBundleMemberExpired,
+        name +
+            (ended ? " expired on " + utc_text(X509_get0_notAfter(cert))
+                   : " is not valid before " + utc_text(X509_get0_notBefore(cert))) +
+            " (checked at " + utc_text(check.now) + ")",
+        "The daemon verifies with the bundle's valid members; this one adds nothing until it "
+        "is replaced.");
+}
+
+// Checks each certificate of a PEM file; a CA bundle with a valid CA has its
+// other members of no use, not fatal. Returns the first certificate.
+X509Ptr check_pem_certificates(TlsCheck& check, TlsFile file,
+                               const std::vector<const PemBlock*>& blocks) {
+    std::vector<X509Ptr> certs;
+    std::vector<std::string> errors;
+    bool valid_ca = false;
+    for (const PemBlock* block : blocks) {
+        certs.push_back(
+            parse_certificate(block->der.get(), block->size, block->name == "TRUSTED CERTIFICATE"));
+        errors.push_back(certs.back() == nullptr ? take_first_error() : std::string());
+        valid_ca = valid_ca || is_valid_ca(check, certs.back().get());
+    }
+    const bool bundle = file == TlsFile::kCa && certs.size() > 1 && valid_ca;
+    for (std::size_t i = 0; i < certs.size(); ++i) {
+        const std::string name = certificate_name(file, i + 1, certs.size(), certs[i].get());
+        if (certs[i] == nullptr) {
+            report_certificate_unparsable(check, file, name, errors[i]);
+        } else if (bundle && !is_valid_ca(check, certs[i].get())) {
+            report_bundle_member(check, name, certs[i].get());
+        } else {
+            check_dates(check, file, name, certs[i].get());
+        }
+    }
+    return certs.empty() ? nullptr : std::move(certs.front());
+}
+
 X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
     if (is_der_sequence(data)) {
         return check_der_certificate_file(check, file, data);
@@ -193,23 +250,7 @@ X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view d
             has_key = true;
         }
     }
-    X509Ptr first;
-    for (std::size_t i = 0; i < cert_blocks.size(); ++i) {
-        const PemBlock& block = *cert_blocks[i];
-        X509Ptr cert =
-            parse_certificate(block.der.get(), block.size, block.name == "TRUSTED CERTIFICATE");
-        if (cert == nullptr) {
-            report_certificate_unparsable(
-                check, file, certificate_name(file, i + 1, cert_blocks.size(), nullptr),
-                take_first_error());
-            continue;
-        }
-        check_dates(check, file, certificate_name(file, i + 1, cert_blocks.size(), cert.get()),
-                    cert.get());
-        if (i == 0) {
-            first = std::move(cert);
-        }
-    }
+    X509Ptr first = check_pem_certificates(check, file, cert_blocks);
     if (!scan.damage.empty()) {
         report_pem_damage(check, file, scan, false);
     } else if (cert_blocks.empty() && has_key) {

@@ -1,5 +1,7 @@
 #include "check/tls_openssl.h"
 
+#include <openssl/x509v3.h>
+
 #include <algorithm>
 #include <climits>
 #include <utility>
@@ -206,6 +208,12 @@ std::string utc_text(const ASN1_TIME* t) {
 std::string utc_text(std::time_t t) {
     std::tm tm{};
     return ::gmtime_r(&t, &tm) != nullptr ? utc_text(tm) : std::string("an unreadable date");
+}
+
+bool is_ca_certificate(X509* cert) {
+    const bool ca = X509_check_ca(cert) != 0;
+    ERR_clear_error();
+    return ca;
 }
 
 }  // namespace quorbix

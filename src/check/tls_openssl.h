@@ -104,6 +104,10 @@ bool is_private_key_block(const std::string& name);
 // CERTIFICATE block when trusted); null when they do not parse.
 X509Ptr parse_certificate(const unsigned char* der, std::size_t size, bool trusted);
 
+// True when cert may sign others: a CA by its extensions, or an old
+// self-signed certificate without any.
+bool is_ca_certificate(X509* cert);
+
 // Decodes DER bytes as an unencrypted private key of any type; null when
 // they are not one (an encrypted key is refused without a prompt).
 EvpPkeyPtr parse_private_key(const unsigned char* der, std::size_t size);

@@ -1,5 +1,7 @@
 // The checks of a number's and a Base64 text's value.
 #include "check/fields.h"
+#include "check/intent.h"
+#include "check/intent_checks.h"
 #include "check/line_checks.h"
 #include "check/text.h"
 #include "staging/base64.h"
@@ -102,7 +104,17 @@ void check_base64(CheckContext& c, std::size_t field, const SettingsLineInfo& li
     const FieldInfo& info = field_table()[field];
     const Base64Shape shape = base64_shape(read.value);
     const auto at = static_cast<std::size_t>(read.value.data() - piece.data());
-    if (shape.invalid != 0) {
+    if (shape.underscore && is_url_safe_base64(read.value)) {
+        c.said[field] = true;
+        add_finding(c, Check::kBase64UrlSafe, {line.number, at + read.value.find('_') + 1},
+                    info.key +
+                        " is URL-safe Base64: the launcher reads \"-\" as \"+\" but skips "
+                        "every \"_\", " +
+                        dec(shape.invalid) + (shape.invalid == 1 ? " byte" : " bytes") + " in all",
+                    "the launcher stages the file damaged",
+                    "encode the file with plain base64 -w0, or turn every \"_\" into \"/\" and "
+                    "\"-\" into \"+\"");
+    } else if (shape.invalid != 0) {
         std::string message = dec(shape.invalid) + " byte" + (shape.invalid == 1 ? "" : "s") +
                               " outside the Base64 alphabet, the first " +
                               shown(read.value.substr(shape.first_invalid, 1));

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "check/check.h"
@@ -116,9 +117,11 @@ void expect_status_and_err(const CliRun& r, const std::string& cmd, int status, 
     }
 }
 
-const char kSound[] = "QUORBIX_ENABLE=1\nQUORBIX_CSV=TWFu\n";
-const char kWarned[] = "QUORBIX_ENABLE=1\nQUORBIX_CSV=TWFu\nQUORBIX_MQTT_QOS=3\n";
-const char kBroken[] = "QUORBIX_ENABLE=1\n";
+// A broker and a client id, without which an enabled gateway is warned about.
+#define QUORBIX_BROKER "QUORBIX_MQTT_ADDR=h\nQUORBIX_MQTT_PORT=1883\nQUORBIX_CLIENT_ID=c\n"
+const char kSound[] = "QUORBIX_ENABLE=1\nQUORBIX_CSV=TWFu\n" QUORBIX_BROKER;
+const char kWarned[] = "QUORBIX_ENABLE=1\nQUORBIX_CSV=TWFu\nQUORBIX_MQTT_QOS=3\n" QUORBIX_BROKER;
+const char kBroken[] = "QUORBIX_ENABLE=1\n" QUORBIX_BROKER;
 
 TEST(CheckCli, ExitStatusesAndStreams) {
     test::TempDir dir;
@@ -145,6 +148,10 @@ TEST(CheckCli, ExitStatusesAndStreams) {
          sizeof(std::time_t) < 8 ? 2 : 0,
          sizeof(std::time_t) < 8 ? "" : "outcome:",
          sizeof(std::time_t) < 8 ? "--at takes" : ""},
+        {{"--at", "2027-02-30", sound}, 2, "", "--at takes"},
+        {{"--at", "2028-02-29", sound}, 0, "outcome:", ""},
+        {{"-", "-"}, 2, "", "standard input can be read only once"},
+        {{"--diff", "--json", sound}, 2, "", "--diff takes standard output alone"},
         {{"--token"}, 2, "", "needs a value"},
         {{"--version"}, 0, "quorbix-check 1.0.0\n", ""},
         {{"--help"}, 0, "usage: quorbix-check", ""},
@@ -258,9 +265,8 @@ TEST(CheckCli, FleetReportsMatchTheGoldenFiles) {
 TEST(CheckCli, StandardInputAndTheTokensLine) {
     test::TempDir dir;
     const std::string token_file = dir.write("token", "sas-1\nsecond line\n");
-    const std::string settings = std::string(kSound) +
-                                 "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=key\n"
-                                 "QUORBIX_MQTT_ADDR=h\nQUORBIX_CLIENT_ID=c\n";
+    const std::string settings =
+        std::string(kSound) + "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=key\n";
     for (const std::vector<std::string>& token :
          {std::vector<std::string>{"--token", "sas-1\nsecond line\n"},
           std::vector<std::string>{"--token-file", token_file}}) {
@@ -275,6 +281,26 @@ TEST(CheckCli, StandardInputAndTheTokensLine) {
             << r.out;
         EXPECT_NE(r.err.find("<stdin>:"), std::string::npos) << r.err;
     }
+}
+
+// A named pipe, as a shell's <(...) gives, is read like standard input,
+// even when its writer comes after the checker opened it.
+TEST(CheckCli, APipeIsReadLikeStandardInput) {
+    test::TempDir dir;
+    const std::string fifo = dir.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&fifo] {
+        ::usleep(100 * 1000);
+        // Without a reader left this fails at once rather than waiting for one.
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << "the checker no longer waits for the pipe's writer";
+        EXPECT_EQ(::write(fd, kSound, sizeof kSound - 1), static_cast<ssize_t>(sizeof kSound - 1));
+        ::close(fd);
+    });
+    const CliRun r = run_check({fifo});
+    writer.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("starts the daemon"), std::string::npos) << r.out;
 }
 
 // Sets an environment variable (or unsets it, for null) until destroyed.

@@ -42,6 +42,19 @@ std::vector<FindingRow> finding_rows() {
         {"QUORBIX_ENABLE\r=1\n", "no-equals", 1, 1},
         {"#QUORBIX_ENABLE=1\n", "comment-line", 1, 1},
         {"QUORBIX_ENABLE=1\nquorbix_enable=0\n", "duplicate-key", 2, 1},
+        {"\xef\xbb\xbfQUORBIX_ENABLE=1\n", "byte-order-mark", 1, 1},
+        {std::string("Q\0U\0O\0R\0=\0"
+                     "1\0\n\0",
+                     14),
+         "wide-encoding", 0, 0},
+        {"QUORBIX_CSV=" + std::string(76, 'A') + "\nAAAA\n", "value-spread", 1, 13},
+        {"QUORBIX_CA=-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n",
+         "pem-not-base64", 1, 12},
+        {"QUORBIX_MQTT_PWD=\"s3cret\" # rotated\n", "comment-after-quote", 1, 26},
+        {"QUORBIX_MQTT_PWD='s3cret'\n", "single-quotes", 1, 18},
+        {"QUORBIX_MQTT_ADDR=\xe2\x80\x9chub\xe2\x80\x9d\n", "typographic-quotes", 1, 19},
+        {"QUORBIX_MQTT_ADDR=hub \n", "trailing-blanks", 1, 22},
+        {"QUORBIX_MQTT_PWD=\"a\\\"b\"\n", "backslash-quote", 1, 20},
         {"QUORBIX_MQTT_ADDR=\"broker\n", "unclosed-quote", 1, 19},
         {"QUORBIX_MQTT_ADDR=\"a\" b\n", "text-after-quote", 1, 22},
         {"QUORBIX_CLIENT_ID=ab\"\n", "stray-quote", 1, 21},
@@ -66,6 +79,7 @@ std::vector<FindingRow> finding_rows() {
         {"QUORBIX_CSV=TWFuT\n", "base64-dangling", 1, 18},
         {"QUORBIX_CSV=TQ==TWFu\n", "base64-after-padding", 1, 17},
         {"QUORBIX_CA=\"==\"\n", "base64-empty", 1, 13},
+        {"QUORBIX_CA=ab_d-fgh\n", "base64-url-safe", 1, 14},
         {"QUORBIX_ENABLE=1\n", "no-csv", 0, 0},
         {"QUORBIX_CSV=*\n", "no-csv", 1, 13},
         {"QUORBIX_MQTT_TLS=1\n", "tls-no-ca", 1, 18},
@@ -73,7 +87,12 @@ std::vector<FindingRow> finding_rows() {
         {"QUORBIX_MQTT_TLS=2\nQUORBIX_LOCALCERT=TWFu\n", "tls-no-client-key", 1, 18},
         {"QUORBIX_MQTT_TLS=2\n", "tls-empty-cafile", 1, 18},
         {"QUORBIX_ENABLE=0\n", "disabled", 1, 16},
-        {"QUORBIX_CSV=TWFu\n", "disabled", 0, 0},
+        {"QUORBIX_CSV=TWFu\n", "no-enable", 0, 0},
+        {"QUORBIX_ENABLE=1\n", "no-mqtt-host", 0, 0},
+        {"QUORBIX_ENABLE=1\nQUORBIX_CLIENT_ID=\n", "no-client-id", 2, 19},
+        {"QUORBIX_CSV=H4sIAA==\n", "csv-binary", 1, 13},
+        {"QUORBIX_DIRECTMETHOD_SCRIPT1=IyEvYmluL3NoDQplY2hvDQo=\n", "script-crlf", 1, 30},
+        {"QUORBIX_DIRECTMETHOD_SCRIPT1=ZWNobyBoaQo=\n", "script-no-interpreter", 1, 30},
         {"QUORBIX_MQTT_SASGEN=1\n", "token-no-password", 1, 21},
         {"QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=k\n", "token-missing-part", 1, 21},
         {"QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=" + quotes + "\nQUORBIX_MQTT_ADDR=" + quotes +
@@ -127,7 +146,11 @@ TEST(CheckFindings, SoundLinesSayNothing) {
         "QUORBIX_MSG_CONTENT1=\"{\"state\":\"alive\"}\"\n"
         "QUORBIX_MQTT_PORT=08883\n"
         "QUORBIX_MQTT_ADDR=broker\n"
+        "QUORBIX_CLIENT_ID=gateway-0042\n"
+        "QUORBIX_MQTT_PWD=\"s3cret \"\n"
         "# a comment\n"
+        "// another = comment\n"
+        "; and one more\n"
         "\n",
         CheckOptions{});
     for (const Finding& f : check.findings) {

@@ -3,8 +3,9 @@
 usage: sarif_schema_test.py CHECKER SCHEMA DATA_DIR
 
 Runs the checker with --format=sarif over the fleet folder, over a file
-with many kinds of findings together with a file that cannot be read, and
-over a clean file, and validates each document. A document spoiled on
+with many kinds of findings together with a file that cannot be read, over
+a file of certain fixes (which must come as fixes) and over a clean file,
+and validates each document. A document spoiled on
 purpose must fail, so that a validator that accepts everything cannot pass.
 """
 import copy
@@ -23,6 +24,7 @@ runs = {
     "fleet": ([data + "/check/fleet"], 1),
     "mistakes and an unreadable file": (
         [data + "/check/mistakes.settings", data + "/check/no-such-file"], 2),
+    "certain fixes": ([data + "/check/fixable.settings"], 1),
     "a clean file": ([data + "/check/fleet/hall-a/gw-01/settings"], 0),
 }
 failed = False
@@ -37,6 +39,10 @@ for name, (args, status) in runs.items():
     for error in errors[:5]:
         print("  ", error.message, "at", list(error.absolute_path))
     if errors or run.returncode != status:
+        failed = True
+    fixes = sum(1 for r in doc["runs"][0]["results"] if "fixes" in r)
+    if name == "certain fixes" and fixes < 10:
+        print(f"{name}: only {fixes} results carry fixes")
         failed = True
     if results:
         checked = doc

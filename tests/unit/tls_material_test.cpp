@@ -33,6 +33,8 @@ bool make_material(const test::TempDir& dir) {
                   "set -e;"
                   "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem"
                   "  -days 3650 -subj '/CN=Test CA';"
+                  "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
+                  "  -keyout short-ca.key -out short-ca.pem -days 2 -subj '/CN=Short CA';"
                   "openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
                   "  -keyout client.key -out client.csr -subj '/CN=client';"
                   "openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
@@ -80,6 +82,7 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
     const std::string cert_der = file("client.der");
     const std::string key_der = file("client.key.der");
     const std::string truncated = cert.substr(0, cert.size() / 2);
+    const std::string short_ca = file("short-ca.pem");
     // "notAfter=2027-12-08 11:46:12Z" -> "2027-12-08 11:46:12 UTC"
     std::string end = file("client.end");
     end = end.substr(end.find('=') + 1, 19) + " UTC";
@@ -202,6 +205,28 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
          hour,
          {{kCa, "tls-certificate-unparsable", kError}, {kKey, "tls-key-unparsable", kError}},
          "certificate 2 of 2"},
+        // A CA bundle: members of no use are warnings while one CA is valid.
+        {"CA bundle with a leaf",
+         ca + cert,
+         "",
+         "",
+         hour,
+         {{kCa, "tls-bundle-leaf", kWarning}},
+         "certificate 2 of 2"},
+        {"CA bundle with an expired CA and an expired leaf",
+         short_ca + ca + cert,
+         "",
+         "",
+         400 * kDay,
+         {{kCa, "tls-bundle-member-expired", kWarning}, {kCa, "tls-bundle-leaf", kWarning}},
+         "Short CA"},
+        {"CA bundle with no valid member",
+         short_ca + cert,
+         "",
+         "",
+         400 * kDay,
+         {{kCa, "tls-certificate-expired", kError}, {kCa, "tls-certificate-expired", kError}},
+         ""},
         {"private key beside the certificate",
          ca + key,
          cert + key,

@@ -1,0 +1,190 @@
+#include "check/diff.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+namespace quorbix {
+
+namespace {
+
+constexpr std::size_t kContext = 3;
+
+// Where each line begins, with the file's size after the last one.
+std::vector<std::size_t> line_starts(std::string_view bytes) {
+    std::vector<std::size_t> starts{0};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' && i + 1 < bytes.size()) {
+            starts.push_back(i + 1);
+        }
+    }
+    if (bytes.empty()) {
+        starts.clear();
+    }
+    starts.push_back(bytes.size());
+    return starts;
+}
+
+// An edit as bytes of the file, with the lines (0-based) it touches.
+struct Span {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t first = 0;
+    std::size_t last = 0;
+    std::string_view text;
+};
+
+// The offset of (line, column), or npos when it is not in the file.
+std::size_t offset_of(const std::vector<std::size_t>& starts, std::uint64_t line,
+                      std::size_t column) {
+    const std::size_t lines = starts.size() - 1;
+    if (line == 0 || line > lines || column == 0) {
+        return std::string_view::npos;
+    }
+    const std::size_t at = starts[line - 1] + column - 1;
+    return at <= starts[line] ? at : std::string_view::npos;
+}
+
+// The edits in file order, those that overlap an earlier one or lie outside
+// the file left out.
+std::vector<Span> spans_of(const std::vector<std::size_t>& starts, const std::vector<Edit>& edits) {
+    std::vector<Span> spans;
+    for (const Edit& e : edits) {
+        const std::size_t b = offset_of(starts, e.line, e.column);
+        const std::size_t x = offset_of(starts, e.end_line, e.end_column);
+        if (b == std::string_view::npos || x == std::string_view::npos || x < b) {
+            continue;
+        }
+        // An edit that ends at a line's start joins that line to its own.
+        spans.push_back(Span{b, x, static_cast<std::size_t>(e.line - 1),
+                             static_cast<std::size_t>(e.end_line - 1), e.text});
+    }
+    std::stable_sort(spans.begin(), spans.end(),
+                     [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    std::vector<Span> kept;
+    std::size_t end = 0;
+    std::copy_if(spans.begin(), spans.end(), std::back_inserter(kept), [&end](const Span& s) {
+        const bool apart = s.begin >= end;
+        end = apart ? s.end : end;
+        return apart;
+    });
+    return kept;
+}
+
+// Bytes [from, to) of the file with the spans inside them made.
+std::string edited(std::string_view bytes, std::size_t from, std::size_t to,
+                   const std::vector<Span>& spans) {
+    std::string out;
+    std::size_t at = from;
+    for (const Span& s : spans) {
+        if (s.begin < from || s.end > to) {
+            continue;
+        }
+        out.append(bytes.substr(at, s.begin - at));
+        out.append(s.text);
+        at = s.end;
+    }
+    out.append(bytes.substr(at, to - at));
+    return out;
+}
+
+// Lines of a text, each with its line feed when it has one.
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t lf = text.find('\n');
+        const std::size_t n = lf == std::string_view::npos ? text.size() : lf + 1;
+        lines.push_back(text.substr(0, n));
+        text.remove_prefix(n);
+    }
+    return lines;
+}
+
+// A run of changed lines: old lines [first, last] become `lines`.
+struct Block {
+    std::size_t first = 0;
+    std::size_t last = 0;
+    std::string text;
+};
+
+void put_line(std::string& out, char mark, std::string_view line) {
+    out.push_back(mark);
+    out.append(line);
+    if (line.empty() || line.back() != '\n') {
+        out += "\n\\ No newline at end of file\n";
+    }
+}
+
+std::string range(std::size_t start, std::size_t count) {
+    return std::to_string(count == 0 ? start - 1 : start) + "," + std::to_string(count);
+}
+
+}  // namespace
+
+std::string apply_edits(std::string_view bytes, const std::vector<Edit>& edits) {
+    const std::vector<std::size_t> starts = line_starts(bytes);
+    return edited(bytes, 0, bytes.size(), spans_of(starts, edits));
+}
+
+std::string unified_diff(std::string_view name, std::string_view bytes,
+                         const std::vector<Edit>& edits) {
+    const std::vector<std::size_t> starts = line_starts(bytes);
+    const std::vector<Span> spans = spans_of(starts, edits);
+    std::vector<Block> blocks;
+    for (const Span& s : spans) {
+        // Edits on the same or neighbouring lines make one block of changes.
+        if (!blocks.empty() && s.first <= blocks.back().last + 1) {
+            blocks.back().last = std::max(blocks.back().last, s.last);
+        } else {
+            blocks.push_back(Block{s.first, s.last, {}});
+        }
+    }
+    for (Block& b : blocks) {
+        b.text = edited(bytes, starts[b.first], starts[b.last + 1], spans);
+    }
+    const std::size_t lines = starts.size() - 1;
+    const auto old_line = [&](std::size_t k) {
+        return bytes.substr(starts[k], starts[k + 1] - starts[k]);
+    };
+    std::string out;
+    std::ptrdiff_t shift = 0;  // new line numbers less old ones, before the hunk
+    for (std::size_t i = 0; i < blocks.size();) {
+        std::size_t j = i;
+        while (j + 1 < blocks.size() && blocks[j + 1].first <= blocks[j].last + 2 * kContext + 1) {
+            ++j;
+        }
+        const std::size_t from = blocks[i].first >= kContext ? blocks[i].first - kContext : 0;
+        const std::size_t to = std::min(lines, blocks[j].last + 1 + kContext);
+        std::string body;
+        std::size_t old_count = 0;
+        std::size_t new_count = 0;
+        std::size_t k = from;
+        for (std::size_t b = i; b <= j; ++b) {
+            for (; k < blocks[b].first; ++k, ++old_count, ++new_count) {
+                put_line(body, ' ', old_line(k));
+            }
+            for (; k <= blocks[b].last; ++k, ++old_count) {
+                put_line(body, '-', old_line(k));
+            }
+            for (const std::string_view l : split_lines(blocks[b].text)) {
+                put_line(body, '+', l);
+                ++new_count;
+            }
+        }
+        for (; k < to; ++k, ++old_count, ++new_count) {
+            put_line(body, ' ', old_line(k));
+        }
+        const std::size_t new_start =
+            static_cast<std::size_t>(static_cast<std::ptrdiff_t>(from) + shift) + 1;
+        out += "@@ -" + range(from + 1, old_count) + " +" + range(new_start, new_count) + " @@\n" +
+               body;
+        shift += static_cast<std::ptrdiff_t>(new_count) - static_cast<std::ptrdiff_t>(old_count);
+        i = j + 1;
+    }
+    if (out.empty()) {
+        return out;
+    }
+    return "--- " + std::string(name) + "\n+++ " + std::string(name) + "\n" + out;
+}
+
+}  // namespace quorbix

@@ -1,0 +1,121 @@
+// Fix-its: the golden diff of a file holding several certain fixes, the
+// file it makes checking clean, the diff applied by patch and git, the
+// diff's hunks at the file's edges, and the fixes never offered.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "check/diff.h"
+#include "check/file_check.h"
+#include "golden.h"
+#include "temp_file.h"
+
+namespace quorbix {
+namespace {
+
+constexpr std::time_t k20270101 = 1798761600;
+
+std::vector<Edit> edits_of(const FileCheck& check) {
+    std::vector<Edit> edits;
+    for (const Finding& f : check.findings) {
+        edits.insert(edits.end(), f.edits.begin(), f.edits.end());
+    }
+    return edits;
+}
+
+FileCheck checked(const std::string& settings) {
+    CheckOptions options;
+    options.now = k20270101;
+    return check_settings(settings, options);
+}
+
+// Applies diff to a copy of bytes named `name` in dir with `command`; the
+// patched bytes, or a marker when the command fails.
+std::string applied(const test::TempDir& dir, const std::string& name, const std::string& bytes,
+                    const std::string& diff, const std::string& command) {
+    dir.write(name, bytes);
+    dir.write("fix.diff", diff);
+    const std::string run =
+        "cd '" + dir.path("") + "' && " + command + " < fix.diff >/dev/null 2>&1";
+    if (std::system(run.c_str()) != 0) {
+        return "<" + command + " failed>";
+    }
+    return dir.read(name);
+}
+
+TEST(CheckFixes, SeveralSureFixesMakeOneDiffThatChecksClean) {
+    const std::string settings = test::read_file(QUORBIX_TEST_DATA_DIR "/check/fixable.settings");
+    ASSERT_FALSE(settings.empty());
+    const std::vector<Edit> edits = edits_of(checked(settings));
+    const std::string diff = unified_diff("fixable.settings", settings, edits);
+    test::expect_golden("check/fixable.diff", diff);
+
+    const std::string fixed = apply_edits(settings, edits);
+    const FileCheck after = checked(fixed);
+    for (const Finding& f : after.findings) {
+        ADD_FAILURE() << f.code() << " at " << f.line << ":" << f.column << ": " << f.message;
+    }
+    EXPECT_EQ(after.outcome.action, Outcome::Action::kStart);
+
+    const test::TempDir dir;
+    EXPECT_EQ(applied(dir, "fixable.settings", settings, diff, "patch -p0"), fixed);
+    const test::TempDir repo;
+    EXPECT_EQ(applied(repo, "fixable.settings", settings, diff, "git init -q && git apply"), fixed);
+}
+
+// The hunks' numbers where the file ends without a line feed, where edits
+// lie more than two contexts apart, and where an edit removes lines: what
+// patch makes of the diff is what the edits make of the file.
+TEST(CheckFixes, HunksApplyAtTheFilesEdges) {
+    std::string lines;
+    for (int i = 1; i <= 20; ++i) {
+        lines += "L" + std::to_string(i) + "\n";
+    }
+    struct Row {
+        const char* name;
+        std::string bytes;
+        std::vector<Edit> edits;
+    };
+    const std::vector<Row> rows = {
+        {"no line feed at the end", "a\nb\nc", {{3, 1, 3, 2, "C"}}},
+        {"far apart", lines, {{2, 1, 2, 3, "X"}, {18, 1, 18, 4, "Y"}}},
+        {"lines joined", lines, {{5, 3, 8, 1, ""}, {9, 1, 9, 2, "l"}}},
+        {"first line emptied", "x\ny\n", {{1, 1, 2, 1, ""}}},
+        {"overlap left out", lines, {{4, 1, 4, 3, "A"}, {4, 2, 4, 3, "B"}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string diff = unified_diff("f", row.bytes, row.edits);
+        ASSERT_FALSE(diff.empty());
+        const test::TempDir dir;
+        EXPECT_EQ(applied(dir, "f", row.bytes, diff, "patch -p0"),
+                  apply_edits(row.bytes, row.edits))
+            << diff;
+    }
+    EXPECT_EQ(unified_diff("f", lines, {}), "");
+}
+
+// Only what is certain is offered: never a guess at what was meant.
+TEST(CheckFixes, NoFixWhereTheIntentIsAGuess) {
+    const char* const rows[] = {
+        "QUORBIX_MQTT_ADDR=\"hub\nQUORBIX_CLIENT_ID=gw\n",      // unclosed quote
+        "QUORBIX_MQTT_ADDR=a\nQUORBIX_MQTT_ADDR=b\n",           // duplicate key
+        "QUORBIX_MQTT_ADDR=a\nQUORBIX_MQTT_HOST=b\n",           // synonym of a key set
+        "QUORBIX_MQTT_ADDR=a\nexport QUORBIX_MQTT_ADDR=b\n",    // export of a key set
+        "#QUORBIX_MQTT_ADDR=a\n",                               // commented out
+        "QUORBIX_PORT9_PARITY=odd\n",                           // two keys as near
+        "QUORBIX_MQTT_PWD='s3cret'\nQUORBIX_MQTT_ADDR=hub \n",  // kept characters
+        "QUORBIX_DIRECTMETHOD_SCRIPT1=#!/bin/sh\necho hi\n",    // pasted script
+        "QUORBIX_CA=-----BEGIN CERTIFICATE-----\nMIIB\n",       // PEM with no end
+    };
+    for (const char* row : rows) {
+        for (const Finding& f : checked(row).findings) {
+            EXPECT_TRUE(f.edits.empty()) << f.code() << " offers a fix for «" << row << "»";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quorbix
