@@ -119,6 +119,65 @@ std::string range(std::size_t start, std::size_t count) {
     return std::to_string(count == 0 ? start - 1 : start) + "," + std::to_string(count);
 }
 
+// The file's lines and the blocks of changes the edits make to them.
+struct Changes {
+    std::string_view bytes;
+    std::vector<std::size_t> starts;
+    std::vector<Block> blocks;
+
+    [[nodiscard]] std::size_t lines() const { return starts.size() - 1; }
+    [[nodiscard]] std::string_view line(std::size_t k) const {
+        return bytes.substr(starts[k], starts[k + 1] - starts[k]);
+    }
+};
+
+Changes changes_of(std::string_view bytes, const std::vector<Edit>& edits) {
+    Changes c{bytes, line_starts(bytes), {}};
+    const std::vector<Span> spans = spans_of(c.starts, edits);
+    for (const Span& s : spans) {
+        // Edits on the same or neighbouring lines make one block of changes.
+        if (!c.blocks.empty() && s.first <= c.blocks.back().last + 1) {
+            c.blocks.back().last = std::max(c.blocks.back().last, s.last);
+        } else {
+            c.blocks.push_back(Block{s.first, s.last, {}});
+        }
+    }
+    for (Block& b : c.blocks) {
+        b.text = edited(bytes, c.starts[b.first], c.starts[b.last + 1], spans);
+    }
+    return c;
+}
+
+// One hunk over blocks [i, j], with its context; *shift (new line numbers
+// less old ones before it) moves on past it.
+std::string hunk(const Changes& c, std::size_t i, std::size_t j, std::ptrdiff_t* shift) {
+    const std::size_t from = c.blocks[i].first >= kContext ? c.blocks[i].first - kContext : 0;
+    const std::size_t to = std::min(c.lines(), c.blocks[j].last + 1 + kContext);
+    std::string body;
+    std::size_t old_count = 0;
+    std::size_t new_count = 0;
+    std::size_t k = from;
+    for (std::size_t b = i; b <= j; ++b) {
+        for (; k < c.blocks[b].first; ++k, ++old_count, ++new_count) {
+            put_line(body, ' ', c.line(k));
+        }
+        for (; k <= c.blocks[b].last; ++k, ++old_count) {
+            put_line(body, '-', c.line(k));
+        }
+        for (const std::string_view l : split_lines(c.blocks[b].text)) {
+            put_line(body, '+', l);
+            ++new_count;
+        }
+    }
+    for (; k < to; ++k, ++old_count, ++new_count) {
+        put_line(body, ' ', c.line(k));
+    }
+    const auto new_start = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(from) + *shift) + 1;
+    *shift += static_cast<std::ptrdiff_t>(new_count) - static_cast<std::ptrdiff_t>(old_count);
+    return "@@ -" + range(from + 1, old_count) + " +" + range(new_start, new_count) + " @@\n" +
+           body;
+}
+
 }  // namespace
 
 std::string apply_edits(std::string_view bytes, const std::vector<Edit>& edits) {
@@ -128,57 +187,17 @@ std::string apply_edits(std::string_view bytes, const std::vector<Edit>& edits) 
 
 std::string unified_diff(std::string_view name, std::string_view bytes,
                          const std::vector<Edit>& edits) {
-    const std::vector<std::size_t> starts = line_starts(bytes);
-    const std::vector<Span> spans = spans_of(starts, edits);
-    std::vector<Block> blocks;
-    for (const Span& s : spans) {
-        // Edits on the same or neighbouring lines make one block of changes.
-        if (!blocks.empty() && s.first <= blocks.back().last + 1) {
-            blocks.back().last = std::max(blocks.back().last, s.last);
-        } else {
-            blocks.push_back(Block{s.first, s.last, {}});
-        }
-    }
-    for (Block& b : blocks) {
-        b.text = edited(bytes, starts[b.first], starts[b.last + 1], spans);
-    }
-    const std::size_t lines = starts.size() - 1;
-    const auto old_line = [&](std::size_t k) {
-        return bytes.substr(starts[k], starts[k + 1] - starts[k]);
-    };
+    const Changes c = changes_of(bytes, edits);
     std::string out;
-    std::ptrdiff_t shift = 0;  // new line numbers less old ones, before the hunk
-    for (std::size_t i = 0; i < blocks.size();) {
+    std::ptrdiff_t shift = 0;
+    for (std::size_t i = 0; i < c.blocks.size();) {
+        // Blocks whose contexts meet make one hunk.
         std::size_t j = i;
-        while (j + 1 < blocks.size() && blocks[j + 1].first <= blocks[j].last + 2 * kContext + 1) {
+        while (j + 1 < c.blocks.size() &&
+               c.blocks[j + 1].first <= c.blocks[j].last + 2 * kContext + 1) {
             ++j;
         }
-        const std::size_t from = blocks[i].first >= kContext ? blocks[i].first - kContext : 0;
-        const std::size_t to = std::min(lines, blocks[j].last + 1 + kContext);
-        std::string body;
-        std::size_t old_count = 0;
-        std::size_t new_count = 0;
-        std::size_t k = from;
-        for (std::size_t b = i; b <= j; ++b) {
-            for (; k < blocks[b].first; ++k, ++old_count, ++new_count) {
-                put_line(body, ' ', old_line(k));
-            }
-            for (; k <= blocks[b].last; ++k, ++old_count) {
-                put_line(body, '-', old_line(k));
-            }
-            for (const std::string_view l : split_lines(blocks[b].text)) {
-                put_line(body, '+', l);
-                ++new_count;
-            }
-        }
-        for (; k < to; ++k, ++old_count, ++new_count) {
-            put_line(body, ' ', old_line(k));
-        }
-        const std::size_t new_start =
-            static_cast<std::size_t>(static_cast<std::ptrdiff_t>(from) + shift) + 1;
-        out += "@@ -" + range(from + 1, old_count) + " +" + range(new_start, new_count) + " @@\n" +
-               body;
-        shift += static_cast<std::ptrdiff_t>(new_count) - static_cast<std::ptrdiff_t>(old_count);
+        out += hunk(c, i, j, &shift);
         i = j + 1;
     }
     if (out.empty()) {

@@ -36,6 +36,50 @@ std::size_t spread_end_column(const CheckContext& c, const SpreadValue& spread,
     return spread.end_offset - begin + 1;
 }
 
+// The finding of a value spread over lines, with its fix where it is certain.
+void report_spread(CheckContext& c, const FieldInfo& info, const SettingsLineInfo& line,
+                   std::string_view body, const SpreadValue& spread) {
+    const std::size_t eq = info.key.size();
+    const std::string lines =
+        spread.first_line == 0 ? std::string() : lines_text(spread.first_line, spread.last_line);
+    const std::string over = lines.empty() ? lines : " runs on over " + lines;
+    const std::string reads = "the launcher reads only this line: " + info.key + " reads as " +
+                              shown(settings_read_line(line_bytes(c, line)).value);
+    const Spot spot{line.number, eq + 2};
+    Edit whole{line.number, eq + 2, spread.first_line == 0 ? line.number : spread.last_line,
+               spread_end_column(c, spread, body), ""};
+    if (spread.kind == SpreadValue::Kind::kPem) {
+        std::vector<Edit> edits;
+        if (spread.complete) {
+            const std::string q = body[eq + 1] == '"' ? "\"" : "";
+            whole.text = q + base64_encode(spread.joined) + q;
+            edits.push_back(std::move(whole));
+        }
+        add_finding(c, Check::kPemNotBase64, spot,
+                    info.key + " holds PEM text" +
+                        (lines.empty() ? "" : " on this line and " + lines) +
+                        ", where the Base64 of the file belongs",
+                    reads + ", and decodes the armour's letters as Base64",
+                    "put the output of base64 -w0 on the file on this line", std::move(edits));
+    } else if (spread.kind == SpreadValue::Kind::kBase64) {
+        whole.column = body.size() + 1;
+        whole.text = spread.joined;
+        add_finding(c, Check::kValueSpread, spot,
+                    "the Base64 value of " + info.key + over +
+                        ": it was wrapped, and every line after this one is a line of its own",
+                    reads, "encode the file on one line with base64 -w0, or join the lines",
+                    {std::move(whole)});
+    } else {
+        const bool script = spread.kind == SpreadValue::Kind::kScript;
+        add_finding(c, Check::kValueSpread, spot,
+                    (script ? "the script text of " : "the quoted value of ") + info.key + over +
+                        ", and the settings have no lines that continue",
+                    reads,
+                    script ? "put the output of base64 -w0 on the script on this line"
+                           : "put the value on one line");
+    }
+}
+
 void check_script(CheckContext& c, std::size_t field, const std::string& script) {
     const ScriptShape shape = script_shape(script);
     const std::string& key = field_table()[field].key;
@@ -112,8 +156,7 @@ bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::stri
 bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view body) {
     const FieldInfo& info = field_table()[field];
-    const std::size_t eq = info.key.size();
-    const std::string_view value = body.substr(eq + 1);
+    const std::string_view value = body.substr(info.key.size() + 1);
     const auto next = static_cast<std::size_t>(line.offset + line.length);
     const SpreadValue spread = spread_value(c.file, next, line.number, value, is_base64(info.role));
     if (spread.kind == SpreadValue::Kind::kNone) {
@@ -121,45 +164,7 @@ bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& li
     }
     c.continued_through = std::max(c.continued_through, spread.last_line);
     c.said[field] = c.said[field] || c.winner[field].number == line.number;
-    const std::string lines =
-        spread.first_line == 0 ? std::string() : lines_text(spread.first_line, spread.last_line);
-    const std::string over = lines.empty() ? lines : " runs on over " + lines;
-    const SettingsLine read = settings_read_line(line_bytes(c, line));
-    const std::string reads =
-        "the launcher reads only this line: " + info.key + " reads as " + shown(read.value);
-    const Spot spot{line.number, eq + 2};
-    Edit whole{line.number, eq + 2, spread.first_line == 0 ? line.number : spread.last_line,
-               spread_end_column(c, spread, body), ""};
-    if (spread.kind == SpreadValue::Kind::kPem) {
-        std::vector<Edit> edits;
-        if (spread.complete) {
-            const std::string q = value.front() == '"' ? "\"" : "";
-            whole.text = q + base64_encode(spread.joined) + q;
-            edits.push_back(std::move(whole));
-        }
-        add_finding(c, Check::kPemNotBase64, spot,
-                    info.key + " holds PEM text" +
-                        (lines.empty() ? "" : " on this line and " + lines) +
-                        ", where the Base64 of the file belongs",
-                    reads + ", and decodes the armour's letters as Base64",
-                    "put the output of base64 -w0 on the file on this line", std::move(edits));
-    } else if (spread.kind == SpreadValue::Kind::kBase64) {
-        whole.column = body.size() + 1;
-        whole.text = spread.joined;
-        add_finding(c, Check::kValueSpread, spot,
-                    "the Base64 value of " + info.key + over +
-                        ": it was wrapped, and every line after this one is a line of its own",
-                    reads, "encode the file on one line with base64 -w0, or join the lines",
-                    {std::move(whole)});
-    } else {
-        const bool script = spread.kind == SpreadValue::Kind::kScript;
-        add_finding(c, Check::kValueSpread, spot,
-                    (script ? "the script text of " : "the quoted value of ") + info.key + over +
-                        ", and the settings have no lines that continue",
-                    reads,
-                    script ? "put the output of base64 -w0 on the script on this line"
-                           : "put the value on one line");
-    }
+    report_spread(c, info, line, body, spread);
     return true;
 }
 
