@@ -168,40 +168,48 @@ bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& li
     return true;
 }
 
+// What each habit of a value is reported as.
+struct HabitWords {
+    ValueHabit habit;
+    Check check;
+    // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
+    const char* message;
+    // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
+    const char* remedy;
+};
+
+// clang-format off
+constexpr HabitWords kHabitWords[] = {
+    {ValueHabit::kSingleQuotes, Check::kSingleQuotes,
+     "single quotes around the value stay in it: only double quotes quote",
+     "write the value without them, or in double quotes"},
+    {ValueHabit::kTypographicQuote, Check::kTypographicQuotes,
+     "a typographic quote in the value stays in it: only a plain double quote quotes",
+     "write plain double quotes, or none"},
+    {ValueHabit::kTrailingBlanks, Check::kTrailingBlanks,
+     "blanks or tabs at the end of the unquoted value stay in it",
+     "delete them, or put the value in double quotes if they are meant"},
+    {ValueHabit::kEscapedQuote, Check::kBackslashQuote,
+     "a backslash before a double quote stays in the value: the settings have no escapes",
+     "write the double quote without the backslash"},
+};
+// clang-format on
+
 void check_value_habit(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
                        std::string_view piece, const SettingsLine& read) {
     const std::size_t eq = read.key.size();
     const bool quoted = piece.size() > eq + 1 && piece[eq + 1] == '"';
     const ValueHabitSeen seen = value_habit(read.value, quoted);
+    const auto* words =
+        std::find_if(std::begin(kHabitWords), std::end(kHabitWords),
+                     [&seen](const HabitWords& w) { return w.habit == seen.habit; });
+    if (words == std::end(kHabitWords)) {
+        return;
+    }
     const Spot spot{line.number,
                     static_cast<std::size_t>(read.value.data() - piece.data()) + seen.at + 1};
-    const std::string reads = "the launcher reads " + key + " as " + shown(read.value);
-    switch (seen.habit) {
-        case ValueHabit::kSingleQuotes:
-            add_finding(c, Check::kSingleQuotes, spot,
-                        "single quotes around the value stay in it: only double quotes quote",
-                        reads, "write the value without them, or in double quotes");
-            break;
-        case ValueHabit::kTypographicQuote:
-            add_finding(c, Check::kTypographicQuotes, spot,
-                        "a typographic quote in the value stays in it: only a plain double "
-                        "quote quotes",
-                        reads, "write plain double quotes, or none");
-            break;
-        case ValueHabit::kTrailingBlanks:
-            add_finding(c, Check::kTrailingBlanks, spot,
-                        "blanks or tabs at the end of the unquoted value stay in it", reads,
-                        "delete them, or put the value in double quotes if they are meant");
-            break;
-        case ValueHabit::kEscapedQuote:
-            add_finding(c, Check::kBackslashQuote, spot,
-                        "a backslash before a double quote stays in the value: the settings "
-                        "have no escapes",
-                        reads, "write the double quote without the backslash");
-            break;
-        case ValueHabit::kNone:
-            break;
-    }
+    add_finding(c, words->check, spot, words->message,
+                "the launcher reads " + key + " as " + shown(read.value), words->remedy);
 }
 
 void check_staged_contents(CheckContext& c) {
