@@ -56,6 +56,9 @@ std::vector<Mistake> mistakes() {
     return {
         {"certificate encoded without -w0", sound + "QUORBIX_CA=" + wrapped(der), "value-spread", 6,
          b64, 6 + 15, "lines 7 to 21"},
+        {"quoted certificate encoded without -w0",
+         sound + "QUORBIX_CA=\"" + wrapped(der).substr(0, wrapped(der).size() - 1) + "\"\n",
+         "value-spread", 6, b64, 6 + 15},
         {"PEM pasted as it is",
          sound + "QUORBIX_CA=-----BEGIN CERTIFICATE-----\nMIIBizCCATGgAwIBAgIU\nAAAA\n"
                  "-----END CERTIFICATE-----\n",
