@@ -287,6 +287,22 @@ const OptionSpec* find_option(std::string_view arg, std::string* value, bool* in
     return nullptr;
 }
 
+// Checks the options against each other once all are read: kError (said)
+// for a combination that cannot be had.
+Parsed check_combinations(const Options& o) {
+    if ((o.config || o.record) && !o.format->takes_views) {
+        return usage_error("--config and --record go with --format=human or json");
+    }
+    if (o.diff && (o.format != &kHumanFormat || o.config || o.record)) {
+        return usage_error(
+            "--diff takes standard output alone: not with --json, --config or --record");
+    }
+    if (std::count(o.files.begin(), o.files.end(), "-") > 1) {
+        return usage_error("standard input can be read only once; '-' is given more than once");
+    }
+    return Parsed::kRun;
+}
+
 }  // namespace
 
 Parsed usage_error(const std::string& what) {
@@ -326,15 +342,8 @@ Parsed parse_options(int argc, char** argv, Options* o) {
             return parsed;
         }
     }
-    if ((o->config || o->record) && !o->format->takes_views) {
-        return usage_error("--config and --record go with --format=human or json");
-    }
-    if (o->diff && (o->format != &kHumanFormat || o->config || o->record)) {
-        return usage_error(
-            "--diff takes standard output alone: not with --json, --config or --record");
-    }
-    if (std::count(o->files.begin(), o->files.end(), "-") > 1) {
-        return usage_error("standard input can be read only once; '-' is given more than once");
+    if (const Parsed combined = check_combinations(*o); combined != Parsed::kRun) {
+        return combined;
     }
     // A selection ignores every other code, but for the note that says how
     // many findings of a selected code are not shown.
