@@ -236,24 +236,34 @@ void check_staged_contents(CheckContext& c) {
     });
 }
 
+// The settings an enabled gateway cannot do without.
+struct Essential {
+    Check check;
+    const char* key;
+    std::string GatewaySettings::*value;
+    const char* written;  // what the launcher writes without it
+    const char* remedy;
+};
+
+constexpr Essential kEssentials[] = {
+    {Check::kNoMqttHost, "QUORBIX_MQTT_ADDR", &GatewaySettings::mqtt_host,
+     "an empty mqtt_host= line, and the daemon has no broker",
+     "set QUORBIX_MQTT_ADDR to the broker's host name"},
+    {Check::kNoClientId, "QUORBIX_CLIENT_ID", &GatewaySettings::mqtt_client_id,
+     "an empty mqtt_clientid= line", "set QUORBIX_CLIENT_ID to the device's id at the broker"},
+};
+
 void check_essentials(CheckContext& c) {
-    const std::size_t addr = field_index("QUORBIX_MQTT_ADDR");
-    const std::size_t id = field_index("QUORBIX_CLIENT_ID");
-    if (c.s->mqtt_host.empty()) {
-        add_finding(c, Check::kNoMqttHost, value_spot(c, addr),
-                    c.winner[addr].number == 0
-                        ? "the gateway is enabled, but no line sets QUORBIX_MQTT_ADDR"
-                        : "the gateway is enabled, but QUORBIX_MQTT_ADDR is empty",
-                    writes(c) + "an empty mqtt_host= line, and the daemon has no broker",
-                    "set QUORBIX_MQTT_ADDR to the broker's host name");
-    }
-    if (c.s->mqtt_client_id.empty()) {
-        add_finding(c, Check::kNoClientId, value_spot(c, id),
-                    c.winner[id].number == 0
-                        ? "the gateway is enabled, but no line sets QUORBIX_CLIENT_ID"
-                        : "the gateway is enabled, but QUORBIX_CLIENT_ID is empty",
-                    writes(c) + "an empty mqtt_clientid= line",
-                    "set QUORBIX_CLIENT_ID to the device's id at the broker");
+    for (const Essential& e : kEssentials) {
+        if (!((*c.s).*e.value).empty()) {
+            continue;
+        }
+        const std::size_t field = field_index(e.key);
+        add_finding(c, e.check, value_spot(c, field),
+                    std::string("the gateway is enabled, but ") +
+                        (c.winner[field].number == 0 ? "no line sets " + std::string(e.key)
+                                                     : std::string(e.key) + " is empty"),
+                    writes(c) + e.written, e.remedy);
     }
 }
 
