@@ -322,7 +322,7 @@ ScriptShape script_shape(std::string_view script) {
     return {script.find("\r\n") != std::string_view::npos, !starts_with(script, "#!")};
 }
 
-const char* csv_binary_kind(std::string_view csv) {
+const char* csv_binary_kind(std::string_view head, bool nul_bytes) {
     struct Magic {
         std::string_view bytes;
         // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
@@ -339,11 +339,11 @@ const char* csv_binary_kind(std::string_view csv) {
         {"\x28\xb5\x2f\xfd", "zstd data"},
     };
     const auto* m = std::find_if(std::begin(kMagic), std::end(kMagic),
-                                 [csv](const Magic& x) { return starts_with(csv, x.bytes); });
+                                 [head](const Magic& x) { return starts_with(head, x.bytes); });
     if (m != std::end(kMagic)) {
         return m->kind;
     }
-    return csv.find('\0') != std::string_view::npos ? "NUL bytes" : nullptr;
+    return nul_bytes ? "NUL bytes" : nullptr;
 }
 
 bool is_url_safe_base64(std::string_view text) {

@@ -100,8 +100,9 @@ struct ScriptShape {
 ScriptShape script_shape(std::string_view script);
 
 // The kind of binary data a CSV file holds ("gzip data", "NUL bytes", ...),
-// or null when it looks like text.
-const char* csv_binary_kind(std::string_view csv);
+// told by its first bytes `head` and whether it holds a NUL byte anywhere;
+// null when it looks like text.
+const char* csv_binary_kind(std::string_view head, bool nul_bytes);
 
 // True when a Base64 text uses the URL-safe alphabet ("-" and "_") and none
 // of "+" and "/".

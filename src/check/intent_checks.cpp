@@ -20,6 +20,25 @@ std::string_view read_key(std::string_view bytes) {
     return read.has_key ? read.key : bytes.substr(0, 0);
 }
 
+// What a staged CSV file holds, decoded a chunk at a time: the CSV can be
+// most of a large file, and is not held decoded whole.
+const char* staged_csv_kind(std::string_view text) {
+    constexpr std::size_t kChunk = std::size_t{48} << 10;
+    std::vector<unsigned char> out(base64_chunk_bound(kChunk));
+    Base64Decoder d;
+    std::string head;
+    bool nul_bytes = false;
+    for (std::size_t i = 0; i < text.size(); i += kChunk) {
+        const std::size_t n =
+            base64_decode_chunk(d, text.data() + i, std::min(kChunk, text.size() - i), out.data());
+        head.append(reinterpret_cast<const char*>(out.data()), std::min(n, 8 - head.size()));
+        nul_bytes =
+            nul_bytes || std::find(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n), 0) !=
+                             out.begin() + static_cast<std::ptrdiff_t>(n);
+    }
+    return csv_binary_kind(head, nul_bytes);
+}
+
 std::string decode(const std::string& text) {
     DecodedBytes d = base64_decode_dup(text.c_str());
     return d.data ? std::string(reinterpret_cast<const char*>(d.data.get()), d.size)
@@ -214,8 +233,9 @@ void check_value_habit(CheckContext& c, const std::string& key, const SettingsLi
 
 void check_staged_contents(CheckContext& c) {
     const std::size_t csv = field_index("QUORBIX_CSV");
-    const char* kind =
-        c.csv_present && !c.said[csv] ? csv_binary_kind(decode(c.s->csv_data)) : nullptr;
+    const char* kind = c.csv_present && !c.said[csv]
+                           ? staged_csv_kind(settings_get_large_view(c.stream, "QUORBIX_CSV"))
+                           : nullptr;
     if (kind != nullptr) {
         add_finding(c, Check::kCsvBinary, value_spot(c, csv),
                     "QUORBIX_CSV decodes to " + std::string(kind) + ", not CSV text",
