@@ -91,6 +91,16 @@ void take(SpreadValue& s, const FileLine& l, std::uint64_t number) {
     s.end_offset = l.begin + l.text.size();
 }
 
+// True when the line at the walk's start reads as more of a wrapped value:
+// looked at first, for the value itself can be most of the file.
+bool base64_line_follows(const Walk& w) {
+    if (w.offset >= w.file.size()) {
+        return false;
+    }
+    const FileLine l = line_at(w.file, w.offset);
+    return is_base64_line(l.text) && !is_setting_line(l.text);
+}
+
 void spread_base64(SpreadValue& s, Walk w) {
     for (std::uint64_t k = 0; w.offset < w.file.size() && k < kMaxSpreadLines; ++k) {
         const FileLine l = line_at(w.file, w.offset);
@@ -284,7 +294,7 @@ SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t 
     } else if (base64 && starts_with(bare, "#!")) {
         s.kind = SpreadValue::Kind::kScript;
         spread_text(s, w, quoted && bare.find('"') == std::string_view::npos);
-    } else if (base64 && bare.size() >= 16 &&
+    } else if (base64 && bare.size() >= 16 && base64_line_follows(w) &&
                std::all_of(bare.begin(), bare.end(), is_base64_symbol)) {
         s.kind = SpreadValue::Kind::kBase64;
         spread_base64(s, w);

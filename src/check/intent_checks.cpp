@@ -20,10 +20,12 @@ std::string_view read_key(std::string_view bytes) {
     return read.has_key ? read.key : bytes.substr(0, 0);
 }
 
-// What a staged CSV file holds, decoded a chunk at a time: the CSV can be
-// most of a large file, and is not held decoded whole.
+// What a staged CSV file holds, told by its first mebibyte or so, decoded a
+// chunk at a time: the CSV can be most of a large file, and binary data shows
+// itself at once.
 const char* staged_csv_kind(std::string_view text) {
     constexpr std::size_t kChunk = std::size_t{48} << 10;
+    text = text.substr(0, std::size_t{1} << 20);
     std::vector<unsigned char> out(base64_chunk_bound(kChunk));
     Base64Decoder d;
     std::string head;
@@ -151,8 +153,11 @@ bool check_byte_order_mark(CheckContext& c, const SettingsLineInfo& line, std::s
 
 bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::string_view body) {
     const KeyPrefix p = key_prefix(body);
+    if (p.prefix.empty()) {
+        return false;
+    }
     const SettingsLine rest = settings_read_line(p.rest);
-    if (p.prefix.empty() || !rest.has_key || settings_key_position(trim_blanks(rest.key)) < 0) {
+    if (!rest.has_key || settings_key_position(trim_blanks(rest.key)) < 0) {
         return false;
     }
     const std::string name = upper(trim_blanks(rest.key));
