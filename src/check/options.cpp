@@ -178,7 +178,7 @@ bool add_codes(std::string_view option, std::string_view codes, CheckSet* set) {
 // What one option does with *o and its value (empty for a flag).
 using Apply = Parsed (*)(Options* o, const std::string& value);
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;   // "--format"
     const char* alias;  // "-q", or null
     bool takes_value;
@@ -247,7 +247,7 @@ Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
 }
 
 // clang-format off
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"--format", nullptr, true, [](Options* o, const std::string& v) { return pick("--format", v, kFormats, &o->format); }},
     {"--json", nullptr, false, [](Options* o, const std::string&) { o->format = &kJsonFormat; return Parsed::kRun; }},
     {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
@@ -270,18 +270,18 @@ constexpr OptionSpec kOptions[] = {
 
 // Finds the option `arg` names ("--name", "--name=VALUE" or the alias) and
 // takes its value from the argument or the next one; null for no option.
-const OptionSpec* find_option(std::string_view arg, std::string* value, bool* inline_value) {
-    for (const OptionSpec& spec : kOptions) {
-        const std::string_view name = spec.name;
-        if (arg == name || (spec.alias != nullptr && arg == spec.alias)) {
+const OptionRow* find_option(std::string_view arg, std::string* value, bool* inline_value) {
+    for (const OptionRow& row : kOptions) {
+        const std::string_view name = row.name;
+        if (arg == name || (row.alias != nullptr && arg == row.alias)) {
             *inline_value = false;
-            return &spec;
+            return &row;
         }
-        if (spec.takes_value && arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+        if (row.takes_value && arg.size() > name.size() && arg.substr(0, name.size()) == name &&
             arg[name.size()] == '=') {
             *value = std::string(arg.substr(name.size() + 1));
             *inline_value = true;
-            return &spec;
+            return &row;
         }
     }
     return nullptr;
@@ -327,17 +327,17 @@ Parsed parse_options(int argc, char** argv, Options* o) {
         }
         std::string value;
         bool inline_value = false;
-        const OptionSpec* spec = find_option(arg, &value, &inline_value);
-        if (spec == nullptr) {
+        const OptionRow* row = find_option(arg, &value, &inline_value);
+        if (row == nullptr) {
             return usage_error("unknown option '" + std::string(arg) + "'");
         }
-        if (spec->takes_value && !inline_value) {
+        if (row->takes_value && !inline_value) {
             if (i + 1 >= argc) {
-                return usage_error("option " + std::string(spec->name) + " needs a value");
+                return usage_error("option " + std::string(row->name) + " needs a value");
             }
             value = argv[++i];
         }
-        const Parsed parsed = spec->apply(o, value);
+        const Parsed parsed = row->apply(o, value);
         if (parsed != Parsed::kRun) {
             return parsed;
         }
