@@ -41,8 +41,10 @@ std::size_t offset_of(const std::vector<std::size_t>& starts, std::uint64_t line
     if (line == 0 || line > lines || column == 0) {
         return std::string_view::npos;
     }
-    const std::size_t at = starts[line - 1] + column - 1;
-    return at <= starts[line] ? at : std::string_view::npos;
+    // line <= lines, which is a size_t: the narrowing cannot lose a bit.
+    const auto index = static_cast<std::size_t>(line);
+    const std::size_t at = starts[index - 1] + column - 1;
+    return at <= starts[index] ? at : std::string_view::npos;
 }
 
 // The edits in file order, those that overlap an earlier one or lie outside
