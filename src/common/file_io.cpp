@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace quorbix {
@@ -32,21 +33,37 @@ bool write_all(int fd, const unsigned char* bytes, std::size_t count) {
     return true;
 }
 
-// Makes a new file at path after unlinking whatever stands there, with
-// O_EXCL so that nothing planted between the two steps is opened instead.
-int replace_with_new_file(const char* path, int flags, mode_t mode) {
-    if (::unlink(path) != 0 && errno != ENOENT) {
-        return -1;
-    }
-    return ::open(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+// Flags of every open here: no link followed, no wait on a FIFO that
+// someone holds open (it is replaced, see open_for_writing), and nothing
+// handed to the shells.
+constexpr int kGuardFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// A regular file of the launcher's own user with no other name.
+bool own_single_file(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
 }
 
-// True when an opened file is one the launcher may write through: a regular
-// file of its own user with no other name. A FIFO would block, a device or a
-// socket is no file at all, and a hard link or another user's file would let
-// the write land where someone else reads it or keeps a descriptor to it.
+// True when an existing file is one the launcher may write through: its own,
+// with no other name, and writable by nobody else. A FIFO would block, a
+// device or socket is no file at all, and through a hard link, another user's
+// file or one that others could write (and so may hold open for writing) the
+// bytes would land where someone else reads or changes them.
 bool writable_in_place(const struct stat& st) {
-    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
+    return own_single_file(st) && (st.st_mode & 022) == 0;
+}
+
+// Copies what the file open as from holds to the end of the file open as
+// to, as far as it can: the lines of a log kept from a file that had to be
+// replaced.
+void copy_contents(int from, int to) {
+    unsigned char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
+        if (n <= 0 || !write_all(to, buffer, static_cast<std::size_t>(n))) {
+            return;
+        }
+        at += n;
+    }
 }
 
 // Deeper trees than this at a path the launcher clears are left in place:
@@ -86,31 +103,53 @@ bool remove_entries(int dir_fd, int depth) {
     return removed_all;
 }
 
+// Makes a new file at path after clearing whatever stands there, with O_EXCL
+// so that nothing planted between the two steps is opened instead.
+int replace_with_new_file(const char* path, int flags, mode_t mode) {
+    if (!clear_path(path)) {
+        return -1;
+    }
+    return ::open(path, flags | O_CREAT | O_EXCL | kGuardFlags, mode);
+}
+
+// Opens the file at path that is already there, replacing it when it may
+// not be written through (see writable_in_place). An appended file of the
+// launcher's own keeps its contents in the new file.
+int open_existing(const char* path, int flags, mode_t mode) {
+    UniqueFd old(::open(path, flags | kGuardFlags));
+    struct stat st {};
+    if (old && ::fstat(old.get(), &st) != 0) {
+        return -1;
+    }
+    if (old && writable_in_place(st)) {
+        return old.release();
+    }
+    // ELOOP: a symbolic link; ENXIO: a FIFO with no reader, or a socket;
+    // EISDIR: a directory.
+    if (!old && errno != ELOOP && errno != ENXIO && errno != EISDIR) {
+        return -1;
+    }
+    UniqueFd fd(replace_with_new_file(path, flags, mode));
+    if (fd && old && (flags & O_APPEND) != 0 && own_single_file(st)) {
+        copy_contents(old.get(), fd.get());
+    }
+    return fd.release();
+}
+
 }  // namespace
 
 int open_for_writing(const char* path, int flags, mode_t mode, bool truncate) {
-    // O_NONBLOCK: a FIFO held open by someone else never makes the open wait
-    // (it is then replaced below). No O_TRUNC before the file is known to be
-    // the launcher's own.
-    UniqueFd fd(::open(path, flags | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+    // A new file is known to be this call's; anything already there is
+    // examined first, and never emptied (no O_TRUNC) before that.
+    UniqueFd fd(::open(path, flags | O_CREAT | O_EXCL | kGuardFlags, mode));
+    if (!fd && errno == EEXIST) {
+        fd.reset(open_existing(path, flags, mode));
+    }
     struct stat st {};
-    if (fd && ::fstat(fd.get(), &st) != 0) {
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
         return -1;
     }
-    // ELOOP: a symbolic link; ENXIO: a FIFO with no reader, or a socket.
-    const bool planted = fd ? !writable_in_place(st) : errno == ELOOP || errno == ENXIO;
-    if (planted) {
-        fd.reset();
-        fd.reset(replace_with_new_file(path, flags, mode));
-        if (fd && ::fstat(fd.get(), &st) != 0) {
-            return -1;
-        }
-    }
-    if (!fd) {
-        return -1;
-    }
-    // Made under a loose umask, now or by an earlier run: from now on nobody
-    // but its owner may write it.
+    // Made under a loose umask: nobody but its owner may write it.
     if ((st.st_mode & 022) != 0 && ::fchmod(fd.get(), st.st_mode & 07777 & ~mode_t{022}) != 0) {
         return -1;
     }
@@ -124,12 +163,31 @@ int open_for_writing(const char* path, int flags, mode_t mode, bool truncate) {
     return fd.release();
 }
 
-bool remove_tree(const char* path) {
+bool clear_path(const char* path) {
     if (::unlink(path) == 0 || errno == ENOENT) {
         return true;
     }
     const int dir_fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return dir_fd >= 0 && remove_entries(dir_fd, 1) && ::rmdir(path) == 0;
+    if (dir_fd >= 0 && remove_entries(dir_fd, 1) && ::rmdir(path) == 0) {
+        return true;
+    }
+    // What cannot be removed (a tree deeper than kMaxTreeDepth, or one that
+    // another user keeps filling) is put aside under a name nothing uses.
+    char aside[256];
+    for (unsigned n = 0; n < 100; ++n) {
+        const int length = std::snprintf(aside, sizeof aside, "%s.stale-%ld-%u", path,
+                                         static_cast<long>(::getpid()), n);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof aside) {
+            return false;
+        }
+        if (::renameat2(AT_FDCWD, path, AT_FDCWD, aside, RENAME_NOREPLACE) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
 }
 
 void file_append_text(const char* path, std::string_view text) {

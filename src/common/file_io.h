@@ -16,14 +16,17 @@ namespace quorbix {
 // creation mode `mode` before the umask, so that nothing planted there
 // redirects or blocks the write: a symbolic link, FIFO, socket, device, hard
 // link or another user's file at path is unlinked and a new file made in its
-// place with O_EXCL. Whatever the umask, the file is left writable by its
-// owner alone, and it is emptied when truncate is set. Returns a blocking
-// descriptor, or -1 with errno set.
+// place with O_EXCL; so is a file of the launcher's own that others could
+// write (and so may hold open), whose contents an appended file keeps.
+// Whatever the umask, the file is left writable by its owner alone, and it is
+// emptied when truncate is set. Returns a blocking descriptor, or -1 with
+// errno set.
 int open_for_writing(const char* path, int flags, mode_t mode, bool truncate);
 
 // Removes whatever is at path as "rm -rf" would, never following a symbolic
-// link; returns true when nothing is left there.
-bool remove_tree(const char* path);
+// link; what cannot be removed is renamed aside to "PATH.stale-PID-N".
+// Returns true when nothing is left at path.
+bool clear_path(const char* path);
 
 // Appends text to the file at path (opened for reading and appending, created
 // if absent, as mode "a+" does, through open_for_writing) and closes it again;

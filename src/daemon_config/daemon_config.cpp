@@ -199,8 +199,9 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
 bool daemon_config_write(const GatewaySettings& s) {
     shell_run("rm -f /tmp/quorbix/config");
     // Also when rm could not run: no earlier configuration may stay in place
-    // if this one cannot be written.
-    ::unlink(paths::kDaemonConfig);
+    // if this one cannot be written. Only the launcher uses this name: a
+    // directory planted there goes too, or it would refuse every later run.
+    static_cast<void>(clear_path(paths::kDaemonConfig));
     const bool ca_file_present = file_exists(paths::kCaCert);
     const std::string password = daemon_config_password(s);
     const std::vector<std::string> lines = daemon_config_lines(s, ca_file_present, password);
@@ -209,7 +210,7 @@ bool daemon_config_write(const GatewaySettings& s) {
     // the daemon sees a complete configuration or none. The file holds the
     // MQTT password, so it is 0600 from its first byte. Only the launcher
     // uses this name: whatever stands there, a directory included, goes.
-    if (!remove_tree(paths::kDaemonConfigTemp)) {
+    if (!clear_path(paths::kDaemonConfigTemp)) {
         return false;
     }
     FileWriter file;

@@ -58,8 +58,7 @@ void tighten_umask() {
 bool directories_usable(bool make) {
     const char* const directories[] = {paths::kQuorbixDir, paths::kStagingDir};
     return std::all_of(std::begin(directories), std::end(directories), [make](const char* path) {
-        const DirCheck check =
-            make ? make_private_directory(path) : check_private_directory(path, false);
+        const DirCheck check = make ? make_private_directory(path) : check_private_directory(path);
         if (check.fault == DirFault::kNone) {
             return true;
         }

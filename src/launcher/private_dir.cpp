@@ -47,11 +47,11 @@ int repair_mode(const char* path, const struct stat& st) {
 
 }  // namespace
 
-DirCheck check_private_directory(const char* path, bool absent_ok) {
+DirCheck check_private_directory(const char* path) {
     struct stat st {};
     if (::lstat(path, &st) != 0) {
         if (errno == ENOENT) {
-            return {absent_ok ? DirFault::kNone : DirFault::kAbsent, 0, 0};
+            return {DirFault::kAbsent, 0, 0};
         }
         return {DirFault::kUnexamined, 0, errno};
     }
@@ -77,7 +77,7 @@ DirCheck make_private_directory(const char* path) {
     // A failure shows in the check: EEXIST is the usual one, and anything
     // else leaves the path absent or not a directory.
     static_cast<void>(::mkdir(path, 0755));
-    return check_private_directory(path, false);
+    return check_private_directory(path);
 }
 
 void report_directory_refusal(const char* path, const DirCheck& check) {

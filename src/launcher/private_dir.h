@@ -27,10 +27,10 @@ struct DirCheck {
 };
 
 // Checks the directory at path for the launcher's effective user: it must be
-// a directory, not a link or anything else (nothing at all only when
-// absent_ok), and owned by that user; group or other write bits are taken
-// away through a descriptor of that very directory.
-DirCheck check_private_directory(const char* path, bool absent_ok);
+// there, a directory and not a link or anything else, and owned by that user;
+// group or other write bits are taken away through a descriptor of that very
+// directory.
+DirCheck check_private_directory(const char* path);
 
 // Makes path with mode 0755 (before the umask) unless something is there,
 // then checks it as check_private_directory does.

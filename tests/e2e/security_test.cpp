@@ -270,6 +270,7 @@ TEST(Security, NothingTheLauncherMakesIsWritableByOthers) {
 struct PlantedCase {
     const char* name;
     std::function<void()> setup;
+    bool victim;  // a file /tmp/victim that must keep its bytes and mode
     std::string search_path = "/usr/local/bin:/usr/bin:/bin";
 };
 
@@ -295,19 +296,31 @@ void plant_full_fifo(const char* path) {
     }
 }
 
+// A chain of directories deeper than the launcher removes, at path.
+void plant_deep_tree(const std::string& path) {
+    std::string dir = path;
+    for (int depth = 0; depth < 80; ++depth) {
+        dir += "/d";
+    }
+    put_dir(dir);
+}
+
 TEST(Security, PlantedObjectsNeitherBlockNorRedirectTheRun) {
     const PlantedCase cases[] = {
         {"a full FIFO held open at the log",
          [] {
              put_dir("/tmp/quorbix");
              plant_full_fifo("/tmp/quorbix/quorbix.log");
-         }},
+         },
+         false},
         {"a hard link to another file at the log",
          [] {
              put_file("/tmp/victim", "victim\n", 0640);
              put_dir("/tmp/quorbix");
              make_hard_link("/tmp/victim", "/tmp/quorbix/quorbix.log");
-         }},
+         },
+         true},
+        {"a directory at the log", [] { put_dir("/tmp/quorbix/quorbix.log/x"); }, false},
         // With no rm on the search path, nothing clears the staged path
         // before the launcher opens it.
         {"a hard link to another file at the key",
@@ -316,13 +329,17 @@ TEST(Security, PlantedObjectsNeitherBlockNorRedirectTheRun) {
              put_dir("/tmp/quorbix/etc");
              make_hard_link("/tmp/victim", "/tmp/quorbix/etc/local.key");
          },
-         "/opt/e2e/nothing-here"},
+         true, "/opt/e2e/nothing-here"},
         {"a directory tree at config.tmp, with a link out of it",
          [] {
              put_file("/tmp/victim", "victim\n", 0640);
              put_dir("/tmp/quorbix/config.tmp/a/b");
              make_link("/tmp", "/tmp/quorbix/config.tmp/a/tmp");
-         }},
+         },
+         true},
+        {"a tree too deep to remove at config.tmp",
+         [] { plant_deep_tree("/tmp/quorbix/config.tmp"); }, false},
+        {"a directory at config", [] { put_dir("/tmp/quorbix/config/x"); }, false},
     };
     for (const PlantedCase& t : cases) {
         SCOPED_TRACE(t.name);
@@ -338,7 +355,8 @@ TEST(Security, PlantedObjectsNeitherBlockNorRedirectTheRun) {
         EXPECT_EQ(r.file("/tmp/quorbix/etc/local.key"), "key");
         EXPECT_EQ(r.mode("/tmp/quorbix/etc/local.key"), 0600u);
         EXPECT_FALSE(r.has("/tmp/quorbix/config.tmp"));
-        if (r.has("/tmp/victim")) {
+        EXPECT_EQ(r.file("/tmp/quorbix/config").rfind("[CFG_INFO]\n", 0), 0u);
+        if (t.victim) {
             EXPECT_EQ(r.file("/tmp/victim"), "victim\n");
             EXPECT_EQ(r.mode("/tmp/victim"), 0640u);
         }

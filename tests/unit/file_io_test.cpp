@@ -127,8 +127,8 @@ TEST(StageFile, ATextLongerThanADecodingChunkIsStagedWhole) {
 }
 
 // What open_for_writing makes of each kind of object at its path: anything
-// but a regular file of the caller's own with one name is replaced by a new
-// file, and a kept file is never left writable by others.
+// but a regular file of the caller's own with one name that nobody else can
+// write is replaced by a new file (an appended one keeping its contents).
 struct PlantedCase {
     const char* name;
     int flags;
@@ -167,7 +167,7 @@ TEST(OpenForWriting, NothingPlantedRedirectsOrBlocksTheWrite) {
              std::fclose(f);
              ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
          },
-         false, "old,new", 0644},
+         true, "old,new", 0644},
     };
     const mode_t old_mask = ::umask(022);
     for (const PlantedCase& c : cases) {
