@@ -197,7 +197,7 @@ void check_token(CheckContext& c) {
         add_finding(c, Check::kTokenMissingPart, spot,
                     std::string("a generated token is asked for, but ") + missing + " empty",
                     once(c) + "the launcher asks the token tool for the resource " +
-                        shown(s.mqtt_host + "/devices/" + s.mqtt_client_id));
+                        shown(token_resource(s.mqtt_host, s.mqtt_client_id)));
     }
     if (plan == PasswordPlan::kCommandTooLong) {
         add_finding(c, Check::kTokenCommandTooLong, spot,

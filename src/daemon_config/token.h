@@ -15,6 +15,10 @@ inline constexpr std::size_t kMaxTokenCommand = std::size_t{128} << 10;
 // Size of the buffer the tool's first output line is read into.
 inline constexpr std::size_t kTokenLineSize = 1024;
 
+// The resource the token tool is asked for: host, then "/devices/", then
+// client_id.
+std::string token_resource(std::string_view host, std::string_view client_id);
+
 // Forms the token command "/opt/quorbix/bin/create-sas %s/devices/%s %s
 // 2>/dev/null" with each text quoted for the shell, so that the tool receives
 // exactly two arguments whatever the texts hold; the empty text when the
