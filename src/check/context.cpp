@@ -126,10 +126,9 @@ Spot value_spot(const CheckContext& c, std::size_t field) {
     if (line.number == 0) {
         return {};
     }
-    const std::size_t eq = field_table()[field].key.size();
-    const std::string_view bytes = line_bytes(c, line);
-    const bool quoted = bytes.size() > eq + 1 && bytes[eq + 1] == '"';
-    return {line.number, eq + (quoted ? 3 : 2)};
+    const std::string_view bytes = line_bytes(c, line).substr(0, kBoundedLineSize - 1);
+    const SettingsLine read = settings_read_line(bytes);
+    return {line.number, static_cast<std::size_t>(read.value.data() - bytes.data()) + 1};
 }
 
 std::string once(const CheckContext& c, std::vector<std::string> conditions, Gate stage) {

@@ -283,10 +283,9 @@ bool starts_pem(std::string_view value) {
 }
 
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool base64) {
+                         std::string_view value, bool quoted, bool base64) {
     SpreadValue s;
     const Walk w{file, next, line + 1};
-    const bool quoted = !value.empty() && value.front() == '"';
     const std::string_view bare = quoted ? value.substr(1) : value;
     if (base64 && starts_pem(value)) {
         s.kind = SpreadValue::Kind::kPem;

@@ -79,9 +79,10 @@ struct SpreadValue {
 // The lines after the key's line (`next` is the file offset of the line
 // after it, `line` its number) that carry on `value`, the key line's value
 // as written after the "=" (its opening quote included, its line end not).
-// `base64` tells whether the key's value is a Base64 file.
+// `quoted` tells whether the line grammar sees a double quote open the value
+// (SettingsLine::opens_quote); `base64` whether the key's value is a Base64 file.
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool base64);
+                         std::string_view value, bool quoted, bool base64);
 
 // True when text (an opening quote skipped) begins PEM armour.
 bool starts_pem(std::string_view value);

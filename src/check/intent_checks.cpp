@@ -178,11 +178,12 @@ bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::stri
 }
 
 bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
-                  std::string_view body) {
+                  std::string_view body, bool opens_quote) {
     const FieldInfo& info = field_table()[field];
     const std::string_view value = body.substr(info.key.size() + 1);
     const auto next = static_cast<std::size_t>(line.offset + line.length);
-    const SpreadValue spread = spread_value(c.file, next, line.number, value, is_base64(info.role));
+    const SpreadValue spread =
+        spread_value(c.file, next, line.number, value, opens_quote, is_base64(info.role));
     if (spread.kind == SpreadValue::Kind::kNone) {
         return false;
     }
@@ -221,9 +222,7 @@ constexpr HabitWords kHabitWords[] = {
 
 void check_value_habit(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
                        std::string_view piece, const SettingsLine& read) {
-    const std::size_t eq = read.key.size();
-    const bool quoted = piece.size() > eq + 1 && piece[eq + 1] == '"';
-    const ValueHabitSeen seen = value_habit(read.value, quoted);
+    const ValueHabitSeen seen = value_habit(read.value, read.quoted);
     const auto* words =
         std::find_if(std::begin(kHabitWords), std::end(kHabitWords),
                      [&seen](const HabitWords& w) { return w.habit == seen.habit; });

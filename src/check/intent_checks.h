@@ -29,8 +29,9 @@ bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::stri
 
 // A value of `field` that runs on over the lines after its key's line; true
 // when it was reported, and the lines it runs on over are then left alone.
+// `opens_quote` is the key line's SettingsLine::opens_quote.
 bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
-                  std::string_view body);
+                  std::string_view body, bool opens_quote);
 
 // Characters kept in a text value that were probably not meant.
 void check_value_habit(CheckContext& c, const std::string& key, const SettingsLineInfo& line,

@@ -167,9 +167,8 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
     }
     const std::size_t eq = read.key.size();
     const std::string_view raw = piece.substr(eq + 1, read.text_end - (eq + 1));
-    const bool quoted = !raw.empty() && raw.front() == '"';
     const std::string reads = "the launcher reads " + key + " as " + shown(read.value);
-    if (quoted && qc == eq + 1) {
+    if (read.opens_quote && !read.quoted) {
         add_finding(c, Check::kUnclosedQuote, {line.number, eq + 2},
                     "the opening double quote never closes, so the last double quote is the "
                     "opening one and the value is cut there",
@@ -177,7 +176,7 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
         return true;
     }
     const std::string_view dropped = piece.substr(qc + 1, read.text_end - qc - 1);
-    if (quoted && is_comment_after_quote(dropped)) {
+    if (read.quoted && is_comment_after_quote(dropped)) {
         add_finding(c, Check::kCommentAfterQuote, {line.number, qc + 2},
                     "the comment after the closing quote, " + shown(dropped) + ", is dropped",
                     reads);
@@ -189,7 +188,7 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
                     reads);
         return true;
     }
-    if (quoted) {
+    if (read.quoted) {
         return false;
     }
     const std::string_view lead = trim_blanks(raw);
@@ -258,7 +257,7 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
         return;
     }
     const auto field = static_cast<std::size_t>(position);
-    if (check_spread(c, field, line, body)) {
+    if (check_spread(c, field, line, body, read.opens_quote)) {
         return;
     }
     const SettingsLineInfo& first = c.winner[field];

@@ -46,9 +46,11 @@ SettingsLine settings_read_line(std::string_view piece) {
     line.has_key = true;
     line.key = line.text.substr(0, at);
     line.value = line.text.substr(at + 1);
-    if (!line.value.empty() && line.value.front() == '"') {
+    line.quoted = !line.value.empty() && line.value.front() == '"';
+    if (line.quoted) {
         line.value.remove_prefix(1);
     }
+    line.opens_quote = line.quoted || line.quote_cut == at + 1;
     return line;
 }
 

@@ -22,10 +22,13 @@ namespace quorbix {
 struct SettingsLine {
     std::size_t text_end = 0;                        // the first NUL, CR or LF, or the piece's size
     std::size_t quote_cut = std::string_view::npos;  // the last double quote before text_end
-    std::string_view text;   // the piece up to text_end, then cut at quote_cut
-    bool has_key = false;    // an "=" is left in the text
-    std::string_view key;    // the text before its first "="
-    std::string_view value;  // the text after it, less one leading double quote
+    std::string_view text;     // the piece up to text_end, then cut at quote_cut
+    bool has_key = false;      // an "=" is left in the text
+    std::string_view key;      // the text before its first "="
+    std::string_view value;    // the text after it, less one leading double quote
+    bool quoted = false;       // the value lost that leading double quote
+    bool opens_quote = false;  // a double quote follows the "=": the one the value
+                               // lost, or the last one, where the value is cut
 };
 
 // Applies the line grammar to one line or first piece.

@@ -89,6 +89,7 @@ std::vector<FindingRow> finding_rows() {
         {"QUORBIX_ENABLE=0\n", "disabled", 1, 16},
         {"QUORBIX_CSV=TWFu\n", "no-enable", 0, 0},
         {"QUORBIX_ENABLE=1\n", "no-mqtt-host", 0, 0},
+        {"QUORBIX_ENABLE=1\nQUORBIX_MQTT_ADDR=\"\n", "no-mqtt-host", 2, 19},
         {"QUORBIX_ENABLE=1\nQUORBIX_CLIENT_ID=\n", "no-client-id", 2, 19},
         {"QUORBIX_CSV=H4sIAA==\n", "csv-binary", 1, 13},
         {"QUORBIX_DIRECTMETHOD_SCRIPT1=IyEvYmluL3NoDQplY2hvDQo=\n", "script-crlf", 1, 30},

@@ -64,6 +64,25 @@ TEST(SettingsLine, GrammarOfOneLine) {
     EXPECT_FALSE(settings_match_line(std::string("K\0Y=1\n", 6), "K", &value));
 }
 
+TEST(SettingsLine, WhetherADoubleQuoteOpensTheValue) {
+    struct QuoteCase {
+        const char* line;
+        bool quoted;
+        bool opens_quote;
+    };
+    const QuoteCase cases[] = {
+        {"KEY=\"a\"\n", true, true},      {"KEY=\"\"\n", true, true},
+        {"KEY=\"a\n", false, true},       {"KEY=\"\n", false, true},
+        {"KEY=a\"b\"\n", false, false},   {"KEY= \"a\"\n", false, false},
+        {"KEY=\"\r\"x\"\n", false, true},
+    };
+    for (const QuoteCase& c : cases) {
+        const SettingsLine read = settings_read_line(c.line);
+        EXPECT_EQ(read.quoted, c.quoted) << "line «" << c.line << "»";
+        EXPECT_EQ(read.opens_quote, c.opens_quote) << "line «" << c.line << "»";
+    }
+}
+
 TEST(SettingsScanner, LookupsOverAFile) {
     TempDir dir;
     std::string path = dir.write("settings", std::string("# comment without equals\n"
