@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<unsigned char[]> out(new unsigned char[bound == 0 ? 1 : bound]);
     const std::size_t n = base64_decode(text.c_str(), bound == 0 ? nullptr : out.get());
     QUORBIX_FUZZ_CHECK(n <= bound);
+    // The checker's "stages a file" and the staging decoder never disagree.
+    QUORBIX_FUZZ_CHECK(base64_stages_file(text) == (n > 0));
 
     DecodedBytes dup = base64_decode_dup(text.c_str());
     QUORBIX_FUZZ_CHECK(dup.data != nullptr);

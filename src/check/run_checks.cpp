@@ -59,17 +59,10 @@ std::size_t field_with_role(Role role) {
     return 0;
 }
 
-// The TLS files the launcher would stage, decoded; an empty one is not staged.
+// The TLS files' texts decoded, and which of them the launcher would stage.
 struct TlsFiles {
     std::string bytes[std::size(kTlsFields)];
-
-    [[nodiscard]] TlsFilesPresent present() const {
-        TlsFilesPresent p;
-        for (const TlsField& f : kTlsFields) {
-            p.*f.present = !bytes[static_cast<std::size_t>(f.file)].empty();
-        }
-        return p;
-    }
+    TlsFilesPresent staged;
 };
 
 // What the launcher does when verdict v stops the run.
@@ -129,7 +122,7 @@ void check_tls_gate(CheckContext& c, const TlsFiles& files) {
     const GatewaySettings& s = *c.s;
     const Spot spot = value_spot(c, field_with_role(Role::kTlsMode));
     const std::string mode = "TLS mode " + dec(s.mqtt_tls);
-    TlsFilesPresent present = files.present();
+    TlsFilesPresent present = files.staged;
     std::vector<std::string> conditions;
     for (GateVerdict v = gate_tls(s, present); v.stops; v = gate_tls(s, present)) {
         const auto* field = std::find_if(std::begin(kTlsFields), std::end(kTlsFields),
@@ -144,9 +137,9 @@ void check_tls_gate(CheckContext& c, const TlsFiles& files) {
         conditions.emplace_back(gate_words(v.gate).passed);
         present.*field->present = true;
     }
-    TlsFilesPresent all = files.present();
+    TlsFilesPresent all = files.staged;
     all.local_cert = all.local_key = true;
-    if (daemon_config_empty_cafile(s, files.present().ca) && gate_tls(s, all).gate != Gate::kNoCa) {
+    if (daemon_config_empty_cafile(s, files.staged.ca) && gate_tls(s, all).gate != Gate::kNoCa) {
         add_finding(c, Check::kTlsEmptyCafile, spot, mode + " without a CA certificate",
                     writes(c) + "an empty mqtt_cafile= line to the configuration");
     }
@@ -157,7 +150,7 @@ void fill_outcome(CheckContext& c, const TlsFiles& files) {
     GateVerdict verdict = gate_before_config(*c.s, c.csv_present);
     if (!verdict.stops) {
         out.config_written = true;
-        verdict = gate_tls(*c.s, files.present());
+        verdict = gate_tls(*c.s, files.staged);
     }
     if (verdict.stops) {
         out.action = verdict.exit_status == kExitDisabled ? Outcome::Action::kDisabled
@@ -229,8 +222,7 @@ void form_config(CheckContext& c, const TlsFiles& files) {
         !c.options->token ? std::string(kTokenPlaceholder) : token_first_line(*c.options->token);
     const std::string password = daemon_config_password_value(s, plan, token);
     std::vector<ConfigCut> cuts;
-    const std::vector<std::string> lines =
-        daemon_config_lines(s, files.present().ca, password, &cuts);
+    const std::vector<std::string> lines = daemon_config_lines(s, files.staged.ca, password, &cuts);
     for (const std::string& l : lines) {
         c.result.config += l;
     }
@@ -255,6 +247,7 @@ void check_run(CheckContext& c) {
     TlsFiles files;
     for (const TlsField& f : kTlsFields) {
         files.bytes[static_cast<std::size_t>(f.file)] = decode((*c.s).*f.data);
+        files.staged.*f.present = base64_stages_file((*c.s).*f.data);
     }
     check_tls_files(c, files);
     check_early_gates(c);
