@@ -1,14 +1,40 @@
 // The checks of a number's and a Base64 text's value.
+#include <algorithm>
+
 #include "check/fields.h"
 #include "check/intent.h"
 #include "check/intent_checks.h"
 #include "check/line_checks.h"
 #include "check/text.h"
+#include "daemon_config/daemon_config.h"
 #include "staging/base64.h"
+#include "staging/gates.h"
 
 namespace quorbix {
 
 namespace {
+
+// What the launcher does with TLS mode `mode`: whether a TLS file is asked
+// for, and the configuration lines the mode writes that mode 0 does not.
+std::string tls_mode_effect(std::uint32_t mode, bool ca_present) {
+    GatewaySettings on;
+    on.mqtt_tls = mode;
+    const GatewaySettings off;
+    const std::vector<std::string> lines = daemon_config_lines(on, ca_present, {});
+    const std::vector<std::string> base = daemon_config_lines(off, ca_present, {});
+    std::vector<std::string> written;
+    for (const std::string& line : lines) {
+        if (std::find(base.begin(), base.end(), line) == base.end()) {
+            written.push_back(shown(line.substr(0, line.size() - 1)));
+        }
+    }
+    std::string text = gate_tls(on, TlsFilesPresent{}).stops ? "the launcher asks for a TLS file"
+                                                             : "the launcher asks for no TLS file";
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        text += (i == 0 ? " and writes " : i + 1 == written.size() ? " and " : ", ") + written[i];
+    }
+    return text;
+}
 
 // A number outside the range its field means, with what the launcher does
 // with it; nothing for a number in range or a field with no range.
@@ -23,8 +49,7 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
                             "TLS mode " + value +
                                 " is none of 0 (no TLS), 1 (CA) and 2 (CA and client "
                                 "certificate)",
-                            once(c) + "the launcher tests no TLS file, and writes mqtt_ssltls=" +
-                                value + " with an mqtt_cafile line and no client lines");
+                            once(c) + tls_mode_effect(n, base64_stages_file(c.s->ca_data)));
             }
             break;
         case Role::kQos:
@@ -49,11 +74,13 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
         case Role::kGatewayEnable:
         case Role::kFlag:
             if (n > 1) {
+                GatewaySettings read;
+                read.enable = n;
+                const char* gate = gate_enabled(read).stops ? "the launcher takes it as disabled"
+                                                            : "the launcher takes it as enabled";
                 add_finding(c, Check::kEnableFlag, spot,
                             info.key + " is " + value + ", an enable flag other than 0 or 1",
-                            info.role == Role::kGatewayEnable
-                                ? "the launcher takes every value but 0 as enabled"
-                                : as_is);
+                            info.role == Role::kGatewayEnable ? gate : as_is);
             }
             break;
         default:
