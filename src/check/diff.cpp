@@ -205,7 +205,8 @@ std::string unified_diff(std::string_view name, std::string_view bytes,
     if (out.empty()) {
         return out;
     }
-    return "--- " + std::string(name) + "\n+++ " + std::string(name) + "\n" + out;
+    // A tab ends each name, so that one with blanks in it reads whole.
+    return "--- " + std::string(name) + "\t\n+++ " + std::string(name) + "\t\n" + out;
 }
 
 }  // namespace quorbix

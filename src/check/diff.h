@@ -16,7 +16,7 @@ std::string apply_edits(std::string_view bytes, const std::vector<Edit>& edits);
 
 // A unified diff, with three lines of context, that turns the file `name`
 // holding `bytes` into apply_edits(bytes, edits); the empty text when the
-// edits change nothing.
+// edits change nothing. A tab ends the name on the "---" and "+++" lines.
 std::string unified_diff(std::string_view name, std::string_view bytes,
                          const std::vector<Edit>& edits);
 
