@@ -6,6 +6,22 @@
 
 namespace quorbix {
 
+namespace {
+
+// A finding's gcc line; one about the file as a whole stands at line 1,
+// column 1, since an annotation needs a line.
+std::string gcc_line(std::string_view name, const Finding& f, const ReportStyle& style) {
+    if (f.line != 0) {
+        return finding_line(name, f, style);
+    }
+    Finding whole = f;
+    whole.line = 1;
+    whole.column = 1;
+    return finding_line(name, whole, style);
+}
+
+}  // namespace
+
 std::vector<ReportPiece> render_gcc(const Report& report) {
     ReportStyle style = report.style;
     style.color = false;
@@ -17,13 +33,13 @@ std::vector<ReportPiece> render_gcc(const Report& report) {
         }
         std::string lines;
         for (const Finding& f : r.check.findings) {
-            lines += finding_line(r.name, f, style);
+            lines += gcc_line(r.name, f, style);
         }
         if (const Finding* gate = gate_finding(r.check);
             gate != nullptr && r.check.outcome.action == Outcome::Action::kRefuse) {
             Finding refusal = *gate;
             refusal.message = "the launcher " + outcome_text(r.check.outcome);
-            lines += finding_line(r.name, refusal, style);
+            lines += gcc_line(r.name, refusal, style);
         }
         pieces.push_back({Channel::kFindings, std::move(lines)});
     }
