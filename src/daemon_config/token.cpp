@@ -8,17 +8,27 @@
 
 namespace quorbix {
 
+namespace {
+
+// What joins the host and the client id in the token tool's resource.
+constexpr std::string_view kResourceJoin = "/devices/";
+
+}  // namespace
+
 std::string token_resource(std::string_view host, std::string_view client_id) {
-    return std::string(host).append("/devices/").append(client_id);
+    return std::string(host).append(kResourceJoin).append(client_id);
 }
 
 std::string token_command(std::string_view host, std::string_view client_id, std::string_view key) {
-    // "/opt/quorbix/bin/create-sas %s/devices/%s %s  2>/dev/null", the
-    // resource and the key each quoted for the shell.
+    // "/opt/quorbix/bin/create-sas %s/devices/%s %s  2>/dev/null", each %s a
+    // settings text quoted for the shell: the resource reaches the tool as
+    // token_resource forms it.
     std::string command;
     command.append(paths::kTokenTool)
         .append(" ")
-        .append(shell_quote(token_resource(host, client_id)))
+        .append(shell_quote(host))
+        .append(kResourceJoin)
+        .append(shell_quote(client_id))
         .append(" ")
         .append(shell_quote(key))
         .append("  2>/dev/null");

@@ -165,8 +165,9 @@ TEST(DaemonConfig, OverlongRecordStillGivesOneKeyPerLine) {
 
 TEST(TokenCommand, QuotesEachTextForTheShell) {
     EXPECT_EQ(token_command("hub.example", "dev-1", "key"),
-              "/opt/quorbix/bin/create-sas 'hub.example/devices/dev-1' 'key'  2>/dev/null");
-    EXPECT_EQ(token_command("", "", ""), "/opt/quorbix/bin/create-sas '/devices/' ''  2>/dev/null");
+              "/opt/quorbix/bin/create-sas 'hub.example'/devices/'dev-1' 'key'  2>/dev/null");
+    EXPECT_EQ(token_command("", "", ""),
+              "/opt/quorbix/bin/create-sas ''/devices/'' ''  2>/dev/null");
     EXPECT_EQ(token_command(std::string(40000, '\''), "", ""), "");
     // At the bound: one byte less is formed whole, the bound itself is refused.
     const std::size_t base = token_command("", "", "").size();
