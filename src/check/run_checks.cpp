@@ -26,22 +26,18 @@ std::string decode(const std::string& text) {
     return std::string(reinterpret_cast<const char*>(d.data.get()), d.size);
 }
 
-// The TLS files a run may stage: the field that carries each, and the gate
-// that asks for it.
-struct TlsField {
+// The TLS files a run may stage (kTlsFiles), in TlsFile order, with the
+// checker's names for each: the kind its TLS rules judge and the role of the
+// key that carries it.
+struct TlsField : TlsFileRow {
     TlsFile file;
     Role role;
-    std::string GatewaySettings::*data;
-    bool TlsFilesPresent::*present;
-    Gate gate;
 };
 
 constexpr TlsField kTlsFields[] = {
-    {TlsFile::kCa, Role::kCaCert, &GatewaySettings::ca_data, &TlsFilesPresent::ca, Gate::kNoCa},
-    {TlsFile::kClientCert, Role::kClientCert, &GatewaySettings::local_cert_data,
-     &TlsFilesPresent::local_cert, Gate::kNoLocalCert},
-    {TlsFile::kClientKey, Role::kClientKey, &GatewaySettings::local_key_data,
-     &TlsFilesPresent::local_key, Gate::kNoLocalKey},
+    {kTlsFiles[0], TlsFile::kCa, Role::kCaCert},
+    {kTlsFiles[1], TlsFile::kClientCert, Role::kClientCert},
+    {kTlsFiles[2], TlsFile::kClientKey, Role::kClientKey},
 };
 
 const TlsField& tls_field(TlsFile file) {

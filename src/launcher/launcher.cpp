@@ -101,8 +101,7 @@ int run_sequence() {
     if (verdict.stops) {
         return end_run(verdict);
     }
-    verdict = gate_tls(*settings, {file_exists(paths::kCaCert), file_exists(paths::kLocalCert),
-                                   file_exists(paths::kLocalKey)});  // 8
+    verdict = gate_tls(*settings, tls_files_on_disk());  // 8
     if (verdict.stops) {
         return end_run(verdict);
     }

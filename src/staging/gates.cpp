@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/file_io.h"
+
 namespace quorbix {
+
+TlsFilesPresent tls_files_on_disk() {
+    TlsFilesPresent present;
+    for (const TlsFileRow& row : kTlsFiles) {
+        present.*row.present = file_exists(row.path);
+    }
+    return present;
+}
 
 GateVerdict gate_csv(bool csv_present) {
     return csv_present ? kGoOn : kStopNoCsv;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 
+#include "common/paths.h"
 #include "settings/gateway_settings.h"
 
 namespace quorbix {
@@ -115,6 +116,27 @@ struct TlsFilesPresent {
 // needs the CA certificate, mode 2 the client certificate and then its key;
 // every other mode needs no file.
 GateVerdict gate_tls(const GatewaySettings& s, const TlsFilesPresent& present);
+
+// The TLS files, named here once: the setting that carries each, where it is
+// staged, its place in TlsFilesPresent, and the gate that stops a run that
+// needs it and finds none.
+struct TlsFileRow {
+    std::string GatewaySettings::*data;
+    const char* path;
+    bool TlsFilesPresent::*present;
+    Gate gate;
+};
+
+// clang-format off
+inline constexpr TlsFileRow kTlsFiles[] = {
+    {&GatewaySettings::ca_data,         paths::kCaCert,    &TlsFilesPresent::ca,         Gate::kNoCa},
+    {&GatewaySettings::local_cert_data, paths::kLocalCert, &TlsFilesPresent::local_cert, Gate::kNoLocalCert},
+    {&GatewaySettings::local_key_data,  paths::kLocalKey,  &TlsFilesPresent::local_key,  Gate::kNoLocalKey},
+};
+// clang-format on
+
+// Which TLS files exist at their staged paths now.
+TlsFilesPresent tls_files_on_disk();
 
 // Room for that line with any slot number.
 struct ScriptLogLine {

@@ -9,6 +9,7 @@
 #include "common/paths.h"
 #include "common/shell.h"
 #include "staging/base64.h"
+#include "staging/gates.h"
 
 namespace quorbix {
 
@@ -21,13 +22,14 @@ struct UploadedFile {
     bool exact_mode;
 };
 
-// In staging order. The private key is kept from other users whatever the
-// umask; the daemon runs as the launcher's user and still reads it.
-const UploadedFile kUploadedFiles[] = {
+// In staging order: the CSV file, then the TLS files. The private key is kept
+// from other users whatever the umask; the daemon runs as the launcher's user
+// and still reads it.
+constexpr UploadedFile kUploadedFiles[] = {
     {&GatewaySettings::csv_data, paths::kCsv, 0666, false},
-    {&GatewaySettings::ca_data, paths::kCaCert, 0666, false},
-    {&GatewaySettings::local_cert_data, paths::kLocalCert, 0666, false},
-    {&GatewaySettings::local_key_data, paths::kLocalKey, 0600, true},
+    {kTlsFiles[0].data, kTlsFiles[0].path, 0666, false},
+    {kTlsFiles[1].data, kTlsFiles[1].path, 0666, false},
+    {kTlsFiles[2].data, kTlsFiles[2].path, 0600, true},
 };
 
 }  // namespace
