@@ -81,11 +81,18 @@ json fixes(const std::string& name, const Finding& f) {
                          {"artifactChanges", json::array({std::move(change)})}}});
 }
 
+// The finding's message and what the launcher does, as one text: a message
+// that ends in a question mark takes no full stop after it.
+std::string message_text(const Finding& f) {
+    const bool ends_sentence = !f.message.empty() && f.message.back() == '?';
+    return f.message + (ends_sentence ? " " : ". ") + f.fix;
+}
+
 json result(const std::string& name, const Finding& f, const ReportStyle& style) {
     json r = {{"ruleId", f.code()},
               {"ruleIndex", static_cast<std::size_t>(f.check)},
               {"level", level(reported_severity(f, style))},
-              {"message", {{"text", f.message + ". " + f.fix}}},
+              {"message", {{"text", message_text(f)}}},
               {"locations", location(name, f)}};
     if (!f.edits.empty()) {
         r["fixes"] = fixes(name, f);
