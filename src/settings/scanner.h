@@ -44,10 +44,6 @@ SettingsStreamPtr settings_open();
 // Opens the settings file at path (tests and tools), as above.
 SettingsStreamPtr settings_open_path(const char* path);
 
-// Takes bytes already read (standard input of a tool) as a settings file;
-// throws std::bad_alloc when no memory is left.
-SettingsStreamPtr settings_open_bytes(std::string bytes);
-
 // Takes bytes that the caller keeps, unchanged, for as long as the stream
 // lives, as a settings file: nothing is copied.
 SettingsStreamPtr settings_open_view(std::string_view bytes);

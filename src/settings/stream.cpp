@@ -125,14 +125,6 @@ SettingsStreamPtr stream_open(const char* path) {
     return s;
 }
 
-SettingsStreamPtr settings_open_bytes(std::string bytes) {
-    SettingsStreamPtr s = settings_open_view({});
-    s->given = std::move(bytes);
-    s->data = s->given.data();
-    s->len = s->given.size();
-    return s;
-}
-
 SettingsStreamPtr settings_open_view(std::string_view bytes) {
     SettingsStreamPtr s(new SettingsStream);
     s->data = bytes.data();

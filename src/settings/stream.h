@@ -29,8 +29,6 @@ struct SettingsStream {
     bool whole = false;
     bool window_at_end = false;
     std::unique_ptr<char[]> storage;  // what data points into, when read here
-    // cppcheck-suppress unusedStructMember ; owns what data points into
-    std::string given;  // ...or when handed over as bytes
 
     // The index: the first key line of each key of the record, by its
     // position in record order (number 0: not seen yet), and how far the one
