@@ -4,7 +4,8 @@
 # for the daemon and the token tool, and a shell that records its commands.
 # The machine's own /tmp/quorbix and /opt/quorbix are never touched.
 #   tools/demo.sh [LAUNCHER [SETTINGS]]
-# Without LAUNCHER, a release launcher is built into build/demo first.
+# Without LAUNCHER, a release launcher is built with the demo preset first
+# (into build/demo).
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
     launcher=$2 settings=$3
@@ -59,9 +60,8 @@ fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${1:-}" ]; then
-    cmake -S "$root" -B "$root/build/demo" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DQUORBIX_BUILD_TESTS=OFF -DQUORBIX_BUILD_FUZZ=OFF >/dev/null
-    cmake --build "$root/build/demo" --target quorbix-launcher >/dev/null
+    (cd "$root" && cmake --preset demo >/dev/null &&
+        cmake --build --preset demo --target quorbix-launcher >/dev/null)
     set -- "$root/build/demo/src/quorbix-launcher" "${@:2}"
 fi
 launcher=$(realpath "$1")
