@@ -38,8 +38,10 @@ set(CPACK_DEBIAN_CHECK_PACKAGE_NAME quorbix-check)
 set(CPACK_DEBIAN_CHECK_DESCRIPTION
   "Says what a quorbix gateway settings file will do before a device runs it")
 if(QUORBIX_PACKAGE_DEVICE)
-  # The checker adds OpenSSL's libcrypto (libssl3), which it uses from 3.0.0.
-  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libc6 (>= 2.34), libssl3 (>= 3.0.0)")
+  # The checker adds OpenSSL (libssl3), at least of the version it was built
+  # against: the one in the build's armhf sysroot.
+  find_package(OpenSSL 3.0 REQUIRED COMPONENTS Crypto)
+  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libc6 (>= 2.34), libssl3 (>= ${OPENSSL_VERSION})")
 else()
   # The host binary links libstdc++ and libgcc dynamically: dpkg-shlibdeps
   # names the packages of the libraries it really needs.

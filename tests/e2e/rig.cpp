@@ -48,6 +48,8 @@ constexpr const char kLauncherMount[] = "/opt/e2e/quorbix-launcher";
 constexpr const char kCheckMount[] = "/opt/e2e/quorbix-check";
 constexpr const char kCheckOutput[] = "/opt/e2e/check.json";
 constexpr const char kCheckErrors[] = "/opt/e2e/check.err";
+// Where the libraries named by QUORBIX_E2E_LIBRARIES are put.
+constexpr const char kLibraryDir[] = "/opt/e2e/lib";
 constexpr const char kLog[] = "/tmp/quorbix/quorbix.log";
 
 // The shell of system() and popen() is /bin/sh; this one records each "-c"
@@ -420,6 +422,29 @@ std::vector<std::string> wrapper_words() {
     return words;
 }
 
+// The files that QUORBIX_E2E_LIBRARIES names (paths separated by ":"), by
+// their base names, with their bytes; a path that cannot be read fails the
+// case.
+std::vector<std::pair<std::string, std::string>> wrapper_libraries() {
+    std::vector<std::pair<std::string, std::string>> libraries;
+    const char* env = std::getenv("QUORBIX_E2E_LIBRARIES");
+    std::string_view list = env != nullptr ? env : "";
+    while (!list.empty()) {
+        const std::size_t end = std::min(list.find(':'), list.size());
+        const std::string path(list.substr(0, end));
+        list.remove_prefix(std::min(end + 1, list.size()));
+        if (path.empty()) {
+            continue;
+        }
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            fail_errno("reading the library " + path);
+        }
+        libraries.emplace_back(path.substr(path.rfind('/') + 1), read_file(path.c_str()));
+    }
+    return libraries;
+}
+
 // The namespace side: everything between unshare and the serialised result.
 [[noreturn]] void run_in_namespace(const Case& c, int out_fd) {
     g_report_fd = out_fd;
@@ -451,6 +476,10 @@ std::vector<std::string> wrapper_words() {
     if (check_fd < 0) {
         fail_errno(std::string("opening the checker ") + check);
     }
+    // Libraries a wrapper needs inside the namespace (the cross builds' own
+    // OpenSSL, for qemu-user), read while the build is still in sight and
+    // put in /opt/e2e/lib below.
+    const std::vector<std::pair<std::string, std::string>> libraries = wrapper_libraries();
     std::string tmp_options = "mode=1777";
     if (!c.tmp_options.empty()) {
         tmp_options += "," + c.tmp_options;
@@ -460,6 +489,9 @@ std::vector<std::string> wrapper_words() {
         fail_errno("mounting tmpfs over /tmp and /opt");
     }
     install_stand_ins(c, launcher_fd, check_fd);
+    for (const auto& [name, bytes] : libraries) {
+        put_file(std::string(kLibraryDir) + "/" + name, bytes, 0755);
+    }
     if (c.setup) {
         c.setup();
     }

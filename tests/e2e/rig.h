@@ -18,7 +18,10 @@
 //
 // Environment: QUORBIX_E2E_LAUNCHER names another launcher binary to test (a
 // release or cross-built one); QUORBIX_E2E_WRAPPER is a space-separated
-// command prefix for it ("valgrind --error-exitcode=99", "qemu-arm -L ...").
+// command prefix for it ("valgrind --error-exitcode=99", "qemu-arm -L ...");
+// QUORBIX_E2E_LIBRARIES names files (separated by ":") that the wrapper
+// needs inside the namespace, which the rig copies into /opt/e2e/lib: the
+// cross builds' OpenSSL may lie under the /tmp or /opt that a case covers.
 #pragma once
 
 #include <sys/types.h>
