@@ -87,9 +87,10 @@ void add_finding(CheckContext& c, Check check, Spot spot, std::string message, s
     f.check = check;
     f.line = spot.line;
     f.column = spot.column;
-    f.message = std::move(message);
-    f.fix = sentence(std::move(fix));
-    f.remedy = remedy.empty() ? remedy : sentence(std::move(remedy));
+    // What the file holds reaches no output raw, in any format.
+    f.message = escaped(message);
+    f.fix = sentence(escaped(fix));
+    f.remedy = remedy.empty() ? remedy : sentence(escaped(remedy));
     f.edits = std::move(edits);
     c.result.findings.push_back(std::move(f));
 }

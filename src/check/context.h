@@ -47,7 +47,7 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
                   const GatewaySettings& s, const CheckOptions& options);
 
 // Adds a finding of `check` at `spot`; beyond a number per code it is
-// counted, not shown.
+// counted, not shown. Its texts are escaped (text.h) for every format.
 void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix,
                  std::string remedy = {}, std::vector<Edit> edits = {});
 
