@@ -25,9 +25,9 @@ namespace {
 constexpr char kLauncherWindow[] = "; the launcher reads so large a file through a window";
 static_assert(kMaxSettingsBytes > kDefaultInMemoryLimit);
 
-// Why a file over the bound is not checked; its size when it is known.
-std::string over_bound(std::optional<std::uint64_t> size) {
-    const std::string bound = std::to_string(kMaxSettingsBytes);
+// Why a file over `limit` bytes is not checked; its size when it is known.
+std::string over_bound(std::optional<std::uint64_t> size, std::uint64_t limit) {
+    const std::string bound = std::to_string(limit);
     const std::string what = size ? "the file is " + std::to_string(*size) +
                                         " bytes, more than the " + bound + " the checker reads"
                                   : "more than the " + bound + " bytes the checker reads";
@@ -98,7 +98,7 @@ std::vector<Input> expand_inputs(const std::vector<std::string>& arguments) {
 bool read_bounded(int fd, std::optional<std::uint64_t> size_at_open, std::uint64_t bound,
                   std::string* bytes, std::string* why) {
     if (size_at_open && *size_at_open > bound) {
-        *why = over_bound(size_at_open);
+        *why = over_bound(size_at_open, bound);
         return false;
     }
     // One allocation of the file's size, not a doubling one: the file is
@@ -127,7 +127,7 @@ bool read_bounded(int fd, std::optional<std::uint64_t> size_at_open, std::uint64
             return true;
         }
         if (!size_at_open && bytes->size() + static_cast<std::size_t>(n) > bound) {
-            *why = over_bound(std::nullopt);
+            *why = over_bound(std::nullopt, bound);
             return false;
         }
         bytes->append(buf, static_cast<std::size_t>(n));
