@@ -53,6 +53,7 @@ inline const std::vector<HostileName>& hostile_names() {
         {"terminal escapes", "title\033]2;owned\007\033[2J", "title<1b>]2;owned<07><1b>[2J", false},
         {"a forged diff header", "x\t\n+++ victim.txt\t\n@@ -1,9 +1,9 @@",
          "x\t<0a>+++ victim.txt\t<0a>@@ -1,9 +1,9 @@", false},
+        {"a forged patch target", "a\t\n+++ victim.txt", "a\t<0a>+++ victim.txt", false},
         {"a forged gcc line", "y\nvictim.txt", "y<0a>victim.txt", false},
         {"a carriage return", "cr\rvictim.txt", "cr<0d>victim.txt", false},
         {"a tab", "tab\tvictim.txt", "tab\tvictim.txt", false},
