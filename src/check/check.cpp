@@ -125,15 +125,15 @@ std::string for_stdout(std::string_view text, bool terminal, bool* noted) {
     if (!terminal) {
         return std::string(text);
     }
-    std::string shown = escaped(text, true);
-    if (shown != text && !*noted) {
+    std::string on_terminal = escaped(text, true);
+    if (on_terminal != text && !*noted) {
         *noted = true;
         static_cast<void>(
             std::fputs("quorbix-check: standard output is a terminal: control bytes "
                        "are shown as <xx>; a pipe or a file gets the exact bytes\n",
                        stderr));
     }
-    return shown;
+    return on_terminal;
 }
 
 int run(const Options& o) {
