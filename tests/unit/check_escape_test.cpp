@@ -1,9 +1,8 @@
 // How the checker shows text it read: which characters are escaped and
-// which are kept, in terminal text, quoted values and JSON; and which file
-// names a patch may carry, and how.
+// which are kept (the formats over it are tested in check_hostile_test);
+// and which file names a patch may carry, and how.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "check/diff.h"
@@ -46,60 +45,8 @@ TEST(CheckEscape, ControlsAndInvalidUtf8AreShownAsTheirBytes) {
         EXPECT_EQ(escaped(row.shown), row.shown) << "escaping twice is escaping once";
     }
     EXPECT_EQ(escaped("a\nb\r\n", true), "a\nb<0d>\n");
-}
-
-TEST(CheckEscape, QuotedValuesKeepTheirBackslashesAndShowControlsAsBytes) {
-    const struct {
-        std::string text;
-        char quote;
-        std::size_t max;
-        std::string quoted;
-    } rows[] = {
-        {"it's", '\'', 40, R"('it\'s')"},
-        {"a\\\"b", '"', 40, R"("a\\\"b")"},
-        {std::string("\t\r\0", 3), '\'', 40, R"('\t\r\0')"},
-        {"\033[2J\x7f", '\'', 40, "'<1b>[2J<7f>'"},
-        {"\xc2\x9b\xe2\x80\xae\xff", '\'', 40, "'<c2><9b><e2><80><ae><ff>'"},
-        {"caf\xc3\xa9", '\'', 40, "'caf\xc3\xa9'"},
-        // A character cut at the bound is shown by its bytes.
-        {"ab\xc3\xa9", '"', 3, "\"ab<c3>\"... (4 bytes)"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(quoted_text(row.text, row.quote, row.max), row.quoted);
-    }
-}
-
-TEST(CheckEscape, JsonWritesControlsAsEscapesAndKeepsItsData) {
-    const EscapeRow rows[] = {
-        {"a C1 control", "a\xc2\x9b", "\"a\\u009b\""},
-        {"an override and an isolate", "\xe2\x80\xae\xe2\x81\xa9", "\"\\u202e\\u2069\""},
-        {"DEL", "\x7f", "\"\\u007f\""},
-        {"UTF-8 that stays", "caf\xc3\xa9\xc2\xa0", "\"caf\xc3\xa9\xc2\xa0\""},
-    };
-    for (const EscapeRow& row : rows) {
-        SCOPED_TRACE(row.what);
-        const std::string document = json_without_controls(nlohmann::json(row.text).dump());
-        EXPECT_EQ(document, row.shown);
-        EXPECT_EQ(nlohmann::json::parse(document).get<std::string>(), row.text);
-    }
-}
-
-TEST(CheckEscape, AFileNameThatIsNotUtf8IsPercentEncodedForJson) {
-    const struct {
-        std::string name;
-        std::string in_json;
-        bool encoded;
-    } rows[] = {
-        {"fleet/a%41 b", "fleet/a%41 b", false},
-        {"caf\xc3\xa9", "caf\xc3\xa9", false},
-        {"a\xff%41", "a%FF%2541", true},
-        {"caf\xc3\xa9\xc3", "caf\xc3\xa9%C3", true},
-    };
-    for (const auto& row : rows) {
-        bool encoded = !row.encoded;
-        EXPECT_EQ(json_file_name(row.name, &encoded), row.in_json);
-        EXPECT_EQ(encoded, row.encoded) << row.name;
-    }
+    // A quoted value cut inside a character shows the bytes it keeps of it.
+    EXPECT_EQ(quoted_text("ab\xc3\xa9", '"', 3), "\"ab<c3>\"... (4 bytes)");
 }
 
 TEST(CheckEscape, APatchNamesAFileOnlyWhereItReadsAsThatFile) {
