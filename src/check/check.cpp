@@ -97,9 +97,8 @@ void check_file(const Options& o, const Input& input, Report* report, std::strin
         if (r.unreadable.empty() && read_input(input.path, o.default_file, &bytes, &r.unreadable)) {
             size = bytes.size();
             r.check = check_settings(bytes, o.check);
-            if (o.diff) {
-                *diff += diff_of(r, input.path == "-", bytes);
-            }
+            // Its hunks join the diff last: a file that cannot be held has none.
+            const std::string hunks = o.diff ? diff_of(r, input.path == "-", bytes) : "";
             if (o.format->for_terminal) {
                 r.bytes = std::move(bytes);  // the human report quotes the lines
                 keep_quoted_lines(&r);
@@ -107,6 +106,7 @@ void check_file(const Options& o, const Input& input, Report* report, std::strin
             if (!o.config) {
                 r.check.config.clear();
             }
+            *diff += hunks;
         }
     } catch (const std::bad_alloc&) {
         std::string().swap(bytes);
