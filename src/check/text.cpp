@@ -18,6 +18,18 @@ void append_shown(std::string* out, std::string_view text, std::size_t i, std::s
     }
 }
 
+// True when the bytes are valid UTF-8.
+bool valid_utf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8_length(text, i);
+        if (n == 0) {
+            return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::size_t utf8_length(std::string_view text, std::size_t i) {
@@ -114,17 +126,6 @@ std::string json_without_controls(std::string_view document) {
         i += n;
     }
     return out;
-}
-
-bool valid_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = utf8_length(text, i);
-        if (n == 0) {
-            return false;
-        }
-        i += n;
-    }
-    return true;
 }
 
 std::string json_file_name(std::string_view name, bool* encoded) {

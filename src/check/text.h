@@ -1,4 +1,5 @@
-// How the checker words and quotes texts of the settings in what it says.
+// How the checker words, quotes and escapes what it read in what it says:
+// one escaping of input text for every renderer and message.
 #pragma once
 
 #include <cstdint>
@@ -33,9 +34,6 @@ std::string escaped(std::string_view text, bool keep_line_feeds = false);
 // control in it written as \uXXXX: outside its strings a document is ASCII,
 // so the data stays the same and no such character reaches a terminal.
 std::string json_without_controls(std::string_view document);
-
-// True when the bytes are valid UTF-8.
-bool valid_utf8(std::string_view text);
 
 // A file name for a JSON string: as it is when it is UTF-8; otherwise every
 // byte of it that is not valid UTF-8, and "%" itself, as %XX (upper-case hex),
