@@ -1,7 +1,8 @@
 // The whole check of an arbitrary settings file: no crash, every finding on a
 // line of the file, a refusal outcome exactly when its gate's finding is the
-// first gate finding reported, and JSON and SARIF reports that parse back whatever
-// bytes the file holds.
+// first gate finding reported, human and gcc reports with no control
+// character raw and one gcc line per finding, and JSON and SARIF reports
+// that parse back whatever bytes the file holds.
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -9,6 +10,7 @@
 #include "check/file_check.h"
 #include "check/report.h"
 #include "check/summary.h"
+#include "check/text.h"
 #include "fuzz_file.h"
 #include "staging/gates.h"
 
@@ -53,6 +55,26 @@ void check_outcome_follows_gate_findings(const FileCheck& check) {
                        (disabled ? Outcome::Action::kDisabled : Outcome::Action::kRefuse));
 }
 
+// No piece of the human or gcc report but the views holds a control
+// character raw, and the gcc report has one line per finding and one per
+// refusal.
+void check_reports_are_escaped(const Report& report) {
+    for (const ReportPiece& piece : render_human(report)) {
+        QUORBIX_FUZZ_CHECK(piece.channel == Channel::kView ||
+                           escaped(piece.text, true) == piece.text);
+    }
+    const FileCheck& check = report.files.front().check;
+    const bool refusal =
+        gate_finding(check) != nullptr && check.outcome.action == Outcome::Action::kRefuse;
+    for (const ReportPiece& piece : render_gcc(report)) {
+        QUORBIX_FUZZ_CHECK(escaped(piece.text, true) == piece.text);
+        QUORBIX_FUZZ_CHECK(
+            piece.channel != Channel::kFindings ||
+            static_cast<std::size_t>(std::count(piece.text.begin(), piece.text.end(), '\n')) ==
+                check.findings.size() + (refusal ? 1 : 0));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -81,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_outcome_follows_gate_findings(result.check);
     QUORBIX_FUZZ_CHECK(result.check.record.size() == settings_field_count());
     QUORBIX_FUZZ_CHECK(!render_human(report).empty());
+    check_reports_are_escaped(report);
     const std::string json = render_json(report).at(0).text;
     const nlohmann::json parsed = nlohmann::json::parse(json, nullptr, false);
     QUORBIX_FUZZ_CHECK(!parsed.is_discarded());

@@ -1,11 +1,9 @@
 #include "check/check.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +18,7 @@
 #include "check/options.h"
 #include "check/report.h"
 #include "check/summary.h"
-#include "common/unique_fd.h"
-#include "settings/settings_file.h"
+#include "check/text.h"
 
 namespace quorbix {
 
@@ -30,68 +27,6 @@ namespace {
 constexpr int kExitClean = 0;
 constexpr int kExitErrors = 1;
 constexpr int kExitTrouble = 2;
-
-// Opens a named pipe for reading like standard input, waiting for a writer
-// (without one yet a pipe reads as ended); invalid when path is no pipe.
-UniqueFd open_pipe(const char* path) {
-    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
-        return UniqueFd();
-    }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) {
-        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    }
-    pollfd writer{fd.get(), POLLIN, 0};
-    while (::poll(&writer, 1, -1) < 0 && errno == EINTR) {
-    }
-    return fd;
-}
-
-// Reads the whole file (standard input for "-"); a named pipe is read like
-// standard input unless `as_launcher`, for the launcher reads regular files
-// only. On failure returns false with the reason, which also says how the
-// launcher takes such a file.
-bool read_settings(const std::string& name, bool as_launcher, std::string* bytes,
-                   std::string* why) {
-    SettingsFile file;
-    int fd = STDIN_FILENO;
-    if (name != "-") {
-        file = settings_file_open(name.c_str());
-        if (file.error != 0) {
-            *why = std::string("cannot read the file: ") + std::strerror(file.error) +
-                   "; the launcher would take it as no settings file";
-            return false;
-        }
-        if (file.not_regular && !as_launcher) {
-            file.fd = open_pipe(name.c_str());
-        }
-        if (!file.fd) {
-            *why = "not a regular file; the launcher would take it as no settings file";
-            return false;
-        }
-        fd = file.fd.get();
-        // One allocation of the file's size, not a doubling one: the file
-        // is the largest thing a check holds.
-        bytes->reserve(static_cast<std::size_t>(file.size) + 1);
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            *why = std::string("cannot read the file: ") + std::strerror(errno);
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        bytes->append(buf, static_cast<std::size_t>(n));
-    }
-}
 
 // Whether a report on stream gets colours: always, never, or (auto) on a
 // terminal that is not dumb and without NO_COLOR.
@@ -124,45 +59,81 @@ std::FILE* stream_of(Channel channel, std::FILE* findings) {
     }
 }
 
-// The file's certain fixes as a unified diff; standard input has no name a
-// patch could apply to, so its fixes are only said.
-std::string diff_of(const std::string& name, std::string_view bytes, const FileCheck& check) {
+// The file's certain fixes as a unified diff. Standard input has no name a
+// patch could apply to, nor has a file whose name a patch cannot carry:
+// their fixes are only said, and a note says why there is no diff.
+std::string diff_of(const FileResult& r, bool from_stdin, std::string_view bytes) {
     std::vector<Edit> edits;
-    for (const Finding& f : check.findings) {
+    for (const Finding& f : r.check.findings) {
         edits.insert(edits.end(), f.edits.begin(), f.edits.end());
     }
-    if (name == "<stdin>") {
+    if (from_stdin) {
         if (!edits.empty()) {
             static_cast<void>(std::fputs(
                 "quorbix-check: <stdin>: no diff for standard input; name the file\n", stderr));
         }
         return {};
     }
-    return unified_diff(name, bytes, edits);
+    std::string diff = unified_diff(r.name, bytes, edits);
+    const char* why = unpatchable(r.name);
+    if (diff.empty() || why == nullptr) {
+        return diff;
+    }
+    static_cast<void>(std::fprintf(stderr, "quorbix-check: %s: no diff: %s; rename the file\n",
+                                   escaped(r.name).c_str(), why));
+    return {};
 }
 
 // Reads and checks one file into the report, keeping of it only what the
-// format renders; with --diff, adds its fixes to *diff.
+// format renders; with --diff, adds its fixes to *diff. A file too large to
+// hold is reported as one that cannot be read, and the run goes on.
 void check_file(const Options& o, const Input& input, Report* report, std::string* diff) {
     FileResult r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
     std::string bytes;
-    if (r.unreadable.empty() && read_settings(input.path, o.default_file, &bytes, &r.unreadable)) {
-        r.check = check_settings(bytes, o.check);
-        if (o.diff) {
-            *diff += diff_of(r.name, bytes, r.check);
+    std::uint64_t size = 0;
+    try {
+        if (r.unreadable.empty() && read_input(input.path, o.default_file, &bytes, &r.unreadable)) {
+            size = bytes.size();
+            r.check = check_settings(bytes, o.check);
+            // Its hunks join the diff last: a file that cannot be held has none.
+            const std::string hunks = o.diff ? diff_of(r, input.path == "-", bytes) : "";
+            if (o.format->for_terminal) {
+                r.bytes = std::move(bytes);  // the human report quotes the lines
+                keep_quoted_lines(&r);
+            }
+            if (!o.config) {
+                r.check.config.clear();
+            }
+            *diff += hunks;
         }
-        if (o.format->for_terminal) {
-            r.bytes = std::move(bytes);  // the human report quotes the lines
-            keep_quoted_lines(&r);
-        }
-        if (!o.config) {
-            r.check.config.clear();
-        }
+    } catch (const std::bad_alloc&) {
+        std::string().swap(bytes);
+        std::string().swap(r.bytes);
+        r.check = FileCheck();
+        r.unreadable = no_memory_for(size);
     }
     summary_add(&report->summary, r, report->style);
     report->files.push_back(std::move(r));
+}
+
+// Text for standard output: as it is in a pipe or a file, which feed the
+// launcher or patch and need the exact bytes; on a terminal escaped, line
+// feeds kept, with a note on standard error the first time that changes it.
+std::string for_stdout(std::string_view text, bool terminal, bool* noted) {
+    if (!terminal) {
+        return std::string(text);
+    }
+    std::string on_terminal = escaped(text, true);
+    if (on_terminal != text && !*noted) {
+        *noted = true;
+        static_cast<void>(
+            std::fputs("quorbix-check: standard output is a terminal: control bytes "
+                       "are shown as <xx>; a pipe or a file gets the exact bytes\n",
+                       stderr));
+    }
+    return on_terminal;
 }
 
 int run(const Options& o) {
@@ -186,11 +157,17 @@ int run(const Options& o) {
     report.exit_status = report.summary.unreadable != 0       ? kExitTrouble
                          : report.summary.by_severity[2] != 0 ? kExitErrors
                                                               : kExitClean;
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    bool noted = false;
     bool written = true;
     for (const ReportPiece& piece : format.render(report)) {
-        written = put(stream_of(piece.channel, findings), piece.text) && written;
+        std::FILE* stream = stream_of(piece.channel, findings);
+        written =
+            put(stream, piece.channel == Channel::kView ? for_stdout(piece.text, terminal, &noted)
+                                                        : piece.text) &&
+            written;
     }
-    written = put(stdout, diff) && written;
+    written = put(stdout, for_stdout(diff, terminal, &noted)) && written;
     if (std::fflush(stdout) != 0 || !written) {
         static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
                                        std::strerror(errno)));

@@ -73,8 +73,8 @@ const GateWords& gate_words(Gate gate) {
     return w != std::end(kWords) ? *w : kWords[0];
 }
 
-void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix,
-                 std::string remedy, std::vector<Edit> edits) {
+void add_finding(CheckContext& c, Check check, Spot spot, std::string_view message,
+                 std::string_view fix, std::string_view remedy, std::vector<Edit> edits) {
     if (c.options->ignored.test(static_cast<std::size_t>(check))) {
         return;
     }
@@ -87,9 +87,10 @@ void add_finding(CheckContext& c, Check check, Spot spot, std::string message, s
     f.check = check;
     f.line = spot.line;
     f.column = spot.column;
-    f.message = std::move(message);
-    f.fix = sentence(std::move(fix));
-    f.remedy = remedy.empty() ? remedy : sentence(std::move(remedy));
+    // What the file holds reaches no output raw, in any format.
+    f.message = escaped(message);
+    f.fix = sentence(escaped(fix));
+    f.remedy = remedy.empty() ? std::string() : sentence(escaped(remedy));
     f.edits = std::move(edits);
     c.result.findings.push_back(std::move(f));
 }

@@ -47,9 +47,9 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
                   const GatewaySettings& s, const CheckOptions& options);
 
 // Adds a finding of `check` at `spot`; beyond a number per code it is
-// counted, not shown.
-void add_finding(CheckContext& c, Check check, Spot spot, std::string message, std::string fix,
-                 std::string remedy = {}, std::vector<Edit> edits = {});
+// counted, not shown. Its texts are escaped (text.h) for every format.
+void add_finding(CheckContext& c, Check check, Spot spot, std::string_view message,
+                 std::string_view fix, std::string_view remedy = {}, std::vector<Edit> edits = {});
 
 // Ends the check: says how many findings of a code are not shown and puts
 // the findings in the order of the file's lines, the file's own last.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "check/text.h"
+
 namespace quorbix {
 
 namespace {
@@ -187,6 +189,31 @@ std::string apply_edits(std::string_view bytes, const std::vector<Edit>& edits) 
     return edited(bytes, 0, bytes.size(), spans_of(starts, edits));
 }
 
+std::string_view patch_name(std::string_view name) {
+    while (name.size() > 2 && name.substr(0, 2) == "./") {
+        name.remove_prefix(std::min(name.find_first_not_of('/', 2), name.size()));
+    }
+    return name;
+}
+
+const char* unpatchable(std::string_view name) {
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t n = std::max<std::size_t>(utf8_length(name, i), 1);
+        if (name[i] == '\t' || is_control_char(name.substr(i, n))) {
+            return "the name holds a control character, a tab or a line feed, which would break "
+                   "the patch's header";
+        }
+        i += n;
+    }
+    const std::string_view patched = patch_name(name);
+    if (!patched.empty() &&
+        (patched.front() == ' ' || patched.front() == '"' || patched.back() == ' ')) {
+        return "the name begins with a blank or a double quote, or ends with a blank, and patch "
+               "would read another file's name";
+    }
+    return nullptr;
+}
+
 std::string unified_diff(std::string_view name, std::string_view bytes,
                          const std::vector<Edit>& edits) {
     const Changes c = changes_of(bytes, edits);
@@ -206,7 +233,8 @@ std::string unified_diff(std::string_view name, std::string_view bytes,
         return out;
     }
     // A tab ends each name, so that one with blanks in it reads whole.
-    return "--- " + std::string(name) + "\t\n+++ " + std::string(name) + "\t\n" + out;
+    const std::string patched(patch_name(name));
+    return "--- " + patched + "\t\n+++ " + patched + "\t\n" + out;
 }
 
 }  // namespace quorbix

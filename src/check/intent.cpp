@@ -255,9 +255,9 @@ ValueHabitSeen value_habit(std::string_view value, bool quoted) {
             return {ValueHabit::kTypographicQuote, value.size() - q.size()};
         }
     }
-    const std::size_t escaped = value.find("\\\"");
-    if (escaped != std::string_view::npos) {
-        return {ValueHabit::kEscapedQuote, escaped};
+    const std::size_t backslash_quote = value.find("\\\"");
+    if (backslash_quote != std::string_view::npos) {
+        return {ValueHabit::kEscapedQuote, backslash_quote};
     }
     if (!quoted && !value.empty() && is_blank(value.back())) {
         std::size_t at = value.size();

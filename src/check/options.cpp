@@ -14,6 +14,7 @@
 
 #include "check/checks.h"
 #include "check/report.h"
+#include "check/text.h"
 #include "common/paths.h"
 
 namespace quorbix {
@@ -306,8 +307,9 @@ Parsed check_combinations(const Options& o) {
 }  // namespace
 
 Parsed usage_error(const std::string& what) {
-    static_cast<void>(
-        std::fprintf(stderr, "quorbix-check: %s\nTry 'quorbix-check --help'.\n", what.c_str()));
+    // `what` may quote an argument: it is escaped as any text read.
+    static_cast<void>(std::fprintf(stderr, "quorbix-check: %s\nTry 'quorbix-check --help'.\n",
+                                   escaped(what).c_str()));
     return Parsed::kError;
 }
 

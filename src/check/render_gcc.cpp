@@ -3,6 +3,7 @@
 // more such line, at its gate's finding.
 #include "check/report.h"
 #include "check/summary.h"
+#include "check/text.h"
 
 namespace quorbix {
 
@@ -28,7 +29,8 @@ std::vector<ReportPiece> render_gcc(const Report& report) {
     std::vector<ReportPiece> pieces;
     for (const FileResult& r : report.files) {
         if (!r.unreadable.empty()) {
-            pieces.push_back({Channel::kProblems, r.name + ": error: " + r.unreadable + "\n"});
+            pieces.push_back(
+                {Channel::kProblems, escaped(r.name) + ": error: " + escaped(r.unreadable) + "\n"});
             continue;
         }
         std::string lines;

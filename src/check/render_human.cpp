@@ -55,63 +55,37 @@ bool invisible(std::string_view text, std::size_t i, std::size_t n) {
     return std::find(std::begin(kInvisible), std::end(kInvisible), c) != std::end(kInvisible);
 }
 
-// Length of the valid UTF-8 sequence of two to four bytes at text[i], or 0.
-std::size_t utf8_length(std::string_view text, std::size_t i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t n = 0;
-    if (c >= 0xc2 && c <= 0xdf) {
-        n = 2;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        n = 3;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        n = 4;
-    } else {
-        return 0;
-    }
-    if (i + n > text.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
-            return 0;
-        }
-    }
-    return n;
-}
-
-// The bytes [from, to) of a line for a terminal: printable text as it is,
-// every other byte as <xx>, so that a caret can be set under any byte. Adds
-// to *caret the cells before byte `spot` when it lies in the range.
+// The bytes [from, to) of a line for a terminal: printable text and UTF-8 as
+// they are, every other byte (controls, invalid UTF-8, invisible characters)
+// as <xx>, so that a caret can be set under any byte. Adds to *caret the
+// cells before byte `spot` when it lies in the range.
 std::string displayed(std::string_view line, std::size_t from, std::size_t to, std::size_t spot,
                       std::size_t* caret) {
     std::string out;
     std::size_t cells = 0;
     for (std::size_t i = from; i < to;) {
+        // A character cut by the excerpt's end is shown by its bytes.
+        const std::size_t n = utf8_length(line, i);
+        const std::size_t step = n == 0 || i + n > to ? 1 : n;
         // A spot inside a character of several bytes is that character's.
-        const std::size_t step =
-            line[i] & 0x80 ? std::max<std::size_t>(utf8_length(line, i), 1) : 1;
         if (spot >= i && spot < i + step) {
             *caret += cells;
         }
+        const std::string_view character = line.substr(i, step);
         const auto c = static_cast<unsigned char>(line[i]);
-        if (c >= 0x20 && c < 0x7f) {
-            out.push_back(static_cast<char>(c));
+        const bool plain = n == 1
+                               ? c >= 0x20 && c < 0x7f
+                               : step > 1 && !invisible(line, i, n) && !is_control_char(character);
+        if (plain) {
+            out.append(character);
             ++cells;
-            ++i;
-            continue;
+        } else {
+            for (const char b : character) {
+                out += hex_byte(static_cast<unsigned char>(b));
+            }
+            cells += 4 * step;
         }
-        const std::size_t n = c >= 0x80 ? utf8_length(line, i) : 0;
-        if (n != 0 && i + n <= to && !invisible(line, i, n)) {
-            out.append(line.substr(i, n));
-            ++cells;
-            i += n;
-            continue;
-        }
-        char esc[8];
-        static_cast<void>(std::snprintf(esc, sizeof esc, "<%02x>", c));
-        out += esc;
-        cells += 4;
-        ++i;
+        i += step;
     }
     if (spot >= to) {
         *caret += cells;
@@ -167,8 +141,8 @@ std::string render_record(const FileCheck& check) {
 // A file that could not be read.
 std::string render_unreadable(std::string_view name, std::string_view why, bool color) {
     const Colors c = colors(color);
-    return std::string(c.bold) + std::string(name) + ":" + c.reset + " " + c.error +
-           "error:" + c.reset + " " + std::string(why) + "\n";
+    return std::string(c.bold) + escaped(name) + ":" + c.reset + " " + c.error +
+           "error:" + c.reset + " " + escaped(why) + "\n";
 }
 
 }  // namespace
@@ -223,13 +197,13 @@ std::string finding_line(std::string_view name, const Finding& f, const ReportSt
     const Colors c = colors(style.color);
     const Severity severity = reported_severity(f, style);
     std::string out = c.bold;
-    out += name;
+    out += escaped(name);
     out += ":";
     if (f.line != 0) {
         out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
     }
     out += std::string(c.reset) + " " + severity_color(severity, c) + severity_name(severity) +
-           ":" + c.reset + " " + c.bold + f.message + c.reset + " [" + f.code() + "]\n";
+           ":" + c.reset + " " + c.bold + escaped(f.message) + c.reset + " [" + f.code() + "]\n";
     return out;
 }
 
@@ -243,12 +217,13 @@ std::string render_findings(std::string_view name, std::string_view bytes, const
         if (f.line != 0) {
             out += caret_excerpt(walk.line(f.line), f.line, f.column, style.color);
         }
-        out += "      = " + f.fix + "\n";
+        out += "      = " + escaped(f.fix) + "\n";
         if (!f.remedy.empty()) {
-            out += (f.edits.empty() ? "      help: " : "      fix (--diff): ") + f.remedy + "\n";
+            out += (f.edits.empty() ? "      help: " : "      fix (--diff): ") + escaped(f.remedy) +
+                   "\n";
         }
     }
-    const std::string head = std::string(c.bold) + std::string(name) + ":" + c.reset + " ";
+    const std::string head = std::string(c.bold) + escaped(name) + ":" + c.reset + " ";
     if (!quiet) {
         const std::array<std::size_t, 3> counts = reported_counts(check, style);
         out += head + count_text(counts[2], "error") + ", " + count_text(counts[1], "warning") +
@@ -269,7 +244,8 @@ std::vector<ReportPiece> render_human(const Report& report) {
                               render_unreadable(r.name, r.unreadable, report.problems_color)});
             continue;
         }
-        const std::string header = report.files.size() > 1 ? "==> " + r.name + " <==\n" : "";
+        const std::string header =
+            report.files.size() > 1 ? "==> " + escaped(r.name) + " <==\n" : "";
         if (report.with_record) {
             pieces.push_back({Channel::kView, header + render_record(r.check)});
         }
@@ -278,9 +254,9 @@ std::vector<ReportPiece> render_human(const Report& report) {
                 pieces.push_back(
                     {Channel::kView, (report.with_record ? "" : header) + r.check.config});
             } else {
-                pieces.push_back({Channel::kFindings, r.name +
-                                                          ": the launcher stops before it writes a "
-                                                          "configuration\n"});
+                pieces.push_back(
+                    {Channel::kFindings,
+                     escaped(r.name) + ": the launcher stops before it writes a configuration\n"});
             }
         }
         pieces.push_back({Channel::kFindings,

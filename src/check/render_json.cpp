@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "check/report.h"
+#include "check/text.h"
 
 namespace quorbix {
 
@@ -81,7 +82,11 @@ json record_json(const FileCheck& check) {
 
 json file_json(const FileResult& file, const Report& report) {
     json entry;
-    entry["file"] = file.name;
+    bool percent_encoded = false;
+    entry["file"] = json_file_name(file.name, &percent_encoded);
+    if (percent_encoded) {
+        entry["file_percent_encoded"] = true;
+    }
     if (!file.unreadable.empty()) {
         entry["error"] = file.unreadable;
         return entry;
@@ -141,9 +146,12 @@ std::vector<ReportPiece> render_json(const Report& report) {
     doc["summary"] = summary_json(report);
     doc["caveat"] = std::string("outcomes are ") + kPrediction;
     doc["exit_status"] = report.exit_status;
-    // Bytes of the settings that are not UTF-8 become U+FFFD: the document
-    // stays valid whatever the file holds.
-    return {{Channel::kFindings, doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n"}};
+    // Bytes of the settings that are not UTF-8 become U+FFFD (a file's name is
+    // percent-encoded instead): the document stays valid whatever the file
+    // holds, and holds no control character raw.
+    return {
+        {Channel::kFindings,
+         json_without_controls(doc.dump(2, ' ', false, json::error_handler_t::replace)) + "\n"}};
 }
 
 }  // namespace quorbix

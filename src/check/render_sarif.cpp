@@ -6,6 +6,7 @@
 
 #include "check/checks.h"
 #include "check/report.h"
+#include "check/text.h"
 
 namespace quorbix {
 
@@ -130,7 +131,9 @@ std::vector<ReportPiece> render_sarif(const Report& report) {
                 {"results", std::move(results)}};
     const json doc = {
         {"$schema", kSarifSchema}, {"version", "2.1.0"}, {"runs", json::array({std::move(run)})}};
-    return {{Channel::kFindings, doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n"}};
+    return {
+        {Channel::kFindings,
+         json_without_controls(doc.dump(2, ' ', false, json::error_handler_t::replace)) + "\n"}};
 }
 
 }  // namespace quorbix

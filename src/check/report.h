@@ -110,7 +110,8 @@ inline constexpr const char kPrediction[] =
     "not the launcher's own can still change it";
 
 // A finding's first line: FILE:LINE:COL: severity: message [code], without
-// LINE:COL for the file as a whole; in colour for a terminal.
+// LINE:COL for the file as a whole; in colour for a terminal. The name and
+// the message are escaped (text.h): the line is always one line.
 std::string finding_line(std::string_view name, const Finding& f, const ReportStyle& style);
 
 // The finding of the gate that ends the file's run, or null when the run
@@ -119,7 +120,7 @@ const Finding* gate_finding(const FileCheck& check);
 
 // The human format's findings of one file, each with its line and caret,
 // then the counts and, last, the outcome line; when quiet, only the findings
-// and a refusal.
+// and a refusal. Every text of the file, its name too, is escaped (text.h).
 std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
                             const ReportStyle& style, bool quiet = false);
 

@@ -71,21 +71,21 @@ std::string verdict_text(const GateVerdict& v) {
 
 // Reports the stop of verdict v, once the gates before it and `conditions`
 // let the run get there.
-void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string message,
+void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string_view message,
                  std::vector<std::string> conditions = {}) {
-    add_finding(c, gate_words(v.gate).check, spot, std::move(message),
+    add_finding(c, gate_words(v.gate).check, spot, message,
                 once(c, std::move(conditions), v.gate) + verdict_text(v));
 }
 
 void check_tls_files(CheckContext& c, const TlsFiles& files) {
     const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
-    for (TlsProblem& p : check_tls_material(material, c.options->now)) {
+    for (const TlsProblem& p : check_tls_material(material, c.options->now)) {
         const std::size_t field = field_with_role(tls_field(p.file).role);
         if (c.said[field]) {
             continue;  // the setting's own finding says why
         }
-        Finding& f = p.finding;
-        add_finding(c, f.check, value_spot(c, field), std::move(f.message), std::move(f.fix));
+        const Finding& f = p.finding;
+        add_finding(c, f.check, value_spot(c, field), f.message, f.fix);
     }
 }
 
@@ -129,7 +129,7 @@ void check_tls_gate(CheckContext& c, const TlsFiles& files) {
         std::string message = mode + " needs a ";
         message.append(staged_name(field->role)).append(", and ");
         message.append(field_table()[field_with_role(field->role)].key).append(" stages none");
-        report_stop(c, v, spot, std::move(message), conditions);
+        report_stop(c, v, spot, message, conditions);
         conditions.emplace_back(gate_words(v.gate).passed);
         present.*field->present = true;
     }

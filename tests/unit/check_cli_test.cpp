@@ -1,109 +1,26 @@
 // The checker's command line, run in this process with its standard streams
 // redirected: exit statuses, where each output goes, folders, the options of
 // fleet use, and colour only when asked or on a terminal that takes it.
-#include <fcntl.h>
+#include "check_cli.h"
+
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
-#include "check/check.h"
 #include "golden.h"
 #include "temp_file.h"
 
 namespace quorbix {
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Points descriptor fd at `to` until destroyed.
-class Redirect {
-  public:
-    Redirect(int fd, int to) : fd_(fd), saved_(::dup(fd)) { ::dup2(to, fd); }
-    Redirect(const Redirect&) = delete;
-    Redirect& operator=(const Redirect&) = delete;
-    ~Redirect() {
-        ::dup2(saved_, fd_);
-        ::close(saved_);
-    }
-
-  private:
-    int fd_;
-    int saved_;
-};
-
-std::string drain(int fd) {
-    std::string text;
-    char buf[4096];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) {
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
-// Runs check_main with args; standard input reads `input`, and standard
-// output is a terminal when `tty` is set.
-CliRun run_check(std::vector<std::string> args, const std::string& input = "", bool tty = false) {
-    test::TempDir dir;
-    const std::string in_path = dir.write("stdin", input);
-    const int in = ::open(in_path.c_str(), O_RDONLY);
-    const int out = ::open(dir.path("stdout").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(dir.path("stderr").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    int master = -1;
-    int slave = -1;
-    if (tty) {
-        EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    }
-    args.insert(args.begin(), "quorbix-check");
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    CliRun r;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    {
-        Redirect r0(0, in);
-        Redirect r1(1, tty ? slave : out);
-        Redirect r2(2, err);
-        r.status = check_main(static_cast<int>(args.size()), argv.data());
-        std::fflush(stdout);
-        std::fflush(stderr);
-    }
-    if (tty) {
-        ::close(slave);
-        r.out = drain(master);  // ends with EIO once the slave is closed
-        ::close(master);
-    } else {
-        r.out = dir.read("stdout");
-    }
-    r.err = dir.read("stderr");
-    ::close(in);
-    ::close(out);
-    ::close(err);
-    return r;
-}
-
-// Joins the arguments of a row for its failure message.
-std::string command_of(const std::vector<std::string>& args) {
-    std::string cmd;
-    for (const std::string& a : args) {
-        cmd += " " + a;
-    }
-    return cmd;
-}
+using test::CliRun;
+using test::command_of;
+using test::run_check;
 
 // Expects the run's status, and standard error to hold `err` (nothing at
 // all for "").
