@@ -112,12 +112,8 @@ MqttConnack mqtt_parse_connack(std::string_view bytes) {
 
 std::string_view mqtt_connack_meaning(std::uint8_t return_code) {
     static constexpr std::array<const char*, 6> kMeanings = {
-        "connection accepted",
-        "unacceptable protocol version",
-        "identifier rejected",
-        "server unavailable",
-        "bad user name or password",
-        "not authorized",
+        "connection accepted", "unacceptable protocol version", "identifier rejected",
+        "server unavailable",  "bad user name or password",     "not authorized",
     };
     if (return_code < kMeanings.size()) {
         return kMeanings[return_code];
