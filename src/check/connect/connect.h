@@ -31,8 +31,10 @@ struct ConnectRequest {
     std::string password;           // not sent when empty, nor without a user
     std::uint32_t keep_alive = 60;  // seconds; outside 0 to 65535: not tried
     // One budget for TCP, TLS and MQTT together, from the end of the name
-    // lookup (which the resolver's own settings bound); each address gets
-    // what remains of it.
+    // lookup (which the resolver's own settings bound). The addresses of the
+    // host are tried in the resolver's order, each with what remains of the
+    // budget, as long as TCP fails; TLS and MQTT go on over the first that
+    // connects.
     int timeout_ms = 10000;
     // No password is known: stop after the TLS handshake (after TCP in mode 0).
     bool stop_before_mqtt = false;
