@@ -60,16 +60,16 @@ enum class ConnectCause {
     kTcpTimedOut,          // tcp: no answer within the budget
     kTcpFailed,            // tcp: any other error of connect
     kTlsStagedFile,        // tls: a staged file cannot be loaded (staged_file, staged_der)
-    kTlsVerify,            // tls: the broker's certificate fails verification (verify_*, peer)
-    kTlsAlert,      // tls: the broker sent an alert, in the handshake or at the first read after it
-    kTlsNotSpoken,  // tls: the port does not answer TLS
-    kTlsOnPlainPort,  // tls: mode 0, and the port answers TLS
-    kTlsTimedOut,     // tls: the handshake did not end within the budget
-    kTlsFailed,       // tls: any other TLS failure (reason: OpenSSL's)
-    kMqttRefused,     // mqtt: CONNACK 1 to 255 (connack; reason: its meaning)
-    kMqttClosed,      // mqtt: the connection closed with no CONNACK
-    kMqttMalformed,   // mqtt: the broker answered with something other than a CONNACK
-    kMqttTimedOut,    // mqtt: no CONNACK within the budget
+    kTlsVerify,            // tls: the broker's certificate fails verification (verify_error)
+    kTlsAlert,             // tls: an alert in the handshake or at the first read after it
+    kTlsNotSpoken,         // tls: the port does not answer TLS
+    kTlsOnPlainPort,       // tls: mode 0, and the port answers TLS
+    kTlsTimedOut,          // tls: the handshake did not end within the budget
+    kTlsFailed,            // tls: any other TLS failure (reason: OpenSSL's)
+    kMqttRefused,          // mqtt: CONNACK 1 to 255 (connack; reason: its meaning)
+    kMqttClosed,           // mqtt: the connection closed with no CONNACK
+    kMqttMalformed,        // mqtt: the broker answered with something other than a CONNACK
+    kMqttTimedOut,         // mqtt: no CONNACK within the budget
 };
 
 // A staged file that the TLS stage loads.
