@@ -36,6 +36,13 @@ case " $* " in
         exit 100
         ;;
     *" install "*)
+        # What the service policy answers a start while packages are installed.
+        if [ -x "$POLICY_RC_D" ]; then
+            "$POLICY_RC_D" mosquitto start
+            echo "policy $?" >>"$STATE/calls"
+        else
+            echo "policy none" >>"$STATE/calls"
+        fi
         for a in "$@"; do
             case "$a" in -*|install) continue ;; esac
             if [ "$a" = "$UNAVAILABLE" ]; then
@@ -62,7 +69,7 @@ run_deps() {
     mkdir -p "$STATE"
     printf '%s\n' "$@" >"$STATE/installed"
     : >"$STATE/calls"
-    UNAVAILABLE=$unavailable APT_UPDATE_PAUSE=0 PATH="$stubs:$PATH" \
+    UNAVAILABLE=$unavailable APT_UPDATE_PAUSE=0 PATH="$stubs:$PATH" POLICY_RC_D=$STATE/policy-rc.d \
         bash "$run" deps demo >"$STATE/out" 2>"$STATE/err"
     echo $? >"$STATE/status"
 }
@@ -91,6 +98,10 @@ check "the demo adds no foreign architecture" '! grep -q -- "--add-architecture"
 check "the demo asks for no package of the tests" \
     '! grep -E "apt-get .*install.*(googletest|python3-jsonschema|benchmark|armhf|clang|valgrind)" $s/calls'
 
+check "no service starts while packages are installed" \
+    '! grep -qvx "policy 101" <(grep "^policy" $s/calls) && grep -q "^policy 101" $s/calls'
+check "the policy put for the install is removed after it" '[ ! -e $s/policy-rc.d ]'
+
 # 2. One package is not in the archive: the others are installed, and the
 # run stops naming that one.
 run_deps missing nlohmann-json3-dev build-essential coreutils util-linux
@@ -101,12 +112,25 @@ check "the run names the package it cannot install" \
 check "the packages that can be had are installed" \
     'for p in cmake ninja-build libssl-dev:amd64; do grep -qxF "$p" $s/installed || exit 1; done'
 
+check "the policy is removed when the run stops for a missing package" '[ ! -e $s/policy-rc.d ]'
+
 # 3. Nothing is missing: apt-get is not run at all.
 # shellcheck disable=SC2086 # the list splits into its packages
 run_deps complete "" $demo_packages
 s=$work/complete
 check "the run ends 0 (it ended $(cat $s/status))" '[ "$(cat $s/status)" = 0 ]'
 check "apt-get is not run" '! grep -q "^apt-get" $s/calls'
+
+# 4. A policy of the machine's own is there: it is used and left as it was.
+s=$work/own-policy
+mkdir -p "$s"
+printf '#!/bin/sh\nexit 0\n' >"$s/policy-rc.d"
+chmod 755 "$s/policy-rc.d"
+run_deps own-policy "" build-essential coreutils util-linux
+check "the run ends 0 (it ended $(cat $s/status))" '[ "$(cat $s/status)" = 0 ]'
+check "the machine's policy decides" 'grep -qx "policy 0" $s/calls'
+check "the machine's policy is left as it was" \
+    '[ "$(cat $s/policy-rc.d)" = "$(printf "#!/bin/sh\nexit 0\n")" ]'
 
 if [ "$fail" -ne 0 ]; then
     for s in "$work"/*/; do
