@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -124,6 +123,31 @@ struct FieldKind {
     constexpr operator Scanner() const { return scanner; }
 };
 
+// The room for a slot's key: the longest, "QUORBIX_DIRECTMETHOD_RESP_FAIL10",
+// has 32 characters.
+inline constexpr std::size_t kSlotKeySize = 64;
+
+// Writes key_template into key with its one "%u" replaced by slot in decimal
+// (1 to 99: slots are numbered from 1 to 10) and returns key. Formatted by
+// hand: every walk over the key table forms 116 such keys.
+inline const char* settings_slot_key(char (&key)[kSlotKeySize], const char* key_template,
+                                     std::size_t slot) {
+    char* out = key;
+    for (const char* p = key_template; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 'u') {
+            if (slot >= 10) {
+                *out++ = static_cast<char>('0' + slot / 10);
+            }
+            *out++ = static_cast<char>('0' + slot % 10);
+            ++p;
+        } else {
+            *out++ = *p;
+        }
+    }
+    *out = '\0';
+    return key;
+}
+
 // Calls visit(kind, key, field) for every field of the record, in record
 // order, with the field's kind and settings key; the one place where keys are
 // named, and the key table that their count and roles come from.
@@ -145,12 +169,10 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     constexpr FieldKind databits{Scanner::kUint, R::kDatabits};
     constexpr FieldKind stopbits{Scanner::kUint, R::kStopbits};
     constexpr FieldKind script{Scanner::kLargeText, R::kScript};
-    // The longest key, "QUORBIX_DIRECTMETHOD_RESP_FAIL10", has 32 characters.
-    char key[64];
-    auto slot_key = [&key](const char* key_template, std::size_t slot) -> const char* {
-        static_cast<void>(
-            std::snprintf(key, sizeof key, key_template, static_cast<unsigned>(slot)));
-        return key;
+    static_assert(kCustomSlots < 100 && kMessageSlots < 100 && kDirectMethodSlots < 100);
+    char key[kSlotKeySize];
+    auto slot_key = [&key](const char* key_template, std::size_t slot) {
+        return settings_slot_key(key, key_template, slot);
     };
 
     visit(gateway_enable, "QUORBIX_ENABLE", s.enable);
