@@ -31,7 +31,8 @@ using FirstBytes = std::array<bool, 256>;
 // The keys in an open-addressed hash table over their lower-cased bytes. A
 // text that is no key of the record mostly lands on an empty slot, else fails
 // one comparison: a file of millions of other keys costs one hash a line.
-constexpr std::size_t kSlots = 512;  // a power of two, over three times the keys
+constexpr unsigned kSlotBits = 9;
+constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;  // over three times the keys
 constexpr std::int16_t kEmpty = -1;
 
 struct KeyTables {
@@ -51,19 +52,26 @@ std::uint64_t load_word(const char* p) {
     return word;
 }
 
-// A hash of key (kWord bytes or more), a word at a time with the last word
-// overlapping. Bit 0x20 is set in every byte first, which folds the ASCII
-// letters' case and joins a few other pairs of bytes; the comparison that
-// follows tells those apart.
-std::uint32_t key_hash(std::string_view key) {
+// The home slot of key (kWord bytes or more): a hash a word at a time with
+// the last word overlapping. Bit 0x20 is set in every byte first, which folds
+// the ASCII letters' case and joins a few other pairs of bytes; the
+// comparison that follows tells those apart. A product carries a byte's
+// difference only upwards, so each word's product is turned before the next
+// word comes, and the slot is the last product's top bits: keys that differ
+// only in their last byte (QUORBIX_MSG_NAME1 to 9) do not share a slot.
+std::size_t key_slot(std::string_view key) {
     constexpr std::uint64_t kFold = 0x2020202020202020ULL;
     constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ULL;
+    auto mix = [](std::uint64_t hash, std::uint64_t word) {
+        const std::uint64_t product = (hash ^ (word | kFold)) * kMix;
+        return (product << 29) | (product >> 35);
+    };
     std::uint64_t hash = key.size();
     for (std::size_t i = 0; i + kWord < key.size(); i += kWord) {
-        hash = (hash ^ (load_word(key.data() + i) | kFold)) * kMix;
+        hash = mix(hash, load_word(key.data() + i));
     }
-    hash = (hash ^ (load_word(key.data() + key.size() - kWord) | kFold)) * kMix;
-    return static_cast<std::uint32_t>(hash >> 32);
+    hash = mix(hash, load_word(key.data() + key.size() - kWord)) * kMix;
+    return static_cast<std::size_t>(hash >> (64 - kSlotBits));
 }
 
 // True when key is the lower-cased name, letter case aside.
@@ -92,9 +100,8 @@ KeyTables make_key_tables() {
             const char c = key[i];
             e.name[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         }
-        const std::uint32_t hash = key_hash({key, e.size});
         e.position = static_cast<int>(t.keys.size());
-        std::size_t slot = hash & (kSlots - 1);
+        std::size_t slot = key_slot({key, e.size});
         while (t.slots[slot] != kEmpty) {
             slot = (slot + 1) & (kSlots - 1);
         }
@@ -168,7 +175,7 @@ int settings_key_position(std::string_view key) {
     if (key.size() < t.shortest || key.size() > t.longest) {
         return -1;
     }
-    for (std::size_t slot = key_hash(key) & (kSlots - 1);; slot = (slot + 1) & (kSlots - 1)) {
+    for (std::size_t slot = key_slot(key);; slot = (slot + 1) & (kSlots - 1)) {
         if (t.slots[slot] == kEmpty) {
             return -1;
         }
