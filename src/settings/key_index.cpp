@@ -17,12 +17,18 @@ namespace {
 // Keys are at most this long; a longer text is no key of the record.
 constexpr std::size_t kKeyRoom = 40;
 
-// The record's keys, lower-cased, with their positions.
+// Keys are hashed and compared eight bytes at a time, so none is shorter
+// than a word.
+constexpr std::size_t kWord = 8;
+
+// The record's keys, lower-cased, with their positions. The name is padded
+// with NUL bytes to whole words.
 struct KeyEntry {
     char name[kKeyRoom];
     std::size_t size;
     int position;
 };
+static_assert(kKeyRoom % kWord == 0);
 
 // Which bytes may begin a key of the record, letter case aside: a line that
 // begins with any other byte is no key line.
@@ -42,9 +48,6 @@ struct KeyTables {
     std::size_t shortest = kKeyRoom;
     std::size_t longest = 0;
 };
-
-// Keys are hashed eight bytes at a time, so none is shorter than a word.
-constexpr std::size_t kWord = 8;
 
 std::uint64_t load_word(const char* p) {
     std::uint64_t word = 0;
@@ -74,15 +77,28 @@ std::size_t key_slot(std::string_view key) {
     return static_cast<std::size_t>(hash >> (64 - kSlotBits));
 }
 
-// True when key is the lower-cased name, letter case aside.
-bool same_key(std::string_view key, const char* name) {
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const char c = key[i];
-        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != name[i]) {
+// The word with its ASCII capitals made small, every other byte as it is:
+// the bytes from 'A' to 'Z' (high bit clear) get bit 0x20.
+std::uint64_t fold_case(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const std::uint64_t low = word & ~kHigh;                  // no byte carries into the next below
+    const std::uint64_t from_a = low + (0x80 - 'A') * kOnes;  // high bit: byte >= 'A'
+    const std::uint64_t past_z = low + (0x80 - 'Z' - 1) * kOnes;  // high bit: byte > 'Z'
+    const std::uint64_t capital = from_a & ~past_z & ~word & kHigh;
+    return word | (capital >> 2);
+}
+
+// True when key is the entry's key, letter case aside; key is as long as
+// it. Compared a word at a time, the last word overlapping.
+bool same_key(std::string_view key, const KeyEntry& e) {
+    const std::size_t last = key.size() - kWord;
+    for (std::size_t i = 0; i < last; i += kWord) {
+        if (fold_case(load_word(key.data() + i)) != load_word(e.name + i)) {
             return false;
         }
     }
-    return true;
+    return fold_case(load_word(key.data() + last)) == load_word(e.name + last);
 }
 
 // All tables, from one walk over the record's keys.
@@ -96,9 +112,11 @@ KeyTables make_key_tables() {
         if (e.size > kKeyRoom || e.size < kWord) {
             std::abort();  // a key table that outgrew the hash: caught by every test run
         }
-        for (std::size_t i = 0; i < e.size; ++i) {
-            const char c = key[i];
-            e.name[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        for (std::size_t i = 0; i < e.size; i += kWord) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, key + i, std::min(kWord, e.size - i));
+            word = fold_case(word);
+            std::memcpy(e.name + i, &word, kWord);
         }
         e.position = static_cast<int>(t.keys.size());
         std::size_t slot = key_slot({key, e.size});
@@ -123,51 +141,61 @@ const KeyTables& key_tables() {
     return tables;
 }
 
-// True when the line from p to its line feed nl names a key of the record
-// before its first "=". Keys of the record hold no "=", double quote, NUL,
-// carriage return or line feed, so no cut of the line grammar can make any
-// other line the key line of one.
-bool names_a_record_key(const char* p, const char* nl, const FirstBytes& first) {
-    if (!first[static_cast<unsigned char>(*p)]) {
-        return false;
+// The position of the key of the record that a line names before its first
+// "=", from the line's first bytes (`size` of them, up to its line feed or as
+// many as are held); -1 when it names none. Keys of the record hold only
+// capitals, digits and "_": no cut of the line grammar (NUL, carriage
+// return, line feed, last double quote) can fall inside one or before the
+// "=" after it, so a line is the key line of key K exactly when its first
+// "=" follows K, in the bounded and the large reading alike.
+//
+// A settings file is written in record order: the key after the last one
+// found (`expected`) is tried first, by one comparison, before the hash.
+int line_key_position(const KeyTables& t, const char* p, std::size_t size, int expected) {
+    if (size == 0 || !t.first[static_cast<unsigned char>(*p)]) {
+        return -1;
     }
-    const auto room = std::min(static_cast<std::size_t>(nl - p), kKeyRoom + 1);
-    const void* eq = std::memchr(p, '=', room);
-    return eq != nullptr &&
-           settings_key_position({p, static_cast<std::size_t>(static_cast<const char*>(eq) - p)}) >=
-               0;
+    const void* eq = std::memchr(p, '=', std::min(size, kKeyRoom + 1));
+    if (eq == nullptr) {
+        return -1;
+    }
+    const std::string_view key(p, static_cast<std::size_t>(static_cast<const char*>(eq) - p));
+    if (static_cast<std::size_t>(expected) < t.keys.size()) {
+        const KeyEntry& e = t.keys[static_cast<std::size_t>(expected)];
+        if (e.size == key.size() && same_key(key, e)) {
+            return expected;
+        }
+    }
+    return settings_key_position(key);
 }
 
-// Moves the pass over the lines that name no key of the record, as far as
-// the stream holds them whole without reading; stops at a line that does, at
-// a line that runs past what the stream holds, or at the end of the file.
-void skip_other_lines(SettingsStream& s, const FirstBytes& first) {
-    for (;;) {
-        const std::string_view chunk = stream_view_from(s, s.indexed.offset);
-        const char* p = chunk.data();
-        const char* const end = p + chunk.size();
-        std::uint64_t skipped = 0;
-        while (p != end) {
-            const auto* nl =
-                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            if (nl == nullptr || names_a_record_key(p, nl, first)) {
-                break;
-            }
-            p = nl + 1;
-            ++skipped;
-        }
-        s.indexed.offset += static_cast<std::uint64_t>(p - chunk.data());
-        s.indexed.number += skipped;
-        if (p != end || chunk.empty() || s.whole) {
-            return;
-        }
+// Enters a key line in the index (the first line of each key wins) and moves
+// the pass past it. True when it is the first line of key `wanted`.
+bool index_line(SettingsStream& s, int position, std::uint64_t length, int wanted) {
+    const SettingsLineInfo line{s.indexed.offset, length, s.indexed.number};
+    s.indexed.offset += length;
+    ++s.indexed.number;
+    if (position < 0) {
+        return false;
     }
+    s.next_key = position + 1;
+    SettingsLineInfo& first = s.first[static_cast<std::size_t>(position)];
+    if (first.number != 0) {
+        return false;
+    }
+    first = line;
+    return position == wanted;
 }
 
 }  // namespace
 
 std::size_t settings_field_count() {
     return key_tables().keys.size();
+}
+
+std::string_view settings_key_at(int position) {
+    const KeyEntry& e = key_tables().keys[static_cast<std::size_t>(position)];
+    return {e.name, e.size};
 }
 
 int settings_key_position(std::string_view key) {
@@ -180,35 +208,56 @@ int settings_key_position(std::string_view key) {
             return -1;
         }
         const KeyEntry& e = t.keys[static_cast<std::size_t>(t.slots[slot])];
-        if (e.size == key.size() && same_key(key, e.name)) {
+        if (e.size == key.size() && same_key(key, e)) {
             return e.position;
         }
     }
 }
 
 void key_index_until(SettingsStream& s, int wanted) {
-    const FirstBytes& first = key_tables().first;
-    SettingsLineInfo line;
-    while (!s.index_complete &&
-           (wanted < 0 || s.first[static_cast<std::size_t>(wanted)].number == 0)) {
-        skip_other_lines(s, first);
-        if (!stream_next_line(s, s.indexed, &line)) {
+    const KeyTables& t = key_tables();
+    if (s.index_complete ||
+        (wanted >= 0 && s.first[static_cast<std::size_t>(wanted)].number != 0)) {
+        return;
+    }
+    for (;;) {
+        // The lines that the stream holds whole, without reading: one search
+        // for the line feed each, and for a line that may name a key, one
+        // for its "=" and a comparison.
+        const std::string_view chunk = stream_view_from(s, s.indexed.offset);
+        const char* p = chunk.data();
+        const char* const end = p + chunk.size();
+        while (p != end) {
+            const auto* nl =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (nl == nullptr) {
+                break;
+            }
+            const int position =
+                line_key_position(t, p, static_cast<std::size_t>(nl - p), s.next_key);
+            const auto length = static_cast<std::uint64_t>(nl + 1 - p);
+            p = nl + 1;
+            if (index_line(s, position, length, wanted)) {
+                return;
+            }
+        }
+        if (chunk.empty()) {
             s.index_complete = true;
-            break;
+            return;
         }
-        // Keys of the record hold no "=", double quote, NUL, carriage return
-        // or line feed: a line is the key line of key K exactly when its
-        // first "=" follows K, whatever the grammar cuts later in the line.
-        // That is so in the bounded and the large reading alike.
+        if (p == end) {
+            continue;  // on to what follows in the file
+        }
+        // A line that runs past what the stream holds (or ends the file
+        // without a line feed): stepped over as a whole, its key read from
+        // its first bytes.
+        SettingsLineCursor next = s.indexed;
+        SettingsLineInfo line;
+        static_cast<void>(stream_next_line(s, next, &line));
         const std::string_view piece = stream_line_piece(s, line, kKeyRoom + 2, nullptr);
-        const void* eq = std::memchr(piece.data(), '=', piece.size());
-        if (eq == nullptr) {
-            continue;
-        }
-        const int position = settings_key_position(
-            piece.substr(0, static_cast<std::size_t>(static_cast<const char*>(eq) - piece.data())));
-        if (position >= 0 && s.first[static_cast<std::size_t>(position)].number == 0) {
-            s.first[static_cast<std::size_t>(position)] = line;
+        const int position = line_key_position(t, piece.data(), piece.size(), s.next_key);
+        if (index_line(s, position, line.length, wanted)) {
+            return;
         }
     }
 }

@@ -18,6 +18,9 @@ std::size_t settings_field_count();
 // case aside; -1 when the record has no such key.
 int settings_key_position(std::string_view key);
 
+// The key at `position` (from 0, in record order), lower-cased.
+std::string_view settings_key_at(int position);
+
 // Carries the stream's one pass on until key position `wanted` has its first
 // line or the file ends (wanted < 0: to the end).
 void key_index_until(SettingsStream& s, int wanted);
