@@ -137,8 +137,8 @@ count() {
     printf '%-10s %8s bytes of settings %10s instructions\n' "$name" "$(stat -c %s "$settings")" \
         "$total"
     if $profile; then
-        callgrind_annotate --inclusive=yes "$out/$name.callgrind" | sed -n '/^Ir/,$p' |
-            grep -v '^$' | head -25
+        callgrind_annotate --inclusive=yes "$out/$name.callgrind" >"$out/$name.annotated"
+        grep '\[/opt/demo/quorbix-launcher\]' "$out/$name.annotated" | sed -n '1,30p'
     fi
 }
 

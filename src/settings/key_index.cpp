@@ -40,6 +40,7 @@ using FirstBytes = std::array<bool, 256>;
 constexpr unsigned kSlotBits = 9;
 constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;  // over three times the keys
 constexpr std::int16_t kEmpty = -1;
+constexpr std::size_t kMaxKeys = kSlots / 2;  // so that most keys lie in their home slot
 
 struct KeyTables {
     std::vector<KeyEntry> keys;  // in record order
@@ -104,12 +105,13 @@ bool same_key(std::string_view key, const KeyEntry& e) {
 // All tables, from one walk over the record's keys.
 KeyTables make_key_tables() {
     KeyTables t;
+    t.keys.reserve(kMaxKeys);
     t.slots.fill(kEmpty);
     GatewaySettings names;
     settings_for_each_field(names, [&](Scanner, const char* key, auto&) {
         KeyEntry e{};
         e.size = std::char_traits<char>::length(key);
-        if (e.size > kKeyRoom || e.size < kWord) {
+        if (e.size > kKeyRoom || e.size < kWord || t.keys.size() == kMaxKeys) {
             std::abort();  // a key table that outgrew the hash: caught by every test run
         }
         for (std::size_t i = 0; i < e.size; i += kWord) {
@@ -221,9 +223,7 @@ void key_index_until(SettingsStream& s, int wanted) {
         return;
     }
     for (;;) {
-        // The lines that the stream holds whole, without reading: one search
-        // for the line feed each, and for a line that may name a key, one
-        // for its "=" and a comparison.
+        // The lines that the stream holds whole, without reading.
         const std::string_view chunk = stream_view_from(s, s.indexed.offset);
         const char* p = chunk.data();
         const char* const end = p + chunk.size();
