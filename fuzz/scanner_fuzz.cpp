@@ -60,7 +60,8 @@ std::vector<Found> plain_lookup_all(const char* path, const std::vector<std::str
         if (first_piece && eq != nullptr) {
             *eq = '\0';
             for (std::size_t k = 0; k < keys.size(); ++k) {
-                if (!r[k].found && strcasecmp(text, keys[k].c_str()) == 0) {
+                if (!r[k].found && std::strlen(text) == keys[k].size() &&
+                    strcasecmp(text, keys[k].c_str()) == 0) {
                     r[k] = {true, eq[1] == '"' ? eq + 2 : eq + 1, line};
                 }
             }
