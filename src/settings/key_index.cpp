@@ -145,48 +145,57 @@ const KeyTables& key_tables() {
 
 // The position of the key of the record that a line names before its first
 // "=", from the line's first bytes (`size` of them, up to its line feed or as
-// many as are held); -1 when it names none. Keys of the record hold only
-// capitals, digits and "_": no cut of the line grammar (NUL, carriage
-// return, line feed, last double quote) can fall inside one or before the
-// "=" after it, so a line is the key line of key K exactly when its first
-// "=" follows K, in the bounded and the large reading alike.
+// many as are held; the first of them one that may begin a key); -1 when it
+// names none. Keys of the record hold only capitals, digits and "_": no cut
+// of the line grammar (NUL, carriage return, line feed, last double quote)
+// can fall inside one or before the "=" after it, so a line is the key line
+// of key K exactly when its first "=" follows K, in the bounded and the large
+// reading alike.
 //
 // A settings file is written in record order: the key after the last one
-// found (`expected`) is tried first, by one comparison, before the hash.
+// found (`expected`, a position of the record) is tried first, by one
+// comparison, before the hash.
 int line_key_position(const KeyTables& t, const char* p, std::size_t size, int expected) {
-    if (size == 0 || !t.first[static_cast<unsigned char>(*p)]) {
-        return -1;
+    // The expected key needs no search for the "=": none can come earlier
+    // in a line whose first bytes are that key.
+    const KeyEntry& e = t.keys[static_cast<std::size_t>(expected)];
+    if (size > e.size && p[e.size] == '=' && same_key({p, e.size}, e)) {
+        return expected;
     }
     const void* eq = std::memchr(p, '=', std::min(size, kKeyRoom + 1));
     if (eq == nullptr) {
         return -1;
     }
-    const std::string_view key(p, static_cast<std::size_t>(static_cast<const char*>(eq) - p));
-    if (static_cast<std::size_t>(expected) < t.keys.size()) {
-        const KeyEntry& e = t.keys[static_cast<std::size_t>(expected)];
-        if (e.size == key.size() && same_key(key, e)) {
-            return expected;
-        }
-    }
-    return settings_key_position(key);
+    return settings_key_position({p, static_cast<std::size_t>(static_cast<const char*>(eq) - p)});
 }
 
-// Enters a key line in the index (the first line of each key wins) and moves
-// the pass past it. True when it is the first line of key `wanted`.
-bool index_line(SettingsStream& s, int position, std::uint64_t length, int wanted) {
-    const SettingsLineInfo line{s.indexed.offset, length, s.indexed.number};
-    s.indexed.offset += length;
-    ++s.indexed.number;
-    if (position < 0) {
-        return false;
+// Steps over the lines from p whose first byte begins no key of the record,
+// as far as the bytes up to end hold them whole, adding them to `lines`, and
+// returns the line feed of the next line, which may be a key line; p is
+// moved to that line's start. Null when no more lines lie whole before end.
+// The one loop that a file of other lines costs, kept small.
+const char* skip_other_lines(const char*& p, const char* end, const FirstBytes& first,
+                             std::uint64_t& lines) {
+    for (;;) {
+        const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (nl == nullptr || first[static_cast<unsigned char>(*p)]) {
+            return static_cast<const char*>(nl);
+        }
+        p = static_cast<const char*>(nl) + 1;
+        ++lines;
     }
-    s.next_key = position + 1;
+}
+
+// Enters the line of key `position` in the index, where the first line of
+// each key wins; true when it is that first line.
+bool enter_key_line(SettingsStream& s, int position, const SettingsLineInfo& line) {
+    s.next_key = static_cast<std::size_t>(position) + 1 < s.first.size() ? position + 1 : 0;
     SettingsLineInfo& first = s.first[static_cast<std::size_t>(position)];
     if (first.number != 0) {
         return false;
     }
     first = line;
-    return position == wanted;
+    return true;
 }
 
 }  // namespace
@@ -225,21 +234,33 @@ void key_index_until(SettingsStream& s, int wanted) {
     for (;;) {
         // The lines that the stream holds whole, without reading.
         const std::string_view chunk = stream_view_from(s, s.indexed.offset);
+        const std::uint64_t offset = s.indexed.offset;
+        const std::uint64_t number = s.indexed.number;
         const char* p = chunk.data();
         const char* const end = p + chunk.size();
+        std::uint64_t lines = 0;
         while (p != end) {
-            const auto* nl =
-                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char* const nl = skip_other_lines(p, end, t.first, lines);
             if (nl == nullptr) {
                 break;
             }
-            const int position =
-                line_key_position(t, p, static_cast<std::size_t>(nl - p), s.next_key);
-            const auto length = static_cast<std::uint64_t>(nl + 1 - p);
+            const char* const line = p;
             p = nl + 1;
-            if (index_line(s, position, length, wanted)) {
-                return;
+            ++lines;
+            const int position =
+                line_key_position(t, line, static_cast<std::size_t>(nl - line), s.next_key);
+            if (position >= 0 &&
+                enter_key_line(s, position,
+                               {offset + static_cast<std::uint64_t>(line - chunk.data()),
+                                static_cast<std::uint64_t>(p - line), number + lines - 1}) &&
+                position == wanted) {
+                break;
             }
+        }
+        s.indexed.offset = offset + static_cast<std::uint64_t>(p - chunk.data());
+        s.indexed.number = number + lines;
+        if (wanted >= 0 && s.first[static_cast<std::size_t>(wanted)].number != 0) {
+            return;
         }
         if (chunk.empty()) {
             s.index_complete = true;
@@ -251,12 +272,13 @@ void key_index_until(SettingsStream& s, int wanted) {
         // A line that runs past what the stream holds (or ends the file
         // without a line feed): stepped over as a whole, its key read from
         // its first bytes.
-        SettingsLineCursor next = s.indexed;
         SettingsLineInfo line;
-        static_cast<void>(stream_next_line(s, next, &line));
+        static_cast<void>(stream_next_line(s, s.indexed, &line));
         const std::string_view piece = stream_line_piece(s, line, kKeyRoom + 2, nullptr);
-        const int position = line_key_position(t, piece.data(), piece.size(), s.next_key);
-        if (index_line(s, position, line.length, wanted)) {
+        const int position = !piece.empty() && t.first[static_cast<unsigned char>(piece[0])]
+                                 ? line_key_position(t, piece.data(), piece.size(), s.next_key)
+                                 : -1;
+        if (position >= 0 && enter_key_line(s, position, line) && position == wanted) {
             return;
         }
     }

@@ -146,6 +146,9 @@ TEST(SettingsScanner, RecordKeysInAnyOrderFindTheirFirstLine) {
          "", "", "", "a", "7"},
         {"QUORBIX_MSG_NAME10=b\nQUORBIX_MSG_RULE1=7\nQUORBIX_MSG_NAME1=a\n", "", "", "", "a", "7"},
         {"QUORBIX_MSG_RULE1=\"7\"\r\nQUORBIX_MSG_NAME1=\"a\"b\"\r\n", "", "", "", "a\"b", "7"},
+        // After the record's last key, its first is expected.
+        {"QUORBIX_DIRECTMETHOD_SCRIPT10=s\nQUORBIX_ENABLE=1\nQUORBIX_LOG_EN=2\n", "1", "2", "", "",
+         ""},
     };
     const char* const keys[] = {"QUORBIX_ENABLE", "QUORBIX_LOG_EN", "QUORBIX_MQTT_ADDR",
                                 "QUORBIX_MSG_NAME1", "QUORBIX_MSG_RULE1"};
