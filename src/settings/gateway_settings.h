@@ -2,6 +2,7 @@
 // settings file, and the table that ties each field to its settings key.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -169,7 +170,7 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     constexpr FieldKind databits{Scanner::kUint, R::kDatabits};
     constexpr FieldKind stopbits{Scanner::kUint, R::kStopbits};
     constexpr FieldKind script{Scanner::kLargeText, R::kScript};
-    static_assert(kCustomSlots < 100 && kMessageSlots < 100 && kDirectMethodSlots < 100);
+    static_assert(std::max({kCustomSlots, kMessageSlots, kDirectMethodSlots}) < 100);
     char key[kSlotKeySize];
     auto slot_key = [&key](const char* key_template, std::size_t slot) {
         return settings_slot_key(key, key_template, slot);
