@@ -264,8 +264,9 @@ int settings_field_position(const GatewaySettings& s, const std::string& field);
 struct SettingsStream;
 
 // Fills every field of s from an open settings stream (null gives empty
-// texts and zeros), one rescan of the file per field; the field of the key
-// `left_empty`, when one is named, is not read and stays empty (a reader
+// texts and zeros), each with the value a rescan of the file for its key
+// finds, read from the line the index holds for its position; the field of
+// the key `left_empty`, when one is named, is not read and stays empty (a reader
 // that takes that value as a view instead: settings_get_large_view).
 void settings_load_from(GatewaySettings& s, SettingsStream* stream,
                         std::string_view left_empty = {});
