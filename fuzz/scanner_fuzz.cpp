@@ -1,7 +1,8 @@
 // The indexed lookups against a deliberately plain scanner over fgets, on
 // arbitrary file contents: the input's first line is one key, the rest the
-// settings file; a key of the record chosen by the file's bytes is a second.
-// Both the stream that holds the file whole and the one that reads it through
+// settings file; a key of the record chosen by the file's bytes is a second,
+// and a whole load of the record checks every key of the record. Both the
+// stream that holds the file whole and the one that reads it through
 // its window must agree with the plain scanner on every lookup.
 #include <strings.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "fuzz_file.h"
@@ -25,9 +27,11 @@ struct Found {
 };
 
 // Every fgets piece of at most capacity - 1 bytes is read as a line of its
-// own, but only a line's first piece may be a key line; the first match wins.
-Found plain_lookup(const char* path, const char* key, std::size_t capacity) {
-    Found r;
+// own, but only a line's first piece may be a key line; for each key the
+// first match wins.
+std::vector<Found> plain_lookup_all(const char* path, const std::vector<std::string>& keys,
+                                    std::size_t capacity) {
+    std::vector<Found> r(keys.size());
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr || capacity < 2) {
         if (f != nullptr) {
@@ -55,9 +59,11 @@ Found plain_lookup(const char* path, const char* key, std::size_t capacity) {
         char* eq = std::strchr(text, '=');
         if (first_piece && eq != nullptr) {
             *eq = '\0';
-            if (strcasecmp(text, key) == 0) {
-                r = {true, eq[1] == '"' ? eq + 2 : eq + 1, line};
-                break;
+            for (std::size_t k = 0; k < keys.size(); ++k) {
+                if (!r[k].found && std::strlen(text) == keys[k].size() &&
+                    strcasecmp(text, keys[k].c_str()) == 0) {
+                    r[k] = {true, eq[1] == '"' ? eq + 2 : eq + 1, line};
+                }
             }
         }
         first_piece = ends_line;
@@ -65,6 +71,40 @@ Found plain_lookup(const char* path, const char* key, std::size_t capacity) {
     }
     std::fclose(f);
     return r;
+}
+
+Found plain_lookup(const char* path, const char* key, std::size_t capacity) {
+    return plain_lookup_all(path, {key}, capacity)[0];
+}
+
+// The record's keys in record order.
+const std::vector<std::string>& record_keys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        GatewaySettings names;
+        settings_for_each_field(names,
+                                [&](Scanner, const char* key, auto&) { k.emplace_back(key); });
+        return k;
+    }();
+    return keys;
+}
+
+// A whole load of the record, which goes to each field by its position,
+// gives every field what the plain scanner finds for its key.
+void check_load(SettingsStream* stream, const std::vector<Found>& bounded,
+                const std::vector<Found>& large) {
+    GatewaySettings loaded;
+    settings_load_from(loaded, stream);
+    std::size_t i = 0;
+    settings_for_each_field(loaded, [&](Scanner scanner, const char*, auto& field) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::uint32_t>) {
+            QUORBIX_FUZZ_CHECK(field == parse_uint32(bounded[i].value));
+        } else {
+            QUORBIX_FUZZ_CHECK(field ==
+                               (scanner == Scanner::kLargeText ? large[i] : bounded[i]).value);
+        }
+        ++i;
+    });
 }
 
 void check_key(SettingsStream* stream, const char* path, std::size_t file_size, const char* key) {
@@ -103,6 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
     const std::string& path = fuzz::settings_path();
+    // What a plain rescan of the file gives for every key of the record.
+    settings_close(fuzz::open_as_settings(bytes, file.size()));
+    const std::vector<Found> record_bounded =
+        plain_lookup_all(path.c_str(), record_keys(), kBoundedLineSize);
+    const std::vector<Found> record_large =
+        plain_lookup_all(path.c_str(), record_keys(), file.size() + 1);
     for (std::size_t limit : {kDefaultInMemoryLimit, std::size_t{0}}) {
         const std::size_t previous = settings_set_in_memory_limit(limit);
         auto stream = fuzz::open_as_settings(bytes, file.size());
@@ -111,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QUORBIX_FUZZ_CHECK(settings_holds_whole_file(stream.get()) == (limit != 0 || file.empty()));
         check_key(stream.get(), path.c_str(), file.size(), key.c_str());
         check_key(stream.get(), path.c_str(), file.size(), record_key.c_str());
+        check_load(stream.get(), record_bounded, record_large);
         settings_close(std::move(stream));
     }
     return 0;

@@ -7,24 +7,10 @@
 # Without LAUNCHER, a release launcher is built with the demo preset first
 # (into build/demo).
 set -euo pipefail
+# shellcheck source=tools/sandbox.sh
+. "$(dirname "$0")/sandbox.sh"
 if [ "${1:-}" = "--inside" ]; then
-    launcher=$2 settings=$3
-    exec 8<"$launcher" 9<"$settings"   # still reachable once /tmp is covered
-    mount --make-rprivate /
-    mount -t tmpfs -o mode=1777 tmpfs /tmp
-    mount -t tmpfs -o mode=755 tmpfs /opt
-    mkdir -p /opt/demo /opt/quorbix/bin /opt/quorbix/etc
-    cat /proc/self/fd/8 >/opt/demo/quorbix-launcher
-    cat /proc/self/fd/9 >/opt/quorbix/etc/settings
-    chmod 755 /opt/demo/quorbix-launcher
-    cp /bin/sh /opt/demo/sh
-    # Every "sh -c" the launcher runs is written to /opt/demo/commands.
-    printf '#!/opt/demo/sh\n[ "$1" = "-c" ] && printf "%%s\\n" "$2" >>/opt/demo/commands\nexec /opt/demo/sh "$@"\n' >/opt/demo/sh-wrapper
-    chmod 755 /opt/demo/sh-wrapper
-    mount --bind /opt/demo/sh-wrapper /bin/sh
-    printf '#!/opt/demo/sh\necho "daemon started with: $*" >/opt/demo/daemon\n' >/opt/quorbix/bin/quorbix
-    printf '#!/opt/demo/sh\necho "token tool asked with: $*" >/opt/demo/token-tool\nprintf "demo-token resource=%%s expires=1900000000\\n" "$1"\n' >/opt/quorbix/bin/create-sas
-    chmod 755 /opt/quorbix/bin/quorbix /opt/quorbix/bin/create-sas
+    sandbox_prepare "$2" "$3"
 
     set +e
     /opt/demo/quorbix-launcher 2>/opt/demo/stderr
@@ -66,8 +52,4 @@ if [ -z "${1:-}" ]; then
 fi
 launcher=$(realpath "$1")
 settings=$(realpath "${2:-$root/examples/settings}")
-if [ "$(id -u)" -eq 0 ]; then
-    exec unshare --mount "$0" --inside "$launcher" "$settings"
-else
-    exec unshare --mount --map-root-user "$0" --inside "$launcher" "$settings"
-fi
+sandbox_enter "$0" --inside "$launcher" "$settings"

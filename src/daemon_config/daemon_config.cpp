@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -12,41 +13,59 @@
 
 namespace quorbix {
 
+namespace {
+
+// Appends n in unsigned decimal, as "%u" writes it.
+void append_decimal(std::string& out, std::uint32_t n) {
+    char digits[10];
+    char* first = digits + sizeof digits;
+    do {
+        *--first = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    out.append(first, static_cast<std::size_t>(digits + sizeof digits - first));
+}
+
+}  // namespace
+
 std::string config_line(std::size_t bound, std::string_view fmt,
                         std::initializer_list<std::uint32_t> numbers, std::string_view text,
                         std::size_t* lost) {
-    std::string head;  // what stands before the text
-    std::string tail;  // what follows it
-    bool has_text = false;
+    // The format with its numbers in place, formed in one string that the
+    // text then goes into: the bytes between conversions are copied as runs.
+    std::string line;
+    line.reserve(fmt.size() + 10 * numbers.size() + std::min(text.size(), bound));
+    std::size_t text_at = std::string::npos;  // where the text goes
     const std::uint32_t* number = numbers.begin();
-    std::string* out = &head;
-    for (std::size_t i = 0; i < fmt.size(); ++i) {
-        if (fmt[i] == '%' && i + 1 < fmt.size()) {
-            char conv = fmt[i + 1];
-            if ((conv == 'u' || conv == 'd') && number != numbers.end()) {
-                out->append(std::to_string(*number++));
-                ++i;
-                continue;
-            }
-            if (conv == 's' && !has_text) {
-                has_text = true;
-                out = &tail;
-                ++i;
-                continue;
-            }
+    std::size_t run = 0;  // the first byte not copied yet
+    for (std::size_t i = 0; i + 1 < fmt.size(); ++i) {
+        if (fmt[i] != '%') {
+            continue;
         }
-        out->push_back(fmt[i]);
+        const char conv = fmt[i + 1];
+        if ((conv == 'u' || conv == 'd') && number != numbers.end()) {
+            line.append(fmt.data() + run, i - run);
+            append_decimal(line, *number++);
+        } else if (conv == 's' && text_at == std::string::npos) {
+            line.append(fmt.data() + run, i - run);
+            text_at = line.size();
+        } else {
+            continue;  // a "%" of its own
+        }
+        ++i;
+        run = i + 1;
     }
+    line.append(fmt.data() + run, fmt.size() - run);
     // A text never reaches past its first NUL, as in a C string.
-    std::size_t nul = text.find('\0');
+    const std::size_t nul = text.find('\0');
     if (nul != std::string_view::npos) {
         text = text.substr(0, nul);
     }
-    if (!has_text) {
+    if (text_at == std::string::npos) {
         text = {};
     }
     const std::size_t limit = bound - 1;
-    std::size_t fixed = head.size() + tail.size();
+    const std::size_t fixed = line.size();
     const std::size_t whole = text.size();
     if (fixed + text.size() > limit) {
         text = text.substr(0, limit > fixed ? limit - fixed : 0);
@@ -54,8 +73,10 @@ std::string config_line(std::size_t bound, std::string_view fmt,
     if (lost != nullptr) {
         *lost = whole - text.size();
     }
-    head.append(text).append(tail);
-    return head;
+    if (!text.empty()) {
+        line.insert(text_at, text.data(), text.size());
+    }
+    return line;
 }
 
 bool daemon_config_empty_cafile(const GatewaySettings& s, bool ca_file_present) {
@@ -101,6 +122,7 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
     constexpr std::size_t L = kConfigLineSize;
     constexpr std::size_t M = kMessageLineSize;
     std::vector<std::string> lines;
+    lines.reserve(160);  // the file has some 150 lines
     auto fixed = [&lines](const char* line) { lines.emplace_back(line); };
     // A line whose text, when there is one, comes from `field` (as `text`,
     // for the password line).

@@ -2,9 +2,9 @@
 // settings file, and the table that ties each field to its settings key.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -124,6 +124,31 @@ struct FieldKind {
     constexpr operator Scanner() const { return scanner; }
 };
 
+// The room for a slot's key: the longest, "QUORBIX_DIRECTMETHOD_RESP_FAIL10",
+// has 32 characters.
+inline constexpr std::size_t kSlotKeySize = 64;
+
+// Writes key_template into key with its one "%u" replaced by slot in decimal
+// (1 to 99: slots are numbered from 1 to 10) and returns key. Formatted by
+// hand: every walk over the key table forms 116 such keys.
+inline const char* settings_slot_key(char (&key)[kSlotKeySize], const char* key_template,
+                                     std::size_t slot) {
+    char* out = key;
+    for (const char* p = key_template; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 'u') {
+            if (slot >= 10) {
+                *out++ = static_cast<char>('0' + slot / 10);
+            }
+            *out++ = static_cast<char>('0' + slot % 10);
+            ++p;
+        } else {
+            *out++ = *p;
+        }
+    }
+    *out = '\0';
+    return key;
+}
+
 // Calls visit(kind, key, field) for every field of the record, in record
 // order, with the field's kind and settings key; the one place where keys are
 // named, and the key table that their count and roles come from.
@@ -145,12 +170,10 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     constexpr FieldKind databits{Scanner::kUint, R::kDatabits};
     constexpr FieldKind stopbits{Scanner::kUint, R::kStopbits};
     constexpr FieldKind script{Scanner::kLargeText, R::kScript};
-    // The longest key, "QUORBIX_DIRECTMETHOD_RESP_FAIL10", has 32 characters.
-    char key[64];
-    auto slot_key = [&key](const char* key_template, std::size_t slot) -> const char* {
-        static_cast<void>(
-            std::snprintf(key, sizeof key, key_template, static_cast<unsigned>(slot)));
-        return key;
+    static_assert(std::max({kCustomSlots, kMessageSlots, kDirectMethodSlots}) < 100);
+    char key[kSlotKeySize];
+    auto slot_key = [&key](const char* key_template, std::size_t slot) {
+        return settings_slot_key(key, key_template, slot);
     };
 
     visit(gateway_enable, "QUORBIX_ENABLE", s.enable);
@@ -241,8 +264,9 @@ int settings_field_position(const GatewaySettings& s, const std::string& field);
 struct SettingsStream;
 
 // Fills every field of s from an open settings stream (null gives empty
-// texts and zeros), one rescan of the file per field; the field of the key
-// `left_empty`, when one is named, is not read and stays empty (a reader
+// texts and zeros), each with the value a rescan of the file for its key
+// finds, read from the line the index holds for its position; the field of
+// the key `left_empty`, when one is named, is not read and stays empty (a reader
 // that takes that value as a view instead: settings_get_large_view).
 void settings_load_from(GatewaySettings& s, SettingsStream* stream,
                         std::string_view left_empty = {});

@@ -24,23 +24,42 @@ struct LargeBuffer {
 LargeBuffer g_large;
 std::size_t g_large_capacity = 0;
 
+// The value of the key of the record at `position`, read as a scanner with a
+// line buffer of `capacity` bytes reads its first line.
+bool value_at(SettingsStream& s, int position, std::size_t capacity, char* spill,
+              std::string_view* value) {
+    if (capacity < 2) {
+        return false;  // no room for a single byte of a line
+    }
+    key_index_until(s, position);
+    const SettingsLineInfo& line = s.first[static_cast<std::size_t>(position)];
+    if (line.number == 0) {
+        return false;
+    }
+    const std::string_view piece = stream_line_piece(s, line, capacity, spill);
+    if (!s.whole) {
+        // Read from the file again, which may have changed since the pass
+        // read it: the line must still be the key's.
+        return settings_match_line(piece, settings_key_at(position), value);
+    }
+    // The bytes the pass read: the line's first "=" follows the key, and no
+    // cut of the grammar falls before it (key_index.cpp).
+    *value = settings_read_line(piece).value;
+    return true;
+}
+
 // The first line whose key is `key`, read as a scanner with a line buffer of
 // `capacity` bytes reads it: found through the index for a key of the record,
 // by a walk over the lines for any other.
 bool find_value(SettingsStream& s, const char* key, std::size_t capacity, char* spill,
                 std::string_view* value) {
-    if (capacity < 2) {
-        return false;  // no room for a single byte of a line
-    }
     const std::string_view wanted(key);
     const int position = settings_key_position(wanted);
     if (position >= 0) {
-        key_index_until(s, position);
-        const SettingsLineInfo& line = s.first[static_cast<std::size_t>(position)];
-        if (line.number == 0) {
-            return false;
-        }
-        return settings_match_line(stream_line_piece(s, line, capacity, spill), wanted, value);
+        return value_at(s, position, capacity, spill, value);
+    }
+    if (capacity < 2) {
+        return false;
     }
     SettingsLineCursor cursor;
     SettingsLineInfo line;
@@ -99,6 +118,26 @@ void large_buffer_reserve(std::size_t wanted) {
     }
 }
 
+// The large scanner's line capacity for one lookup, and the buffer that a
+// line read from the file goes into (none for a file held whole).
+struct LargeReading {
+    std::size_t capacity = 0;
+    char* spill = nullptr;
+};
+
+LargeReading large_reading(const SettingsStream& s) {
+    const std::size_t wanted = wanted_large_size(s);
+    if (s.whole) {
+        // Lines are read where they lie; the large buffer would only hold a
+        // copy of them, so only its size is kept.
+        g_large_capacity = wanted;
+        return {wanted, nullptr};
+    }
+    large_buffer_reserve(wanted);
+    g_large_capacity = g_large.size;
+    return {g_large.size, g_large.data};
+}
+
 }  // namespace
 
 SettingsStreamPtr settings_open() {
@@ -134,25 +173,45 @@ std::string settings_get_large_text(SettingsStream* stream, const char* key) {
 }
 
 std::string_view settings_get_large_view(SettingsStream* stream, const char* key) {
-    if (stream == nullptr) {
-        return {};
-    }
-    const std::size_t wanted = wanted_large_size(*stream);
-    char* spill = nullptr;
-    if (stream->whole) {
-        // Lines are read where they lie; the large buffer would only hold a
-        // copy of them, so only its size is kept.
-        g_large_capacity = wanted;
-    } else {
-        large_buffer_reserve(wanted);
-        g_large_capacity = g_large.size;
-        spill = g_large.data;
-    }
     std::string_view value;
-    if (!find_value(*stream, key, g_large_capacity, spill, &value)) {
+    if (stream == nullptr) {
+        return value;
+    }
+    const LargeReading large = large_reading(*stream);
+    if (!find_value(*stream, key, large.capacity, large.spill, &value)) {
         return {};
     }
     return value;
+}
+
+std::string settings_get_text_at(SettingsStream* stream, int position) {
+    std::string_view value;
+    if (stream == nullptr ||
+        !value_at(*stream, position, kBoundedLineSize, g_bounded_area, &value)) {
+        return std::string();
+    }
+    return copy_text(value);
+}
+
+std::uint32_t settings_get_uint_at(SettingsStream* stream, int position) {
+    std::string_view value;
+    if (stream == nullptr ||
+        !value_at(*stream, position, kBoundedLineSize, g_bounded_area, &value)) {
+        return 0;
+    }
+    return parse_uint32(value);
+}
+
+std::string settings_get_large_text_at(SettingsStream* stream, int position) {
+    std::string_view value;
+    if (stream == nullptr) {
+        return std::string();
+    }
+    const LargeReading large = large_reading(*stream);
+    if (!value_at(*stream, position, large.capacity, large.spill, &value)) {
+        return std::string();
+    }
+    return copy_text(value);
 }
 
 SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key) {

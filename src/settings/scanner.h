@@ -64,6 +64,12 @@ std::string settings_get_large_text(SettingsStream* stream, const char* key);
 // scanner's buffer; it lasts until the stream closes or the next lookup.
 std::string_view settings_get_large_view(SettingsStream* stream, const char* key);
 
+// The lookups above for the key of the record at `position` (from 0, in
+// record order, below settings_field_count()), as the loader makes them.
+std::string settings_get_text_at(SettingsStream* stream, int position);
+std::uint32_t settings_get_uint_at(SettingsStream* stream, int position);
+std::string settings_get_large_text_at(SettingsStream* stream, int position);
+
 // Closes a stream; does nothing for null.
 void settings_close(SettingsStreamPtr stream);
 

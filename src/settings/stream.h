@@ -32,10 +32,12 @@ struct SettingsStream {
 
     // The index: the first key line of each key of the record, by its
     // position in record order (number 0: not seen yet), and how far the one
-    // pass that fills it has come.
+    // pass that fills it has come. The pass tries the key after the last one
+    // it found first (next_key): files are mostly written in record order.
     std::vector<SettingsLineInfo> first = std::vector<SettingsLineInfo>(settings_field_count());
     SettingsLineCursor indexed;
     bool index_complete = false;
+    int next_key = 0;
 };
 
 // Up to n bytes of the file at offset, fewer only where the file ends. A

@@ -125,6 +125,14 @@ TEST(DaemonConfig, OverlongValuesKeepTheLineBoundedAndWhole) {
               "cust_msg_rule3=4294967295\n");
     EXPECT_EQ(config_line(kConfigLineSize, "k=\"%s\"\n", {}, std::string("ab\0cd", 5)),
               "k=\"ab\"\n");
+    // A conversion with no number left, a second "%s" and a lone "%" are
+    // written as they stand; a format longer than the bound keeps no text.
+    EXPECT_EQ(config_line(kConfigLineSize, "n=%u,%d,%u;%s|%s%", {0, 10}, "t"), "n=0,10,%u;t|%s%");
+    std::size_t lost = 0;
+    EXPECT_EQ(config_line(4, "abcdef%s", {}, "xyz", &lost), "abcdef");
+    EXPECT_EQ(lost, 3u);
+    EXPECT_EQ(config_line(kConfigLineSize, "no text\n", {}, "xyz", &lost), "no text\n");
+    EXPECT_EQ(lost, 0u);
 }
 
 TEST(DaemonConfig, CustomSlotOneHasNoNumber) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -35,6 +36,17 @@ TEST(GatewaySettings, KeyTableHas161DistinctKeys) {
     });
     EXPECT_EQ(keys.size(), static_cast<std::size_t>(position));
     EXPECT_EQ(settings_field_count(), keys.size());
+}
+
+// The reader takes a line for a key's line from the bytes before its first
+// "=" alone, and reads the value without comparing the key again: that holds
+// because no key holds a byte that the line grammar cuts at.
+TEST(GatewaySettings, KeysHoldOnlyCapitalsDigitsAndUnderscores) {
+    GatewaySettings s;
+    settings_for_each_field(s, [&](Scanner, const char* key, auto&) {
+        EXPECT_EQ(std::strspn(key, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_"), std::strlen(key))
+            << key;
+    });
 }
 
 // tests/data/all_keys.settings gives the field at record position i (from 1)

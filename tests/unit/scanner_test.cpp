@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
+#include "settings/key_index.h"
 #include "temp_file.h"
 
 namespace quorbix {
@@ -111,6 +113,92 @@ TEST(SettingsScanner, LookupsOverAFile) {
     // Every lookup rescans from the first line, in any order.
     EXPECT_EQ(settings_get_uint(stream.get(), "QUORBIX_ENABLE"), 1u);
     settings_close(std::move(stream));
+}
+
+// The pass tries the key after the last one it found before the hash: files
+// in record order, out of it, with keys set twice, in other letter cases or
+// with names that only begin like the expected key, find each key's first
+// line alike, through the key and through its position, whether the file is
+// held whole or read through the window, and whichever key is asked first.
+TEST(SettingsScanner, RecordKeysInAnyOrderFindTheirFirstLine) {
+    struct OrderCase {
+        const char* file;
+        const char* enable;  // QUORBIX_ENABLE, position 0
+        const char* log;     // QUORBIX_LOG_EN, position 1
+        const char* addr;    // QUORBIX_MQTT_ADDR, position 2
+        const char* name1;   // QUORBIX_MSG_NAME1
+        const char* rule1;   // QUORBIX_MSG_RULE1, the key after it
+    };
+    const OrderCase cases[] = {
+        {"QUORBIX_ENABLE=1\nQUORBIX_LOG_EN=2\nQUORBIX_MQTT_ADDR=h\n", "1", "2", "h", "", ""},
+        {"QUORBIX_MQTT_ADDR=h\nQUORBIX_LOG_EN=2\nQUORBIX_ENABLE=1\n", "1", "2", "h", "", ""},
+        {"QUORBIX_ENABLE=1\nQUORBIX_LOG_EN=2\nQUORBIX_LOG_EN=3\nQUORBIX_ENABLE=4\n", "1", "2", "",
+         "", ""},
+        {"quorbix_enable=1\n# QUORBIX_LOG_EN=9\nQuorbix_Log_En=2\nQUORBIX_MQTT_ADDR =x\n"
+         "QUORBIX_MQTT_ADDRESS=x\nQUORBIX_MQTT_ADDR=h",
+         "1", "2", "h", "", ""},
+        // Expected next: QUORBIX_LOG_EN; a name one longer, one shorter, or
+        // with a byte that equals an underscore once bit 0x20 is set.
+        {"QUORBIX_ENABLE=1\nQUORBIX_LOG_ENX=9\nQUORBIX_LOG_E=9\nQUORBIX\x7fLOG_EN=9\n"
+         "QUORBIX_LOG_EN=2\n",
+         "1", "2", "", "", ""},
+        {"QUORBIX_MSG_NAME1=a\nQUORBIX_MSG_NAME10=b\nQUORBIX_MSG_RULE1=7\nQUORBIX_MSG_RULE1=8\n",
+         "", "", "", "a", "7"},
+        {"QUORBIX_MSG_NAME10=b\nQUORBIX_MSG_RULE1=7\nQUORBIX_MSG_NAME1=a\n", "", "", "", "a", "7"},
+        {"QUORBIX_MSG_RULE1=\"7\"\r\nQUORBIX_MSG_NAME1=\"a\"b\"\r\n", "", "", "", "a\"b", "7"},
+        // After the record's last key, its first is expected.
+        {"QUORBIX_DIRECTMETHOD_SCRIPT10=s\nQUORBIX_ENABLE=1\nQUORBIX_LOG_EN=2\n", "1", "2", "", "",
+         ""},
+    };
+    const char* const keys[] = {"QUORBIX_ENABLE", "QUORBIX_LOG_EN", "QUORBIX_MQTT_ADDR",
+                                "QUORBIX_MSG_NAME1", "QUORBIX_MSG_RULE1"};
+    for (const OrderCase& c : cases) {
+        const char* const values[] = {c.enable, c.log, c.addr, c.name1, c.rule1};
+        TempDir dir;
+        const std::string path = dir.write("settings", c.file);
+        for (std::size_t limit : {kDefaultInMemoryLimit, std::size_t{0}}) {
+            for (bool backwards : {false, true}) {
+                const std::size_t previous = settings_set_in_memory_limit(limit);
+                auto stream = settings_open_path(path.c_str());
+                settings_set_in_memory_limit(previous);
+                ASSERT_NE(stream, nullptr);
+                for (std::size_t n = 0; n < std::size(keys); ++n) {
+                    const std::size_t i = backwards ? std::size(keys) - 1 - n : n;
+                    const int position = settings_key_position(keys[i]);
+                    ASSERT_GE(position, 0) << keys[i];
+                    const std::string where = std::string(c.file) + " / " + keys[i] +
+                                              (limit == 0 ? " windowed" : " whole") +
+                                              (backwards ? " backwards" : "");
+                    EXPECT_EQ(settings_get_text_at(stream.get(), position), values[i]) << where;
+                    EXPECT_EQ(settings_get_large_text_at(stream.get(), position), values[i])
+                        << where;
+                    EXPECT_EQ(settings_get_text(stream.get(), keys[i]), values[i]) << where;
+                }
+            }
+        }
+    }
+}
+
+// Keys are matched with only the ASCII letters folded: every other byte in
+// place of one of a key's bytes makes a text that is no key of the record.
+TEST(SettingsScanner, KeyPositionsFoldOnlyAsciiLetters) {
+    for (const char* key : {"QUORBIX_ENABLE", "QUORBIX_MSG_NAME10", "QUORBIX_UPORT_STOPBITS",
+                            "QUORBIX_DIRECTMETHOD_RESP_FAIL10"}) {
+        const int position = settings_key_position(key);
+        ASSERT_GE(position, 0) << key;
+        std::string text = key;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char original = key[i];
+            for (int byte = 0; byte < 256; ++byte) {
+                text[i] = static_cast<char>(byte);
+                const bool same = byte == original ||
+                                  (original >= 'A' && original <= 'Z' && byte == original + 32);
+                EXPECT_EQ(settings_key_position(text), same ? position : -1)
+                    << key << " byte " << i << " = " << byte;
+            }
+            text[i] = original;
+        }
+    }
 }
 
 TEST(SettingsScanner, NullStreamGivesEmptyTextsAndZero) {
