@@ -101,8 +101,8 @@ void large_buffer_reserve(std::size_t wanted) {
 
 }  // namespace
 
-SettingsStreamPtr settings_open() {
-    return stream_open(paths::kSettings);
+SettingsStreamPtr settings_open(SettingsFile* unread) {
+    return stream_open(paths::kSettings, unread);
 }
 
 SettingsStreamPtr settings_open_path(const char* path) {

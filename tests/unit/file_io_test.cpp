@@ -67,7 +67,7 @@ TEST(StageFile, ModesFollowTheUmaskUnlessExact) {
             ASSERT_EQ(::chmod(path.c_str(), c.existing), 0);
         }
         const mode_t old_mask = ::umask(c.umask_value);
-        EXPECT_EQ(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact), 0);
+        EXPECT_TRUE(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact).written);
         ::umask(old_mask);
         EXPECT_EQ(mode_of(path), c.expected)
             << std::oct << "umask " << c.umask_value << " existing " << c.existing;
@@ -100,9 +100,12 @@ TEST(FileWriteBytes, AFailedWriteLeavesNoFile) {
 TEST(StageFile, EmptyDecodingCreatesNoFileAndRemovesAStaleOne) {
     TempDir dir;
     const std::string path = dir.write("stale.crt", "old");
-    EXPECT_EQ(stage_file(path.c_str(), "=== \n"), 0);
+    const StagedFile nothing = stage_file(path.c_str(), "=== \n");
+    EXPECT_FALSE(nothing.written);
+    EXPECT_EQ(nothing.error, 0);
+    EXPECT_EQ(nothing.stale_error, 0);
     EXPECT_EQ(::access(path.c_str(), F_OK), -1);
-    EXPECT_EQ(stage_file(path.c_str(), "AGFi"), 0);  // "\0ab"
+    EXPECT_TRUE(stage_file(path.c_str(), "AGFi").written);  // "\0ab"
     EXPECT_EQ(dir.read("stale.crt"), std::string("\0ab", 3));
 }
 
@@ -122,7 +125,7 @@ TEST(StageFile, ATextLongerThanADecodingChunkIsStagedWhole) {
         expected += "Man";
     }
     TempDir dir;
-    EXPECT_EQ(stage_file(dir.path("long.csv").c_str(), text), 0);
+    EXPECT_TRUE(stage_file(dir.path("long.csv").c_str(), text).written);
     EXPECT_EQ(dir.read("long.csv"), expected);
 }
 
