@@ -108,24 +108,27 @@ bool read_first_line(int fd, long long deadline, char* line, std::size_t* have, 
     return true;
 }
 
+// How waiting for the tool ended.
+enum class ToolEnd { kEnded, kGone, kTimedOut };
+
 // Waits for the tool to end until the deadline, reading and discarding what
-// it still prints so that it never blocks on a full pipe. Returns true with
-// its wait status when it ended; *more_came tells whether it printed more.
-bool wait_for_tool(pid_t pid, int fd, long long deadline, bool at_end, bool* more_came,
-                   int* status) {
+// it still prints so that it never blocks on a full pipe; *more_came tells
+// whether it printed more. An ended tool is left to reap (WNOWAIT): until
+// then its process group cannot be taken by another.
+ToolEnd wait_for_tool(pid_t pid, int fd, long long deadline, bool at_end, bool* more_came) {
     int tick = 1;
     for (;;) {
-        const pid_t r = ::waitpid(pid, status, WNOHANG);
-        if (r == pid) {
-            return true;
-        }
-        if (r < 0 && errno != EINTR) {
-            *status = 0;  // reaped elsewhere (ECHILD): nothing is known of it
-            return true;
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            if (info.si_pid == pid) {
+                return ToolEnd::kEnded;
+            }
+        } else if (errno != EINTR) {
+            return ToolEnd::kGone;  // reaped elsewhere (ECHILD): nothing is known of it
         }
         const int pause = left_ms(deadline, tick);
         if (pause == 0) {
-            return false;
+            return ToolEnd::kTimedOut;
         }
         tick = tick * 2 < kLongestTickMs ? tick * 2 : kLongestTickMs;
         if (at_end) {
@@ -208,17 +211,21 @@ TokenRun token_run(const std::string& command, int timeout_seconds) {
     bool at_end = false;
     const bool whole = read_first_line(read_end.get(), deadline, line, &have, &at_end);
     bool more_came = false;
-    int status = 0;
-    if (!wait_for_tool(pid, read_end.get(), deadline, at_end, &more_came, &status)) {
-        // The tool and whatever it started are in its own process group.
+    const ToolEnd end = wait_for_tool(pid, read_end.get(), deadline, at_end, &more_came);
+    if (end != ToolEnd::kGone) {
+        // The tool at its bound, or what it left running once it ended: all
+        // of it is in the tool's own process group, and goes with it.
         ::killpg(pid, SIGKILL);
+        int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        run.timed_out_after = timeout_seconds;
-    } else if (WIFSIGNALED(status)) {
-        run.signal = WTERMSIG(status);
-    } else if (WIFEXITED(status)) {
-        run.exit_status = WEXITSTATUS(status);
+        if (end == ToolEnd::kTimedOut) {
+            run.timed_out_after = timeout_seconds;
+        } else if (WIFSIGNALED(status)) {
+            run.signal = WTERMSIG(status);
+        } else if (WIFEXITED(status)) {
+            run.exit_status = WEXITSTATUS(status);
+        }
     }
     if (whole) {
         const std::string_view read(line, have);

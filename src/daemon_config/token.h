@@ -66,7 +66,9 @@ struct TokenRun {
 // bytes would, then reads on and discards the rest until it ends. At
 // timeout_seconds after the start the tool's whole process group is killed;
 // the line is kept when a whole one (up to a line feed, or 1023 bytes) was
-// read, otherwise it is empty. Nothing of the tool is left to reap.
+// read, otherwise it is empty. Once the tool has ended, what it left running
+// in its process group is killed too: nothing of it outlives the call, and
+// nothing is left to reap.
 TokenRun token_run(const std::string& command, int timeout_seconds = kTokenTimeoutSeconds);
 
 // Runs the token command for these settings texts (token_command); a command

@@ -41,7 +41,13 @@ constexpr UploadedFile kUploadedFiles[] = {
 // file on a read-only file system or a mount point. Returns 0, or the errno
 // of the removal that failed; the gates take what stays for missing.
 int remove_stale(const char* path) {
-    return ::unlink(path) != 0 && errno != ENOENT ? errno : 0;
+    if (::unlink(path) == 0 || errno == ENOENT) {
+        return 0;
+    }
+    // A read-only file system refuses even where nothing is there.
+    const int error = errno;
+    struct stat st {};
+    return ::lstat(path, &st) != 0 && errno == ENOENT ? 0 : error;
 }
 
 // The creation mode that "chmod +x" gives a new file: 0777 less the umask.

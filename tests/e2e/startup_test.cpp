@@ -250,23 +250,6 @@ TEST(Startup, TheLogGrowsByOneLinePerRunWhateverTheOutcome) {
     EXPECT_EQ(r.daemon_calls.size(), 1u);
 }
 
-TEST(Startup, MissingOrBrokenDaemonIsRefused) {
-    for (Case::Daemon daemon : {Case::Daemon::kMissing, Case::Daemon::kNotExecutable}) {
-        Case c;
-        c.unforeseeable = "a daemon that is missing or not executable";
-        c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
-        c.daemon = daemon;
-        QUORBIX_RUN(r, c);
-        EXPECT_EQ(r.status(), 255);
-        EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"),
-                  "Can't start quorbix: /opt/quorbix/bin/quorbix is missing or not executable\n");
-        std::vector<std::string> commands = passing_run_commands();
-        commands.back() = kMapCleanup;
-        EXPECT_EQ(r.commands, commands);
-        EXPECT_TRUE(r.daemon_calls.empty());
-    }
-}
-
 // The TLS gate: which file is looked for, which message, and what is left.
 struct TlsCase {
     const char* name;
