@@ -16,8 +16,6 @@
 #include "common/shell.h"
 #include "common/unique_fd.h"
 
-extern char** environ;
-
 namespace quorbix {
 
 namespace {
@@ -150,6 +148,20 @@ ToolEnd wait_for_tool(pid_t pid, int fd, long long deadline, bool at_end, bool* 
     }
 }
 
+// Whether anything is left to read in the pipe, looked at without waiting:
+// the rest of the output of a tool that ended before it was read on.
+bool more_left(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        return false;
+    }
+    char byte = 0;
+    ssize_t n = 0;
+    while ((n = ::read(fd, &byte, 1)) < 0 && errno == EINTR) {
+    }
+    return n > 0;
+}
+
 }  // namespace
 
 std::string token_resource(std::string_view host, std::string_view client_id) {
@@ -206,7 +218,7 @@ TokenRun token_run(const std::string& command, int timeout_seconds) {
         return run;
     }
 
-    char line[kTokenLineSize - 1];
+    char line[kTokenLineSize - 1] = {};
     std::size_t have = 0;
     bool at_end = false;
     const bool whole = read_first_line(read_end.get(), deadline, line, &have, &at_end);
@@ -227,6 +239,7 @@ TokenRun token_run(const std::string& command, int timeout_seconds) {
             run.exit_status = WEXITSTATUS(status);
         }
     }
+    more_came = more_came || more_left(read_end.get());
     if (whole) {
         const std::string_view read(line, have);
         run.line = token_first_line(read);

@@ -136,12 +136,11 @@ void report_token_trouble(const std::optional<TokenRun>& token) {
 bool daemon_usable() {
     struct stat st {};
     int error = 0;
-    if (::stat(paths::kDaemon, &st) != 0) {
+    if (::stat(paths::kDaemon, &st) != 0 ||
+        (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, paths::kDaemon, X_OK, AT_EACCESS) != 0)) {
         error = errno;
     } else if (!S_ISREG(st.st_mode)) {
         error = EACCES;  // what executing it would give
-    } else if (::faccessat(AT_FDCWD, paths::kDaemon, X_OK, AT_EACCESS) != 0) {
-        error = errno;
     }
     if (error != 0) {
         static_cast<void>(

@@ -235,9 +235,13 @@ TEST(Surroundings, EachConditionEndsAsItShouldAndSaysWhy) {
          true,
          [](const RunResult& r) {
              // The shell ignores INT and QUIT in a background job of its
-             // own; of what the launcher was given, only PIPE stays.
+             // own; of what the launcher was given, only PIPE stays. Under
+             // qemu-user it cannot: the emulator catches every signal that
+             // is fatal by default with a handler of its own, so what an
+             // emulated launcher starts never inherits one ignored.
+             const std::uint64_t kept = wrapped_by("qemu") ? 0 : bit(SIGPIPE);
              const std::uint64_t ignored = mask_of(r.daemon_signals, "SigIgn");
-             EXPECT_EQ(ignored & (bit(SIGHUP) | bit(SIGPIPE) | bit(SIGTERM)), bit(SIGPIPE))
+             EXPECT_EQ(ignored & (bit(SIGHUP) | bit(SIGPIPE) | bit(SIGTERM)), kept)
                  << r.daemon_signals;
              EXPECT_EQ(mask_of(r.daemon_signals, "SigBlk"), 0u) << r.daemon_signals;
          }},
@@ -314,6 +318,12 @@ TEST(Surroundings, NoProcessToBeHadIsARefusal) {
         // qemu-user starts a thread of its own before the launcher runs,
         // which a pids.max of 1 forbids.
         GTEST_SKIP() << "the emulator cannot start under pids.max=1";
+    }
+    if (wrapped_by("valgrind")) {
+        // valgrind 3.19 itself dies of SIGSEGV a little after a fork has
+        // failed (the launcher of before these checks as well); this case
+        // runs natively and under the sanitizers.
+        GTEST_SKIP() << "valgrind crashes after a failed fork";
     }
     // Nothing can be forked: no shell, no token tool, no daemon. The run
     // still stages its files (the scripts executable without chmod) and
