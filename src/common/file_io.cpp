@@ -190,13 +190,16 @@ bool clear_path(const char* path) {
     return false;
 }
 
-void file_append_text(const char* path, std::string_view text) {
+int file_append_text(const char* path, std::string_view text) {
     UniqueFd fd(open_for_writing(path, O_RDWR | O_APPEND, 0666, false));
-    if (!fd || text.empty()) {
-        return;
+    if (!fd) {
+        return errno;
     }
-    static_cast<void>(
-        write_all(fd.get(), reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+    if (!write_all(fd.get(), reinterpret_cast<const unsigned char*>(text.data()), text.size())) {
+        return errno;
+    }
+    // A file system may report a lost write only when the file is closed.
+    return fd.reset() == 0 ? 0 : errno;
 }
 
 FileWriter::~FileWriter() {
@@ -262,10 +265,6 @@ bool file_write_bytes(const char* path, const void* bytes, std::size_t count, mo
     }
     writer.write(bytes, count);
     return writer.commit();
-}
-
-bool file_exists(const char* path) {
-    return ::access(path, F_OK) == 0;
 }
 
 }  // namespace quorbix

@@ -29,9 +29,10 @@ int open_for_writing(const char* path, int flags, mode_t mode, bool truncate);
 bool clear_path(const char* path);
 
 // Appends text to the file at path (opened for reading and appending, created
-// if absent, as mode "a+" does, through open_for_writing) and closes it again;
-// a file that cannot be opened is passed over silently.
-void file_append_text(const char* path, std::string_view text);
+// if absent, as mode "a+" does, through open_for_writing) and closes it again.
+// Returns 0, or the errno of the open or write that kept the text from the
+// file (EFBIG past the file-size limit, ENOSPC on a full disk).
+int file_append_text(const char* path, std::string_view text);
 
 // Writes one file whole or not at all: bytes are streamed into it chunk by
 // chunk, and unless commit() succeeds the file is removed again, so that a
@@ -73,8 +74,5 @@ class FileWriter {
 // so that a failed write never leaves a partial file behind.
 bool file_write_bytes(const char* path, const void* bytes, std::size_t count, mode_t mode = 0666,
                       bool exact_mode = false);
-
-// True when something exists at path (the access test with F_OK).
-bool file_exists(const char* path);
 
 }  // namespace quorbix

@@ -1,5 +1,6 @@
 #include "common/shell.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace quorbix {
@@ -9,6 +10,15 @@ void shell_run(const char* command) {
     // effects are judged only by the files it leaves.
     int status = std::system(command);
     static_cast<void>(status);
+}
+
+int shell_status(const char* command) {
+    errno = 0;
+    return std::system(command);
+}
+
+const char* shell_start_failure(int error) {
+    return error == EAGAIN || error == ENOMEM ? "fork" : "/bin/sh";
 }
 
 std::string shell_quote(std::string_view text) {

@@ -108,12 +108,13 @@ std::string daemon_config_password_value(const GatewaySettings& s, PasswordPlan 
     }
 }
 
-std::string daemon_config_password(const GatewaySettings& s) {
+std::string daemon_config_password(const GatewaySettings& s, std::optional<TokenRun>* token) {
     const PasswordPlan plan = daemon_config_password_plan(s);
-    return daemon_config_password_value(
-        s, plan,
-        plan == PasswordPlan::kToken ? token_request(s.mqtt_host, s.mqtt_client_id, s.mqtt_password)
-                                     : std::string());
+    if (plan != PasswordPlan::kToken) {
+        return daemon_config_password_value(s, plan, {});
+    }
+    *token = token_request(s.mqtt_host, s.mqtt_client_id, s.mqtt_password);
+    return daemon_config_password_value(s, plan, (*token)->line);
 }
 
 std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_file_present,
@@ -218,38 +219,39 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
     return lines;
 }
 
-bool daemon_config_write(const GatewaySettings& s) {
+DaemonConfigWrite daemon_config_write(const GatewaySettings& s, bool ca_staged) {
+    DaemonConfigWrite result;
     shell_run("rm -f /tmp/quorbix/config");
     // Also when rm could not run: no earlier configuration may stay in place
     // if this one cannot be written. Only the launcher uses this name: a
     // directory planted there goes too, or it would refuse every later run.
     static_cast<void>(clear_path(paths::kDaemonConfig));
-    const bool ca_file_present = file_exists(paths::kCaCert);
-    const std::string password = daemon_config_password(s);
-    const std::vector<std::string> lines = daemon_config_lines(s, ca_file_present, password);
+    const std::string password = daemon_config_password(s, &result.token);
+    const std::vector<std::string> lines = daemon_config_lines(s, ca_staged, password);
 
     // Formed whole in a private file of its own, then renamed into place:
     // the daemon sees a complete configuration or none. The file holds the
     // MQTT password, so it is 0600 from its first byte. Only the launcher
     // uses this name: whatever stands there, a directory included, goes.
     if (!clear_path(paths::kDaemonConfigTemp)) {
-        return false;
+        return result;
     }
     FileWriter file;
     if (!file.open(paths::kDaemonConfigTemp, 0600, true, true)) {
-        return false;
+        return result;
     }
     for (const std::string& line : lines) {
         file.write(line.data(), line.size());
     }
     if (!file.commit()) {
-        return false;
+        return result;
     }
     if (::rename(paths::kDaemonConfigTemp, paths::kDaemonConfig) != 0) {
         ::unlink(paths::kDaemonConfigTemp);
-        return false;
+        return result;
     }
-    return true;
+    result.whole = true;
+    return result;
 }
 
 }  // namespace quorbix

@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "daemon_config/token.h"
 #include "settings/gateway_settings.h"
 
 namespace quorbix {
@@ -55,8 +57,9 @@ PasswordPlan daemon_config_password_plan(const GatewaySettings& s);
 std::string daemon_config_password_value(const GatewaySettings& s, PasswordPlan plan,
                                          std::string_view token_line);
 
-// The password line's value, the token tool run when the plan says so.
-std::string daemon_config_password(const GatewaySettings& s);
+// The password line's value, the token tool run when the plan says so (and
+// its run then kept in *token).
+std::string daemon_config_password(const GatewaySettings& s, std::optional<TokenRun>* token);
 
 // Every line of the configuration file in order, without touching any file:
 // ca_file_present decides the CA line, password is the password line's value;
@@ -65,10 +68,17 @@ std::vector<std::string> daemon_config_lines(const GatewaySettings& s, bool ca_f
                                              std::string_view password,
                                              std::vector<ConfigCut>* cuts = nullptr);
 
+// What writing the configuration came to: whether it was written whole, and
+// the token tool's run when it was asked for the password.
+struct DaemonConfigWrite {
+    bool whole = false;
+    std::optional<TokenRun> token;
+};
+
 // Rewrites "/tmp/quorbix/config" from s, readable only by the launcher's user
 // (it holds the MQTT password): formed in a temporary file and renamed into
-// place. Returns false, leaving no configuration, when it cannot be written
-// whole.
-bool daemon_config_write(const GatewaySettings& s);
+// place; ca_staged (this run staged the CA certificate) decides the CA line.
+// Leaves no configuration when it cannot be written whole.
+DaemonConfigWrite daemon_config_write(const GatewaySettings& s, bool ca_staged);
 
 }  // namespace quorbix

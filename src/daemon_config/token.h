@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorbix {
 
@@ -14,6 +15,24 @@ inline constexpr std::size_t kMaxTokenCommand = std::size_t{128} << 10;
 
 // Size of the buffer the tool's first output line is read into.
 inline constexpr std::size_t kTokenLineSize = 1024;
+
+// How long the tool may take, from its start until it has ended; then it is
+// killed with everything it started.
+inline constexpr int kTokenTimeoutSeconds = 30;
+
+// What went wrong with the token tool, one sentence each (no prefix, no line
+// feed); "%s" and "%d" as named beside each.
+inline constexpr const char kTokenNotStartedFormat[] =
+    "cannot start the token tool: %s: %s";  // the call that failed, the reason
+inline constexpr const char kTokenTimedOutFormat[] =
+    "the token tool did not end within %d seconds and was killed";  // the bound
+inline constexpr const char kTokenSignalFormat[] =
+    "the token tool was ended by signal %d (%s)";  // its number and name
+inline constexpr const char kTokenExitFormat[] = "the token tool exited with status %d";
+inline constexpr const char kTokenLineCutText[] =
+    "the token tool's first line was cut at 1023 bytes";
+inline constexpr const char kTokenCarriageReturnText[] =
+    "the token tool's first line holds a carriage return";
 
 // The resource the token tool is asked for: host, then "/devices/", then
 // client_id.
@@ -30,9 +49,34 @@ std::string token_command(std::string_view host, std::string_view client_id, std
 // to the first NUL within them.
 std::string token_first_line(std::string_view output);
 
-// Runs the token command and returns the first line of the tool's standard
-// output as read (line feed included, at most 1023 bytes, up to a NUL); the
-// empty text when the tool cannot be run or prints nothing.
-std::string token_request(std::string_view host, std::string_view client_id, std::string_view key);
+// One run of the token tool: the line read, and what went wrong.
+struct TokenRun {
+    std::string line;                   // the first line as token_first_line takes it
+    const char* failed_call = nullptr;  // set when the tool could not be started
+    int start_error = 0;                // and the errno of that call
+    int timed_out_after = 0;            // the bound in seconds, when killed at it
+    int exit_status = 0;                // when it exited by itself
+    int signal = 0;                     // the signal that ended it, when one did
+    bool line_cut = false;              // no line feed within 1023 bytes, and more came
+    bool carriage_return = false;       // the line holds a CR
+};
+
+// Runs command ("/bin/sh -c COMMAND", in a process group of its own) and
+// reads the first line of its standard output as fgets into kTokenLineSize
+// bytes would, then reads on and discards the rest until it ends. At
+// timeout_seconds after the start the tool's whole process group is killed;
+// the line is kept when a whole one (up to a line feed, or 1023 bytes) was
+// read, otherwise it is empty. Once the tool has ended, what it left running
+// in its process group is killed too: nothing of it outlives the call, and
+// nothing is left to reap.
+TokenRun token_run(const std::string& command, int timeout_seconds = kTokenTimeoutSeconds);
+
+// Runs the token command for these settings texts (token_command); a command
+// too long for the shell is not run, and gives the empty line with no trouble.
+TokenRun token_request(std::string_view host, std::string_view client_id, std::string_view key);
+
+// What went wrong in run, one sentence each, in the order of TokenRun's
+// fields; none for a run without trouble.
+std::vector<std::string> token_trouble(const TokenRun& run);
 
 }  // namespace quorbix

@@ -2,19 +2,30 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "common/file_io.h"
 #include "common/paths.h"
 #include "common/shell.h"
 #include "daemon_config/daemon_config.h"
+#include "launcher/messages.h"
 #include "launcher/private_dir.h"
+#include "launcher/signals.h"
 #include "settings/gateway_settings.h"
+#include "settings/settings_file.h"
 #include "staging/gates.h"
 #include "staging/staging.h"
 
@@ -67,20 +78,100 @@ bool directories_usable(bool make) {
     });
 }
 
+// Appends each of texts to the log, in separate appends; when one cannot be
+// appended, says on standard error why, and what the log was to hold (line,
+// without its line feed), once.
+void append_to_log(std::initializer_list<const char*> texts, std::string_view line) {
+    int error = 0;
+    for (const char* text : texts) {
+        const int e = file_append_text(paths::kLog, text);
+        error = error != 0 ? error : e;
+    }
+    if (error != 0) {
+        if (!line.empty() && line.back() == '\n') {
+            line.remove_suffix(1);
+        }
+        static_cast<void>(std::fprintf(stderr, kAppendFailedFormat, paths::kLog,
+                                       std::strerror(error), static_cast<int>(line.size()),
+                                       line.data()));
+    }
+}
+
 // Ends the run as the verdict says: its log line, the map cleanup when it
 // asks for one, and its exit status.
 int end_run(const GateVerdict& verdict) {
-    file_append_text(paths::kLog, verdict.log_line);
+    append_to_log({verdict.log_line}, verdict.log_line);
     if (verdict.map_cleanup) {
         shell_run(kMapCleanupCommand);
     }
     return verdict.exit_status;
 }
 
+// Loads the settings, saying on standard error why a settings file that is
+// there could not be read; the gates then judge the run as one without it.
+void load_settings(GatewaySettings& settings) {
+    SettingsFile unread;
+    settings_load(settings, &unread);
+    if (unread.error != 0 && unread.error != ENOENT) {
+        static_cast<void>(std::fprintf(stderr, kSettingsUnreadFormat, paths::kSettings,
+                                       std::strerror(unread.error)));
+    } else if (unread.not_regular) {
+        static_cast<void>(
+            std::fprintf(stderr, kSettingsUnreadFormat, paths::kSettings, kNotRegularReason));
+    }
+}
+
+// Says on standard error what went wrong with the token tool, if anything.
+void report_token_trouble(const std::optional<TokenRun>& token) {
+    if (!token) {
+        return;
+    }
+    for (const std::string& sentence : token_trouble(*token)) {
+        static_cast<void>(std::fprintf(stderr, kTroubleFormat, sentence.c_str()));
+    }
+}
+
+// Whether the daemon is a regular file that the launcher may execute; says
+// on standard error why not.
+bool daemon_usable() {
+    struct stat st {};
+    int error = 0;
+    if (::stat(paths::kDaemon, &st) != 0 ||
+        (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, paths::kDaemon, X_OK, AT_EACCESS) != 0)) {
+        error = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        error = EACCES;  // what executing it would give
+    }
+    if (error != 0) {
+        static_cast<void>(
+            std::fprintf(stderr, kDaemonNotStartedFormat, paths::kDaemon, std::strerror(error)));
+    }
+    return error == 0;
+}
+
+// Hands the start command to the shell; returns its status, having said on
+// standard error why it is not 0.
+int start_daemon() {
+    const int status = shell_status(kStartCommand);
+    const int error = errno;
+    if (status == -1 || (error != 0 && WIFEXITED(status) && WEXITSTATUS(status) == 127)) {
+        // No shell was started (a C library may report that as status 127).
+        static_cast<void>(std::fprintf(stderr, kDaemonNotStartedFormat, shell_start_failure(error),
+                                       std::strerror(error)));
+    } else if (WIFSIGNALED(status)) {
+        const char* name = ::strsignal(WTERMSIG(status));
+        static_cast<void>(std::fprintf(stderr, kShellSignalFormat, WTERMSIG(status),
+                                       name != nullptr ? name : "?"));
+    } else if (status != 0) {
+        static_cast<void>(std::fprintf(stderr, kShellExitFormat, WEXITSTATUS(status)));
+    }
+    return status;
+}
+
 int run_sequence() {
     // The record is large (161 fields); it lives on the heap for the run.
     auto settings = std::make_unique<GatewaySettings>();
-    settings_load(*settings);  // 1
+    load_settings(*settings);  // 1
 
     if (!directories_usable(true)) {
         return kExitRefused;
@@ -89,19 +180,23 @@ int run_sequence() {
     if (!directories_usable(false)) {
         return kExitRefused;
     }
-    shell_run(kCmdClearStaging);      // 3
-    stage_uploaded_files(*settings);  // 4
+    shell_run(kCmdClearStaging);  // 3
+    // 4: only what this run wrote whole passes the gates, never a file an
+    // earlier run left that could not be removed.
+    const StagedFiles staged = stage_uploaded_files(*settings);
 
     // 5 and 6: the CSV gate, then the enable gate.
-    GateVerdict verdict = gate_before_config(*settings, file_exists(paths::kCsv));
+    GateVerdict verdict = gate_before_config(*settings, staged.csv);
     if (verdict.stops) {
         return end_run(verdict);
     }
-    verdict = gate_config_written(daemon_config_write(*settings));  // 7
+    const DaemonConfigWrite config = daemon_config_write(*settings, staged.tls.ca);  // 7
+    report_token_trouble(config.token);
+    verdict = gate_config_written(config.whole);
     if (verdict.stops) {
         return end_run(verdict);
     }
-    verdict = gate_tls(*settings, tls_files_on_disk());  // 8
+    verdict = gate_tls(*settings, staged.tls);  // 8
     if (verdict.stops) {
         return end_run(verdict);
     }
@@ -111,10 +206,17 @@ int run_sequence() {
     if (verdict.stops) {
         return end_run(verdict);
     }
+    // No start is reported that cannot happen.
+    verdict = gate_daemon_usable(daemon_usable());
+    if (verdict.stops) {
+        return end_run(verdict);
+    }
 
-    file_append_text(paths::kLog, kStartCommand);  // 10: command, then its line feed
-    file_append_text(paths::kLog, kStartLogEnd);
-    shell_run(kStartCommand);  // 11: in the background; not waited for
+    append_to_log({kStartCommand, kStartLogEnd}, kStartCommand);  // 10: command, then its line feed
+    verdict = gate_shell_ran(start_daemon());  // 11: in the background; not waited for
+    if (verdict.stops) {
+        return end_run(verdict);
+    }
     return kExitStarted;
 }
 
@@ -133,6 +235,7 @@ int out_of_memory() {
 }  // namespace
 
 int launcher_main() {
+    reset_signal_state();
     tighten_umask();
     ensure_standard_descriptors();
     // Any allocation of the run may fail on a large settings file: the run

@@ -41,8 +41,8 @@ void settings_load_from(GatewaySettings& s, SettingsStream* stream, std::string_
         });
 }
 
-void settings_load(GatewaySettings& s) {
-    SettingsStreamPtr stream = settings_open();
+void settings_load(GatewaySettings& s, SettingsFile* unread) {
+    SettingsStreamPtr stream = settings_open(unread);
     settings_load_from(s, stream.get());
     settings_close(std::move(stream));
 }

@@ -271,8 +271,12 @@ struct SettingsStream;
 void settings_load_from(GatewaySettings& s, SettingsStream* stream,
                         std::string_view left_empty = {});
 
+struct SettingsFile;
+
 // Fills every field of s from the settings file "/opt/quorbix/etc/settings";
 // never fails: without a readable file every text is empty and every number 0.
-void settings_load(GatewaySettings& s);
+// *unread, when given, says why no file was read (its error and not_regular
+// stay clear when one was).
+void settings_load(GatewaySettings& s, SettingsFile* unread = nullptr);
 
 }  // namespace quorbix

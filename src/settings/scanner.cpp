@@ -140,8 +140,8 @@ LargeReading large_reading(const SettingsStream& s) {
 
 }  // namespace
 
-SettingsStreamPtr settings_open() {
-    return stream_open(paths::kSettings);
+SettingsStreamPtr settings_open(SettingsFile* unread) {
+    return stream_open(paths::kSettings, unread);
 }
 
 SettingsStreamPtr settings_open_path(const char* path) {

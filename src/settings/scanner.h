@@ -35,11 +35,13 @@ struct SettingsStreamDeleter {
 };
 using SettingsStreamPtr = std::unique_ptr<SettingsStream, SettingsStreamDeleter>;
 
+struct SettingsFile;
+
 // Opens "/opt/quorbix/etc/settings" for reading; null when it cannot be
-// opened or is not a regular file. Throws std::bad_alloc when no memory is
-// left for its reading state (a file too large for memory is read through a
-// window instead, which needs 64 KiB).
-SettingsStreamPtr settings_open();
+// opened or is not a regular file, and then *unread, when given, says why.
+// Throws std::bad_alloc when no memory is left for its reading state (a file
+// too large for memory is read through a window instead, which needs 64 KiB).
+SettingsStreamPtr settings_open(SettingsFile* unread = nullptr);
 
 // Opens the settings file at path (tests and tools), as above.
 SettingsStreamPtr settings_open_path(const char* path);

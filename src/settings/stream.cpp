@@ -99,9 +99,12 @@ std::string_view stream_line_piece(SettingsStream& s, const SettingsLineInfo& li
     return stream_view_at(s, line.offset, n, spill);
 }
 
-SettingsStreamPtr stream_open(const char* path) {
+SettingsStreamPtr stream_open(const char* path, SettingsFile* unread) {
     SettingsFile file = settings_file_open(path);
     if (!file.fd) {
+        if (unread != nullptr) {
+            *unread = std::move(file);
+        }
         return nullptr;
     }
     // Without memory for its reading state nothing can be read: that is said

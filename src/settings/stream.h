@@ -63,7 +63,7 @@ std::string_view stream_line_piece(SettingsStream& s, const SettingsLineInfo& li
                                    std::size_t capacity, char* spill);
 
 // Opens the settings file at path into a stream; null when it cannot be
-// opened or is not a regular file.
-SettingsStreamPtr stream_open(const char* path);
+// opened or is not a regular file, and then *unread, when given, says why.
+SettingsStreamPtr stream_open(const char* path, SettingsFile* unread = nullptr);
 
 }  // namespace quorbix

@@ -3,17 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/file_io.h"
-
 namespace quorbix {
-
-TlsFilesPresent tls_files_on_disk() {
-    TlsFilesPresent present;
-    for (const TlsFileRow& row : kTlsFiles) {
-        present.*row.present = file_exists(row.path);
-    }
-    return present;
-}
 
 GateVerdict gate_csv(bool csv_present) {
     return csv_present ? kGoOn : kStopNoCsv;
@@ -62,6 +52,14 @@ GateVerdict gate_scripts_written(unsigned failed_slot, ScriptLogLine& line) {
         std::snprintf(line.text, sizeof line.text, kLogScriptNotWrittenFormat, failed_slot));
     verdict.log_line = line.text;
     return verdict;
+}
+
+GateVerdict gate_daemon_usable(bool usable) {
+    return usable ? kGoOn : kStopDaemonUnusable;
+}
+
+GateVerdict gate_shell_ran(int shell_status) {
+    return shell_status == 0 ? kGoOn : kStopShellNotRun;
 }
 
 }  // namespace quorbix

@@ -31,12 +31,16 @@ inline constexpr const char kLogNoLocalKey[] = "Can't Local Private Key file in 
 inline constexpr const char kLogConfigNotWritten[] =
     "Can't write daemon config file /tmp/quorbix/config\n";
 inline constexpr const char kLogOutOfMemory[] = "Can't start quorbix: out of memory\n";
+inline constexpr const char kLogDaemonUnusable[] =
+    "Can't start quorbix: /opt/quorbix/bin/quorbix is missing or not executable\n";
+inline constexpr const char kLogShellNotRun[] = "Can't start quorbix: the shell could not be run\n";
 // "%u" is the number of a direct-method script that could not be written whole.
 inline constexpr const char kLogScriptNotWrittenFormat[] =
     "Can't write direct-method script /tmp/quorbix/script-%u.sh\n";
 
 // The daemon's start command. A run that passes every gate appends it to the
-// log, then kStartLogEnd in a second append, and hands it to the shell.
+// log, then kStartLogEnd in a second append, and hands it to the shell; when
+// the shell cannot run it, kLogShellNotRun follows it in the log.
 inline constexpr const char kStartCommand[] =
     "/opt/quorbix/bin/quorbix -c /tmp/quorbix/config -l &";
 inline constexpr const char kStartLogEnd[] = "\n";
@@ -56,6 +60,8 @@ enum class Gate : std::uint8_t {
     kNoLocalCert,
     kNoLocalKey,
     kScriptNotWritten,
+    kDaemonUnusable,
+    kShellNotRun,
     kOutOfMemory,
 };
 
@@ -82,6 +88,9 @@ inline constexpr GateVerdict kStopNoLocalCert{      true,  kExitRefused,  kLogNo
 inline constexpr GateVerdict kStopNoLocalKey{       true,  kExitRefused,  kLogNoLocalKey,       true,  Gate::kNoLocalKey};
 // Its log line names the script: see gate_scripts_written.
 inline constexpr GateVerdict kStopScriptNotWritten{ true,  kExitRefused,  nullptr,              true,  Gate::kScriptNotWritten};
+inline constexpr GateVerdict kStopDaemonUnusable{   true,  kExitRefused,  kLogDaemonUnusable,   true,  Gate::kDaemonUnusable};
+// After the start command's log line, when the shell did not run it:
+inline constexpr GateVerdict kStopShellNotRun{      true,  kExitRefused,  kLogShellNotRun,      true,  Gate::kShellNotRun};
 // At any stage, when memory runs out:
 inline constexpr GateVerdict kStopOutOfMemory{      true,  kExitRefused,  kLogOutOfMemory,      true,  Gate::kOutOfMemory};
 // clang-format on
@@ -135,9 +144,6 @@ inline constexpr TlsFileRow kTlsFiles[] = {
 };
 // clang-format on
 
-// Which TLS files exist at their staged paths now.
-TlsFilesPresent tls_files_on_disk();
-
 // Room for that line with any slot number.
 struct ScriptLogLine {
     char text[80];
@@ -147,5 +153,15 @@ struct ScriptLogLine {
 // whole (its slot number, or 0 when none failed) ends the run, with its log
 // line formatted into line, so that the daemon never starts without it.
 GateVerdict gate_scripts_written(unsigned failed_slot, ScriptLogLine& line);
+
+// Before the start command is logged: the daemon /opt/quorbix/bin/quorbix
+// must be a regular file that the launcher may execute, or no start is
+// reported.
+GateVerdict gate_daemon_usable(bool usable);
+
+// After the start command is handed to the shell: its status must be 0. It
+// only starts a background job, so anything else means that no shell ran it
+// (no process could be made, or no shell could be executed).
+GateVerdict gate_shell_ran(int shell_status);
 
 }  // namespace quorbix

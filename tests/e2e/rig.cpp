@@ -1,3 +1,5 @@
+// The namespace side of the rig: runs the launcher and the checker in the
+// namespace a case describes and reports what they did to the test side.
 #include "rig.h"
 
 #include <dirent.h>
@@ -18,16 +20,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <nlohmann/json.hpp>
+
+#include "rig_internal.h"
 
 #ifndef QUORBIX_LAUNCHER_PATH
 #error "QUORBIX_LAUNCHER_PATH must name the launcher binary under test"
 #endif
 #ifndef QUORBIX_CHECK_PATH
 #error "QUORBIX_CHECK_PATH must name the checker binary under test"
-#endif
-#ifndef QUORBIX_TEST_DATA_DIR
-#error "QUORBIX_TEST_DATA_DIR must name the shared test data directory"
 #endif
 
 extern char** environ;
@@ -36,156 +36,8 @@ namespace quorbix::e2e {
 
 namespace {
 
-constexpr const char kRigDir[] = "/opt/e2e";
-constexpr const char kRealShell[] = "/opt/e2e/sh";
-constexpr const char kShellWrapper[] = "/opt/e2e/sh-wrapper";
-constexpr const char kCommandsLog[] = "/opt/e2e/commands";
-constexpr const char kDaemonLog[] = "/opt/e2e/daemon.calls";
-constexpr const char kTokenLog[] = "/opt/e2e/token.calls";
-constexpr const char kStdoutLog[] = "/opt/e2e/stdout";
-constexpr const char kStderrLog[] = "/opt/e2e/stderr";
-constexpr const char kLauncherMount[] = "/opt/e2e/quorbix-launcher";
-constexpr const char kCheckMount[] = "/opt/e2e/quorbix-check";
-constexpr const char kCheckOutput[] = "/opt/e2e/check.json";
-constexpr const char kCheckErrors[] = "/opt/e2e/check.err";
-// Where the libraries named by QUORBIX_E2E_LIBRARIES are put.
-constexpr const char kLibraryDir[] = "/opt/e2e/lib";
-constexpr const char kLog[] = "/tmp/quorbix/quorbix.log";
-
-// The shell of system() and popen() is /bin/sh; this one records each "-c"
-// command (NUL-terminated) and hands over to the real shell. A C library
-// that passes "--" before the command is recorded the same.
-constexpr const char kShellWrapperText[] =
-    "#!/opt/e2e/sh\n"
-    "if [ \"$1\" = -c ]; then\n"
-    "  if [ \"$2\" = -- ]; then c=$3; else c=$2; fi\n"
-    "  printf '%s\\0' \"$c\" >> /opt/e2e/commands\n"
-    "fi\n"
-    "exec /opt/e2e/sh \"$@\"\n";
-
-// Stand-ins record their arguments as one record per call: a count, then
-// each argument, all NUL-terminated.
-constexpr const char kRecordArgs[] = "printf '%s\\0' \"$#\" \"$@\" >> ";
-
 // Descendants get at most this long to end after the launcher exited.
 constexpr int kReapSeconds = 10;
-
-// The pipe to the test process while on the namespace side, else -1.
-int g_report_fd = -1;
-
-// Records of the pipe: a tag byte and length-prefixed fields.
-void put(std::string& out, std::string_view field) {
-    std::uint64_t n = field.size();
-    out.append(reinterpret_cast<const char*>(&n), sizeof n);
-    out.append(field);
-}
-
-bool take(std::string_view& in, std::string* field) {
-    std::uint64_t n = 0;
-    if (in.size() < sizeof n) {
-        return false;
-    }
-    std::memcpy(&n, in.data(), sizeof n);
-    in.remove_prefix(sizeof n);
-    if (in.size() < n) {
-        return false;
-    }
-    field->assign(in.substr(0, static_cast<std::size_t>(n)));
-    in.remove_prefix(static_cast<std::size_t>(n));
-    return true;
-}
-
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-[[noreturn]] void fail_errno(const std::string& what) {
-    rig_fail(what + ": " + std::strerror(errno));
-}
-
-std::string read_file(const char* path) {
-    std::string out;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return out;
-    }
-    char buf[65536];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) {
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return out;
-}
-
-void write_mapping(const char* path, const std::string& text) {
-    int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        static_cast<void>(write_all(fd, text));
-        ::close(fd);
-    }
-}
-
-// Enters a private mount namespace; returns the reason when it cannot.
-std::string enter_namespace() {
-    if (::geteuid() == 0) {
-        if (::unshare(CLONE_NEWNS) != 0) {
-            return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-        }
-    } else {
-        uid_t uid = ::geteuid();
-        gid_t gid = ::getegid();
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            return std::string("unshare(CLONE_NEWUSER|CLONE_NEWNS): ") + std::strerror(errno);
-        }
-        write_mapping("/proc/self/setgroups", "deny");
-        write_mapping("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-        write_mapping("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        return std::string("making / private: ") + std::strerror(errno);
-    }
-    return {};
-}
-
-std::vector<std::string> split_nul(const std::string& log) {
-    std::vector<std::string> items;
-    std::size_t start = 0;
-    while (start < log.size()) {
-        std::size_t end = log.find('\0', start);
-        if (end == std::string::npos) {
-            end = log.size();
-        }
-        items.push_back(log.substr(start, end - start));
-        start = end + 1;
-    }
-    return items;
-}
-
-std::vector<std::vector<std::string>> parse_calls(const std::string& log) {
-    const std::vector<std::string> fields = split_nul(log);
-    std::vector<std::vector<std::string>> calls;
-    for (std::size_t i = 0; i < fields.size();) {
-        std::size_t count = std::strtoul(fields[i].c_str(), nullptr, 10);
-        ++i;
-        std::vector<std::string> args;
-        for (std::size_t k = 0; k < count && i < fields.size(); ++k, ++i) {
-            args.push_back(fields[i]);
-        }
-        calls.push_back(std::move(args));
-    }
-    return calls;
-}
 
 void snapshot_tree(const std::string& dir, std::string& out) {
     DIR* d = ::opendir(dir.c_str());
@@ -229,9 +81,27 @@ void nap() {
     ::nanosleep(&tick, nullptr);
 }
 
+// Kills every child of this subreaper that is still running, with the
+// process group it leads: what a killed launcher left behind (a token tool
+// runs in a group of its own).
+void kill_orphans() {
+    const std::string path = "/proc/self/task/" + std::to_string(::getpid()) + "/children";
+    const std::string children = read_file(path.c_str());
+    for (std::size_t at = 0; at < children.size();) {
+        const std::size_t end = children.find(' ', at);
+        const long pid = std::strtol(children.substr(at, end - at).c_str(), nullptr, 10);
+        if (pid > 1) {
+            ::kill(static_cast<pid_t>(-pid), SIGKILL);
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+        at = end == std::string::npos ? children.size() : end + 1;
+    }
+}
+
 // Waits for the launcher up to `seconds`; when it overstays, kills its whole
-// process group (a hung token tool with it). Returns the exit status
-// (0..255), 128 + signal, or -1 when it had to be killed for hanging.
+// process group, and then what it left behind (a hung token tool with it).
+// Returns the exit status (0..255), 128 + signal, or -1 when it had to be
+// killed for hanging.
 int wait_bounded(pid_t pid, int seconds) {
     const double deadline = now_seconds() + seconds;
     while (now_seconds() < deadline) {
@@ -248,14 +118,15 @@ int wait_bounded(pid_t pid, int seconds) {
     ::killpg(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    kill_orphans();
     return -1;
 }
 
 // Waits until every process of the launcher's group has ended (the daemon
-// started in the background among them), reaping those that became children
-// of this subreaper. The group, not the children, tells when all are gone:
-// qemu-user refuses PR_SET_CHILD_SUBREAPER, and orphans then go to init.
-// Returns false when some were still running after `seconds` and were killed.
+// started in the background among them), and every child of this subreaper
+// too (a process group of its own, such as the token tool's, that the
+// launcher left), reaping them. Returns false when some were still running
+// after `seconds` and were killed.
 bool reap_descendants(pid_t group, int seconds) {
     if (group <= 1) {
         return true;  // never signal beyond the launcher's own group
@@ -264,9 +135,11 @@ bool reap_descendants(pid_t group, int seconds) {
     double deadline = now_seconds() + seconds;
     for (;;) {
         int status = 0;
-        while (::waitpid(-1, &status, WNOHANG) > 0) {
+        pid_t reaped = 0;
+        while ((reaped = ::waitpid(-1, &status, WNOHANG)) > 0) {
         }
-        if (::kill(-group, 0) != 0 && errno == ESRCH) {
+        const bool no_children = reaped < 0 && errno == ECHILD;
+        if (no_children && ::kill(-group, 0) != 0 && errno == ESRCH) {
             return in_time;
         }
         if (now_seconds() >= deadline) {
@@ -275,45 +148,10 @@ bool reap_descendants(pid_t group, int seconds) {
             }
             in_time = false;
             ::killpg(group, SIGKILL);
+            kill_orphans();
             deadline = now_seconds() + 2;
         }
         nap();
-    }
-}
-
-// Bind-mounts the binary open as fd (O_PATH) at mount_point.
-void mount_binary(int fd, const char* mount_point) {
-    put_file(mount_point, "", 0755);
-    std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
-    if (::mount(fd_path.c_str(), mount_point, nullptr, MS_BIND, nullptr) != 0) {
-        fail_errno(std::string("bind-mounting ") + mount_point);
-    }
-    ::close(fd);
-}
-
-void install_stand_ins(const Case& c, int launcher_fd, int check_fd) {
-    put_dir(kRigDir);
-    put_dir("/opt/quorbix/bin");
-    put_dir("/opt/quorbix/etc");
-    put_file(kRealShell, read_file("/bin/sh"), 0755);
-    put_file(kShellWrapper, kShellWrapperText, 0755);
-    if (::mount(kShellWrapper, "/bin/sh", nullptr, MS_BIND, nullptr) != 0) {
-        fail_errno("bind-mounting the recording shell over /bin/sh");
-    }
-    mount_binary(launcher_fd, kLauncherMount);
-    mount_binary(check_fd, kCheckMount);
-    if (c.daemon != Case::Daemon::kMissing) {
-        std::string daemon = std::string("#!/opt/e2e/sh\n") + kRecordArgs + kDaemonLog + "\n";
-        put_file("/opt/quorbix/bin/quorbix", daemon,
-                 c.daemon == Case::Daemon::kPresent ? 0755 : 0644);
-    }
-    if (c.token_tool_body) {
-        std::string tool =
-            std::string("#!/opt/e2e/sh\n") + kRecordArgs + kTokenLog + "\n" + *c.token_tool_body;
-        put_file("/opt/quorbix/bin/create-sas", tool, 0755);
-    }
-    if (c.settings) {
-        put_file("/opt/quorbix/etc/settings", *c.settings);
     }
 }
 
@@ -321,7 +159,8 @@ void install_stand_ins(const Case& c, int launcher_fd, int check_fd) {
 // wrapper that keeps files of its own (valgrind; /tmp may be read-only or
 // full in a case), and what the sanitizers and the emulator are told.
 std::vector<std::string> launcher_environment(const Case& c) {
-    std::vector<std::string> env = {"PATH=" + c.path, "HOME=/opt/e2e", "TMPDIR=/opt/e2e"};
+    const std::string path = c.path_tools.empty() ? c.path : kPathDir;
+    std::vector<std::string> env = {"PATH=" + path, "HOME=/opt/e2e", "TMPDIR=/opt/e2e"};
     env.insert(env.end(), c.environment.begin(), c.environment.end());
     for (char** e = environ; *e != nullptr; ++e) {
         std::string_view var = *e;
@@ -341,7 +180,11 @@ struct Program {
     const char* out_path;
     const char* err_path;
     int open_flags;  // O_APPEND or O_TRUNC for the two files
+    bool launcher;   // the launcher: it gets the case's surroundings
 };
+
+// The cgroup.procs of the case's pids cgroup while it runs, else empty.
+std::string g_cgroup_procs;
 
 // Starts the program in its own process group, waits for it up to the
 // case's timeout; returns its status and its pid, which names the process
@@ -378,6 +221,9 @@ std::pair<int, pid_t> run_program(const Case& c, Program p, const std::vector<in
             ::close(fd);
         }
         ::umask(c.umask);
+        if (p.launcher) {
+            enter_surroundings(c, g_cgroup_procs);
+        }
         ::execve(argv[0], argv.data(), envp.data());
         ::execvpe(argv[0], argv.data(), envp.data());
         std::_Exit(127);
@@ -390,7 +236,7 @@ std::pair<int, pid_t> run_program(const Case& c, Program p, const std::vector<in
 std::pair<int, pid_t> run_once(const Case& c, std::vector<std::string> words) {
     words.emplace_back(kLauncherMount);
     words.insert(words.end(), c.args.begin(), c.args.end());
-    return run_program(c, Program{std::move(words), kStdoutLog, kStderrLog, O_APPEND},
+    return run_program(c, Program{std::move(words), kStdoutLog, kStderrLog, O_APPEND, true},
                        c.closed_fds);
 }
 
@@ -403,7 +249,7 @@ int run_checker(const Case& c, std::vector<std::string> words) {
         words.insert(words.end(), {"--token", "sas-token-1\n"});
     }
     const auto [status, group] =
-        run_program(c, Program{std::move(words), kCheckOutput, kCheckErrors, O_TRUNC}, {});
+        run_program(c, Program{std::move(words), kCheckOutput, kCheckErrors, O_TRUNC, false}, {});
     static_cast<void>(reap_descendants(group, kReapSeconds));
     return status;
 }
@@ -495,9 +341,19 @@ std::vector<std::pair<std::string, std::string>> wrapper_libraries() {
     if (c.setup) {
         c.setup();
     }
+    apply_mounts_and_path(c);
     if (c.tmp_read_only &&
         ::mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
         fail_errno("remounting /tmp read-only");
+    }
+    if (c.pids_max != 0) {
+        std::string why;
+        g_cgroup_procs = make_pids_cgroup(c.pids_max, &why);
+        if (g_cgroup_procs.empty()) {
+            out.push_back('G');
+            put(out, why);
+            std::_Exit(write_all(out_fd, out) ? 0 : 121);
+        }
     }
     const std::vector<std::string> wrapper = wrapper_words();
     for (int i = 0; i < c.runs; ++i) {
@@ -525,12 +381,13 @@ std::vector<std::pair<std::string, std::string>> wrapper_libraries() {
             put(out, "run " + std::to_string(i) + " left processes running past the timeout");
         }
     }
+    if (!g_cgroup_procs.empty()) {
+        remove_pids_cgroup(g_cgroup_procs);
+    }
     snapshot_tree("/tmp", out);
-    const std::pair<char, const char*> logs[] = {{'C', kCommandsLog},
-                                                 {'D', kDaemonLog},
-                                                 {'T', kTokenLog},
-                                                 {'O', kStdoutLog},
-                                                 {'E', kStderrLog}};
+    const std::pair<char, const char*> logs[] = {{'C', kCommandsLog},   {'D', kDaemonLog},
+                                                 {'Q', kDaemonSignals}, {'T', kTokenLog},
+                                                 {'O', kStdoutLog},     {'E', kStderrLog}};
     for (const auto& [tag, path] : logs) {
         out.push_back(tag);
         put(out, read_file(path));
@@ -539,113 +396,6 @@ std::vector<std::pair<std::string, std::string>> wrapper_libraries() {
 }
 
 }  // namespace
-
-void rig_fail(const std::string& what) {
-    if (g_report_fd < 0) {
-        // Called from the test process itself, outside any hook.
-        std::fprintf(stderr, "e2e rig: %s (outside a hook)\n", what.c_str());
-        std::abort();
-    }
-    std::string record(1, 'X');
-    put(record, what);
-    static_cast<void>(write_all(g_report_fd, record));
-    std::_Exit(120);
-}
-
-void put_dir(const std::string& path, mode_t mode) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        struct stat st {};
-        if (::mkdir(prefix.c_str(), mode) != 0 &&
-            !(errno == EEXIST && ::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
-            fail_errno("making the directory " + prefix);
-        }
-        if (slash == std::string::npos) {
-            return;
-        }
-    }
-}
-
-void put_file(const std::string& path, std::string_view content, mode_t mode) {
-    const std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        put_dir(path.substr(0, slash));
-    }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        fail_errno("creating " + path);
-    }
-    bool written = write_all(fd, content) && ::fchmod(fd, mode) == 0;
-    if (::close(fd) != 0 || !written) {
-        fail_errno("writing " + path);
-    }
-}
-
-std::string test_data(const std::string& name) {
-    return read_file((std::string(QUORBIX_TEST_DATA_DIR) + "/" + name).c_str());
-}
-
-void expect_prediction(const RunResult& r) {
-    SCOPED_TRACE("the checker's prediction for the same settings");
-    ASSERT_TRUE(r.check_status >= 0 && r.check_status <= 2)
-        << "the checker exited " << r.check_status << ":\n"
-        << r.check_json;
-    const nlohmann::json doc = nlohmann::json::parse(r.check_json, nullptr, false);
-    ASSERT_FALSE(doc.is_discarded()) << "the checker's report is no JSON:\n" << r.check_json;
-    ASSERT_TRUE(doc.contains("files") && doc["files"].size() == 1) << r.check_json;
-    const nlohmann::json& file = doc["files"][0];
-    if (file.contains("error")) {
-        // No settings the checker could read; it says the launcher takes
-        // that as no settings file, which ends at the CSV gate.
-        EXPECT_EQ(r.check_status, 2);
-        EXPECT_EQ(r.status(), 255) << file["error"];
-        EXPECT_EQ(r.log_added, "Can't find CSV config file in Appcapsule\n") << file["error"];
-        return;
-    }
-    const nlohmann::json& outcome = file["outcome"];
-    EXPECT_EQ(outcome["exit_status"].get<int>(), r.status()) << outcome["summary"];
-    EXPECT_EQ(outcome["log_line"].get<std::string>(), r.log_added) << outcome["summary"];
-    if (!outcome["config_written"].get<bool>()) {
-        return;
-    }
-    // A placeholder stands for a token the checker was not given, and bytes
-    // that are not UTF-8 reach the report as U+FFFD: neither can be compared.
-    const std::string config = file["config"].get<std::string>();
-    if (config.find("<token of /opt/quorbix/bin/create-sas>") == std::string::npos &&
-        config.find("\xef\xbf\xbd") == std::string::npos) {
-        EXPECT_EQ(config, r.file("/tmp/quorbix/config"));
-    }
-}
-
-bool wrapped_by(const char* program) {
-    const char* wrapper = std::getenv("QUORBIX_E2E_WRAPPER");
-    return wrapper != nullptr && std::strstr(wrapper, program) != nullptr;
-}
-
-bool in_ci() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::strcmp(ci, "true") == 0;
-}
-
-std::string RunResult::file(const std::string& path) const {
-    auto it = files.find(path);
-    return it == files.end() ? std::string() : it->second.content;
-}
-
-mode_t RunResult::mode(const std::string& path) const {
-    auto it = files.find(path);
-    return it == files.end() ? 0 : it->second.mode;
-}
-
-std::string RunResult::config_lines(const std::string& first, const std::string& next) const {
-    const std::string config = file("/tmp/quorbix/config");
-    std::size_t at = config.find(first + "=");
-    std::size_t end = config.find(next + "=");
-    if (at == std::string::npos || end == std::string::npos) {
-        return "<" + first + " .. " + next + " not in the configuration>";
-    }
-    return config.substr(at, end - at);
-}
 
 RunResult run_launcher(const Case& c) {
     RunResult r;
@@ -680,111 +430,12 @@ RunResult run_launcher(const Case& c) {
     int status = 0;
     ::waitpid(pid, &status, 0);
 
-    std::string_view in = data;
-    std::string a;
-    while (!in.empty()) {
-        char tag = in.front();
-        in.remove_prefix(1);
-        if (!take(in, &a)) {
-            r.rig_error = "the namespace side's report was cut short";
-            break;
-        }
-        switch (tag) {
-            case 'N':
-                r.no_namespace = a;
-                break;
-            case 'X':
-                r.rig_error += (r.rig_error.empty() ? "" : "; ") + a;
-                break;
-            case 'S':
-                r.statuses.push_back(std::atoi(a.c_str()));
-                break;
-            case 'F': {
-                std::string kind;  // "1" directory, "2" symbolic link, "0" anything else
-                std::string mode;
-                std::string content;
-                if (!take(in, &kind) || !take(in, &mode) || !take(in, &content)) {
-                    r.rig_error = "the namespace side's report was cut short";
-                    in = {};
-                    break;
-                }
-                r.files[a] = FileEntry{kind == "1", kind == "2",
-                                       static_cast<mode_t>(std::strtoul(mode.c_str(), nullptr, 10)),
-                                       std::move(content)};
-                break;
-            }
-            case 'C':
-                r.commands = split_nul(a);
-                break;
-            case 'D':
-                r.daemon_calls = parse_calls(a);
-                break;
-            case 'T':
-                r.token_calls = parse_calls(a);
-                break;
-            case 'O':
-                r.stdout_text = a;
-                break;
-            case 'K':
-                r.check_status = std::atoi(a.c_str());
-                break;
-            case 'J':
-                r.check_json = a;
-                break;
-            case 'L':
-                r.log_added = a;
-                break;
-            case 'E':
-                r.stderr_text = a;
-                break;
-            default:
-                break;
-        }
-    }
+    decode_report(data, r);
     if (r.no_namespace.empty() && r.rig_error.empty() &&
         (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
         r.rig_error = "the namespace side ended with wait status " + std::to_string(status);
     }
     return r;
-}
-
-std::string base64(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    auto byte = [&bytes](std::size_t i) -> unsigned {
-        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const unsigned v = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
-        out.push_back(kAlphabet[(v >> 18) & 63]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.push_back(i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=');
-        out.push_back(i + 2 < bytes.size() ? kAlphabet[v & 63] : '=');
-    }
-    return out;
-}
-
-std::string settings_file(const std::vector<std::pair<std::string, std::string>>& lines) {
-    std::string text;
-    for (const auto& [key, value] : lines) {
-        text.append(key).append("=").append(value).append("\n");
-    }
-    return text;
-}
-
-std::vector<std::string> passing_run_commands() {
-    std::vector<std::string> commands = {
-        "mkdir -p /tmp/quorbix/etc",
-        "rm -rf /tmp/quorbix/etc/*.*",
-        "rm -f /tmp/quorbix/config",
-        "rm -rf /tmp/quorbix/*.sh",
-    };
-    for (int n = 1; n <= 10; ++n) {
-        commands.push_back("chmod +x /tmp/quorbix/script-" + std::to_string(n) + ".sh");
-    }
-    commands.emplace_back("/opt/quorbix/bin/quorbix -c /tmp/quorbix/config -l &");
-    return commands;
 }
 
 }  // namespace quorbix::e2e

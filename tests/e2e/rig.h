@@ -24,6 +24,7 @@
 // cross builds' OpenSSL may lie under the /tmp or /opt that a case covers.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -64,6 +65,23 @@ struct Case {
     // The launcher's umask and search path.
     mode_t umask = 022;
     std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
+    // When not empty, the search path is instead one directory holding links
+    // to these utilities alone (found on the rig's own search path).
+    std::vector<std::string> path_tools;
+    // Paths (directories or files) bind-mounted onto themselves read-only
+    // after setup: a file there cannot be removed or written.
+    std::vector<std::string> read_only;
+    // Resource limits the launcher starts with, soft and hard alike:
+    // {RLIMIT_FSIZE, 16384}, say.
+    std::vector<std::pair<int, rlim_t>> rlimits;
+    // Signals the launcher inherits ignored, and blocked.
+    std::vector<int> ignored_signals;
+    std::vector<int> blocked_signals;
+    // When not 0, the launcher runs in a pids cgroup of its own with this
+    // pids.max (made for the case, removed after it): 1 lets it fork
+    // nothing, which RLIMIT_NPROC cannot do to root. The case is skipped
+    // where no such cgroup can be made, and fails under CI=true.
+    int pids_max = 0;
     // Descriptors the launcher is started without (1 = stdout, 2 = stderr).
     std::vector<int> closed_fds;
     // Arguments given to the launcher after its name.
@@ -98,6 +116,9 @@ struct FileEntry {
 struct RunResult {
     // Set when no namespace could be made; then nothing else is filled in.
     std::string no_namespace;
+    // Set when the case asked for a pids cgroup and none could be made; then
+    // nothing else is filled in.
+    std::string no_cgroup;
     // Set when the rig itself failed (a hook's put_file, a mount, a process
     // left running past the timeout): the case cannot be judged.
     std::string rig_error;
@@ -109,6 +130,9 @@ struct RunResult {
     std::vector<std::string> commands;
     // Arguments of each daemon start, in order.
     std::vector<std::vector<std::string>> daemon_calls;
+    // The "Sig..." lines of /proc/self/status of the daemon's last start
+    // (SigBlk, SigIgn and the others): the signal state it was given.
+    std::string daemon_signals;
     // Arguments of each token tool call, in order.
     std::vector<std::vector<std::string>> token_calls;
     // What the launcher and its shells wrote to standard output and error.
@@ -177,8 +201,8 @@ bool wrapped_by(const char* program);
 }  // namespace quorbix::e2e
 
 // Runs the case into a new RunResult named result, and skips the test where
-// no namespace can be made (a failure when CI=true); rig_error is left to the
-// caller.
+// no namespace, or no pids cgroup the case asks for, can be made (a failure
+// when CI=true); rig_error is left to the caller.
 #define QUORBIX_RUN_UNCHECKED(result, c)                                        \
     ::quorbix::e2e::RunResult result = ::quorbix::e2e::run_launcher(c);         \
     if (!(result).no_namespace.empty()) {                                       \
@@ -186,6 +210,12 @@ bool wrapped_by(const char* program);
             FAIL() << "no mount namespace under CI: " << (result).no_namespace; \
         }                                                                       \
         GTEST_SKIP() << "no mount namespace: " << (result).no_namespace;        \
+    }                                                                           \
+    if (!(result).no_cgroup.empty()) {                                          \
+        if (::quorbix::e2e::in_ci()) {                                          \
+            FAIL() << "no pids cgroup under CI: " << (result).no_cgroup;        \
+        }                                                                       \
+        GTEST_SKIP() << "no pids cgroup: " << (result).no_cgroup;               \
     }
 
 // As QUORBIX_RUN_UNCHECKED, fails the test when the rig failed, and holds

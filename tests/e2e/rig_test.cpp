@@ -18,7 +18,9 @@ TEST(Rig, AHungTokenToolEndsTheRunAsHung) {
     c.unforeseeable = "a token tool that never ends";
     c.settings = kPassing + "QUORBIX_MQTT_SASGEN=1\nQUORBIX_MQTT_PWD=k\n";
     c.token_tool_body = "sleep 600\n";
-    c.timeout_seconds = 2;
+    // Room for a slow wrapper to reach the tool; well short of the
+    // launcher's own bound on it (30 s).
+    c.timeout_seconds = 5;
     QUORBIX_RUN(r, c);
     EXPECT_EQ(r.status(), -1);
     EXPECT_EQ(r.token_calls.size(), 1u);

@@ -250,19 +250,6 @@ TEST(Startup, TheLogGrowsByOneLinePerRunWhateverTheOutcome) {
     EXPECT_EQ(r.daemon_calls.size(), 1u);
 }
 
-TEST(Startup, MissingOrBrokenDaemonStillExitsZero) {
-    for (Case::Daemon daemon : {Case::Daemon::kMissing, Case::Daemon::kNotExecutable}) {
-        Case c;
-        c.settings = settings_file({{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", kCsv}});
-        c.daemon = daemon;
-        QUORBIX_RUN(r, c);
-        EXPECT_EQ(r.status(), 0);
-        EXPECT_EQ(r.file("/tmp/quorbix/quorbix.log"), kStart + "\n");
-        EXPECT_EQ(r.commands, passing_run_commands());
-        EXPECT_TRUE(r.daemon_calls.empty());
-    }
-}
-
 // The TLS gate: which file is looked for, which message, and what is left.
 struct TlsCase {
     const char* name;

@@ -77,10 +77,12 @@ TEST(DaemonConfig, PasswordValueIsWrittenAsGiven) {
     EXPECT_NE(all.find("\nmqtt_password=token\n\nmqtt_ssltls=0\n"), std::string::npos);
     s.mqtt_password = "stored";
     s.mqtt_token_gen = 0;
-    EXPECT_EQ(daemon_config_password(s), "stored");
+    std::optional<TokenRun> token;
+    EXPECT_EQ(daemon_config_password(s, &token), "stored");
     s.mqtt_token_gen = 1;
     s.mqtt_password.clear();
-    EXPECT_EQ(daemon_config_password(s), "");  // the tool is not asked
+    EXPECT_EQ(daemon_config_password(s, &token), "");  // the tool is not asked
+    EXPECT_FALSE(token.has_value());
 }
 
 // Overlong values: the line is cut in its value and keeps its closing quote

@@ -67,7 +67,7 @@ TEST(StageFile, ModesFollowTheUmaskUnlessExact) {
             ASSERT_EQ(::chmod(path.c_str(), c.existing), 0);
         }
         const mode_t old_mask = ::umask(c.umask_value);
-        EXPECT_EQ(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact), 0);
+        EXPECT_TRUE(stage_file(path.c_str(), "a2V5", 0600 | (c.exact ? 0 : 0066), c.exact).written);
         ::umask(old_mask);
         EXPECT_EQ(mode_of(path), c.expected)
             << std::oct << "umask " << c.umask_value << " existing " << c.existing;
@@ -97,12 +97,54 @@ TEST(FileWriteBytes, AFailedWriteLeavesNoFile) {
     EXPECT_EQ(::access(path.c_str(), F_OK), -1) << "a partial file was left behind";
 }
 
+TEST(FileAppendText, SaysWhyTheTextDidNotReachTheFile) {
+    TempDir dir;
+    const std::string log = dir.path("log");
+    EXPECT_EQ(file_append_text(log.c_str(), "one\n"), 0);
+    EXPECT_EQ(file_append_text(dir.path("no/such/log").c_str(), "x\n"), ENOENT);
+    // Past the file-size limit (set in this process for the one append, see
+    // AFailedWriteLeavesNoFile): EFBIG, and the log keeps what it had.
+    dir.write("log", std::string(8192, 'l'));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int error = file_append_text(log.c_str(), "two\n");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(dir.read("log"), std::string(8192, 'l'));
+}
+
+TEST(StageFile, WhatCannotBeRemovedIsNotTakenForStaged) {
+    TempDir dir;
+    // A directory where the file belongs (with an entry, so that no rmdir
+    // could take it either), and a text that stages nothing: the stale
+    // entry stays and is said to.
+    const std::string path = dir.path("ca.crt");
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    dir.write("ca.crt/inside", "x");
+    const StagedFile stale = stage_file(path.c_str(), "");
+    EXPECT_FALSE(stale.written);
+    EXPECT_EQ(stale.error, 0);
+    EXPECT_EQ(stale.stale_error, EISDIR);
+    // No directory to write into: the write fails, and nothing is there.
+    const StagedFile unwritten = stage_file(dir.path("none/ca.crt").c_str(), "Y2E=");
+    EXPECT_FALSE(unwritten.written);
+    EXPECT_EQ(unwritten.error, ENOENT);
+    EXPECT_EQ(unwritten.stale_error, 0);
+}
+
 TEST(StageFile, EmptyDecodingCreatesNoFileAndRemovesAStaleOne) {
     TempDir dir;
     const std::string path = dir.write("stale.crt", "old");
-    EXPECT_EQ(stage_file(path.c_str(), "=== \n"), 0);
+    const StagedFile nothing = stage_file(path.c_str(), "=== \n");
+    EXPECT_FALSE(nothing.written);
+    EXPECT_EQ(nothing.error, 0);
+    EXPECT_EQ(nothing.stale_error, 0);
     EXPECT_EQ(::access(path.c_str(), F_OK), -1);
-    EXPECT_EQ(stage_file(path.c_str(), "AGFi"), 0);  // "\0ab"
+    EXPECT_TRUE(stage_file(path.c_str(), "AGFi").written);  // "\0ab"
     EXPECT_EQ(dir.read("stale.crt"), std::string("\0ab", 3));
 }
 
@@ -122,7 +164,7 @@ TEST(StageFile, ATextLongerThanADecodingChunkIsStagedWhole) {
         expected += "Man";
     }
     TempDir dir;
-    EXPECT_EQ(stage_file(dir.path("long.csv").c_str(), text), 0);
+    EXPECT_TRUE(stage_file(dir.path("long.csv").c_str(), text).written);
     EXPECT_EQ(dir.read("long.csv"), expected);
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 
 namespace quorbix {
@@ -77,6 +78,40 @@ TEST(Gates, AConfigurationNotWrittenStopsTheRun) {
     EXPECT_EQ(exit_status_seen(v.exit_status), 255);
     EXPECT_STREQ(v.log_line, "Can't write daemon config file /tmp/quorbix/config\n");
     EXPECT_TRUE(v.map_cleanup);
+}
+
+// The two gates at the start: the daemon must be there to be started, and
+// the shell must run the start command (any status but 0 says it did not:
+// it only starts a background job).
+TEST(Gates, NoStartIsReportedThatCannotHappen) {
+    struct StartRow {
+        const char* name;
+        GateVerdict verdict;
+        Gate gate;
+        const char* log;
+    };
+    const char* unusable =
+        "Can't start quorbix: /opt/quorbix/bin/quorbix is missing or not executable\n";
+    const char* no_shell = "Can't start quorbix: the shell could not be run\n";
+    const StartRow rows[] = {
+        {"the daemon is usable", gate_daemon_usable(true), Gate::kNone, nullptr},
+        {"the daemon is not", gate_daemon_usable(false), Gate::kDaemonUnusable, unusable},
+        {"the shell ran", gate_shell_ran(0), Gate::kNone, nullptr},
+        {"no shell could be started", gate_shell_ran(-1), Gate::kShellNotRun, no_shell},
+        {"no shell could be executed (127)", gate_shell_ran(127 << 8), Gate::kShellNotRun,
+         no_shell},
+        {"the shell was killed", gate_shell_ran(SIGKILL), Gate::kShellNotRun, no_shell},
+    };
+    for (const StartRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.verdict.gate, row.gate);
+        EXPECT_EQ(row.verdict.stops, row.log != nullptr);
+        if (row.log != nullptr) {
+            EXPECT_EQ(exit_status_seen(row.verdict.exit_status), 255);
+            EXPECT_STREQ(row.verdict.log_line, row.log);
+            EXPECT_TRUE(row.verdict.map_cleanup);
+        }
+    }
 }
 
 }  // namespace
