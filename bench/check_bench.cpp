@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "check/file_check.h"
-#include "check/report.h"
+#include "check/model/analysis.h"
+#include "check/report/report.h"
 #include "heap_count.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "check/file_check.h"
-#include "check/report.h"
-#include "check/summary.h"
-#include "check/text.h"
+#include "check/model/analysis.h"
+#include "check/report/report.h"
+#include "check/report/summary.h"
+#include "check/text/text.h"
 #include "fuzz_file.h"
 #include "staging/gates.h"
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "check/inputs.h"
+#include "check/cli/inputs.h"
 #include "check_cli.h"
 #include "temp_file.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "check/report.h"
+#include "check/report/report.h"
 
 namespace quorbix {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "check/check.h"
+#include "check/cli/check_main.h"
 #include "temp_file.h"
 
 namespace quorbix::test {

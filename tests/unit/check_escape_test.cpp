@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "check/diff.h"
-#include "check/text.h"
+#include "check/report/diff.h"
+#include "check/text/text.h"
 
 namespace quorbix {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "check/checks.h"
-#include "check/file_check.h"
+#include "check/model/analysis.h"
+#include "check/model/codes.h"
 
 namespace quorbix {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "check/diff.h"
-#include "check/file_check.h"
+#include "check/model/analysis.h"
+#include "check/report/diff.h"
 #include "golden.h"
 #include "temp_file.h"
 

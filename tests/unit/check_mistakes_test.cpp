@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "check/file_check.h"
-#include "check/intent.h"
+#include "check/model/analysis.h"
+#include "check/rules/shapes.h"
 
 namespace quorbix {
 namespace {

@@ -2,9 +2,9 @@
 // for people and for machines, against golden files.
 #include <gtest/gtest.h>
 
-#include "check/file_check.h"
-#include "check/report.h"
-#include "check/summary.h"
+#include "check/model/analysis.h"
+#include "check/report/report.h"
+#include "check/report/summary.h"
 #include "golden.h"
 
 namespace quorbix {

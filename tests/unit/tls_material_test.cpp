@@ -1,6 +1,6 @@
 // The TLS material checks on certificates and keys made at test time with
 // the openssl command; the clock is moved through the `now` argument.
-#include "check/tls_material.h"
+#include "check/tls/tls_material.h"
 
 #include <gtest/gtest.h>
 #include <openssl/err.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "check/checks.h"
+#include "check/model/codes.h"
 #include "temp_file.h"
 
 namespace quorbix {

@@ -1,0 +1,198 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/cli/check_main.h"
+#include "check/cli/inputs.h"
+#include "check/cli/options.h"
+#include "check/model/analysis.h"
+#include "check/report/diff.h"
+#include "check/report/report.h"
+#include "check/report/summary.h"
+#include "check/text/text.h"
+
+namespace quorbix {
+
+namespace {
+
+constexpr int kExitClean = 0;
+constexpr int kExitErrors = 1;
+constexpr int kExitTrouble = 2;
+
+// Whether a report on stream gets colours: always, never, or (auto) on a
+// terminal that is not dumb and without NO_COLOR.
+bool color_for(ColorMode mode, std::FILE* stream) {
+    if (mode != ColorMode::kAuto) {
+        return mode == ColorMode::kAlways;
+    }
+    const char* no_color = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return (no_color == nullptr || *no_color == '\0') &&
+           (term == nullptr || std::strcmp(term, "dumb") != 0) && ::isatty(::fileno(stream)) == 1;
+}
+
+bool put(std::FILE* stream, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+// Where a channel of the report goes: the views to standard output, the
+// findings there too unless a view is asked for (then to standard error),
+// and unreadable files and asides to standard error.
+std::FILE* stream_of(Channel channel, std::FILE* findings) {
+    switch (channel) {
+        case Channel::kView:
+            return stdout;
+        case Channel::kProblems:
+        case Channel::kAside:
+            return stderr;
+        default:
+            return findings;
+    }
+}
+
+// The file's certain fixes as a unified diff. Standard input has no name a
+// patch could apply to, nor has a file whose name a patch cannot carry:
+// their fixes are only said, and a note says why there is no diff.
+std::string diff_of(const FileResult& r, bool from_stdin, std::string_view bytes) {
+    std::vector<Edit> edits;
+    for (const Finding& f : r.check.findings) {
+        edits.insert(edits.end(), f.edits.begin(), f.edits.end());
+    }
+    if (from_stdin) {
+        if (!edits.empty()) {
+            static_cast<void>(std::fputs(
+                "quorbix-check: <stdin>: no diff for standard input; name the file\n", stderr));
+        }
+        return {};
+    }
+    std::string diff = unified_diff(r.name, bytes, edits);
+    const char* why = unpatchable(r.name);
+    if (diff.empty() || why == nullptr) {
+        return diff;
+    }
+    static_cast<void>(std::fprintf(stderr, "quorbix-check: %s: no diff: %s; rename the file\n",
+                                   escaped(r.name).c_str(), why));
+    return {};
+}
+
+// Reads and checks one file into the report, keeping of it only what the
+// format renders; with --diff, adds its fixes to *diff. A file too large to
+// hold is reported as one that cannot be read, and the run goes on.
+void check_file(const Options& o, const Input& input, Report* report, std::string* diff) {
+    FileResult r;
+    r.name = input.path == "-" ? "<stdin>" : input.path;
+    r.unreadable = input.error;
+    std::string bytes;
+    std::uint64_t size = 0;
+    try {
+        if (r.unreadable.empty() && read_input(input.path, o.default_file, &bytes, &r.unreadable)) {
+            size = bytes.size();
+            r.check = check_settings(bytes, o.check);
+            // Its hunks join the diff last: a file that cannot be held has none.
+            const std::string hunks = o.diff ? diff_of(r, input.path == "-", bytes) : "";
+            if (o.format->for_terminal) {
+                r.bytes = std::move(bytes);  // the human report quotes the lines
+                keep_quoted_lines(&r);
+            }
+            if (!o.config) {
+                r.check.config.clear();
+            }
+            *diff += hunks;
+        }
+    } catch (const std::bad_alloc&) {
+        std::string().swap(bytes);
+        std::string().swap(r.bytes);
+        r.check = FileCheck();
+        r.unreadable = no_memory_for(size);
+    }
+    summary_add(&report->summary, r, report->style);
+    report->files.push_back(std::move(r));
+}
+
+// Text for standard output: as it is in a pipe or a file, which feed the
+// launcher or patch and need the exact bytes; on a terminal escaped, line
+// feeds kept, with a note on standard error the first time that changes it.
+std::string for_stdout(std::string_view text, bool terminal, bool* noted) {
+    if (!terminal) {
+        return std::string(text);
+    }
+    std::string on_terminal = escaped(text, true);
+    if (on_terminal != text && !*noted) {
+        *noted = true;
+        static_cast<void>(
+            std::fputs("quorbix-check: standard output is a terminal: control bytes "
+                       "are shown as <xx>; a pipe or a file gets the exact bytes\n",
+                       stderr));
+    }
+    return on_terminal;
+}
+
+int run(const Options& o) {
+    const ReportFormat& format = *o.format;
+    std::FILE* findings = (o.config || o.record || o.diff) && format.for_terminal ? stderr : stdout;
+    Report report;
+    report.style.strict = o.strict;
+    report.style.color = format.for_terminal && color_for(o.color, findings);
+    report.problems_color = format.for_terminal && color_for(o.color, stderr);
+    report.quiet = o.quiet;
+    report.with_record = o.record;
+    report.with_config = o.config;
+    report.with_statistics = o.statistics;
+
+    const std::vector<Input> inputs =
+        o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
+    std::string diff;
+    for (const Input& input : inputs) {
+        check_file(o, input, &report, &diff);
+    }
+    report.exit_status = report.summary.unreadable != 0       ? kExitTrouble
+                         : report.summary.by_severity[2] != 0 ? kExitErrors
+                                                              : kExitClean;
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    bool noted = false;
+    bool written = true;
+    for (const ReportPiece& piece : format.render(report)) {
+        std::FILE* stream = stream_of(piece.channel, findings);
+        written =
+            put(stream, piece.channel == Channel::kView ? for_stdout(piece.text, terminal, &noted)
+                                                        : piece.text) &&
+            written;
+    }
+    written = put(stdout, for_stdout(diff, terminal, &noted)) && written;
+    if (std::fflush(stdout) != 0 || !written) {
+        static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
+                                       std::strerror(errno)));
+        return kExitTrouble;
+    }
+    return report.exit_status;
+}
+
+}  // namespace
+
+int check_main(int argc, char** argv) {
+    Options o;
+    switch (parse_options(argc, argv, &o)) {
+        case Parsed::kExit:
+            return std::fflush(stdout) == 0 ? kExitClean : kExitTrouble;
+        case Parsed::kError:
+            return kExitTrouble;
+        case Parsed::kRun:
+            break;
+    }
+    try {
+        return run(o);
+    } catch (const std::bad_alloc&) {
+        static_cast<void>(std::fputs("quorbix-check: out of memory\n", stderr));
+        return kExitTrouble;
+    }
+}
+
+}  // namespace quorbix

@@ -1,0 +1,363 @@
+#include "check/cli/options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "check/model/codes.h"
+#include "check/report/report.h"
+#include "check/text/text.h"
+#include "common/paths.h"
+
+namespace quorbix {
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: quorbix-check [options] [FILE|FOLDER...]\n"
+    "Says what the quorbix launcher will do with a settings file, line by line, before a\n"
+    "device runs it. With no FILE it checks /opt/quorbix/etc/settings as the launcher reads\n"
+    "it; - reads standard input, once, and so does a named pipe; a FOLDER is walked for every\n"
+    "regular file under it, in sorted order, following no link.\n"
+    "It only reads: it writes nothing, runs no shell and starts no tool.\n"
+    "\n"
+    "  --format=FORMAT    human (the default), gcc (one line per finding), json or sarif\n"
+    "  --json             the same as --format=json\n"
+    "  -q, --quiet        only findings and refusals: nothing for a clean file\n"
+    "  --statistics       a count of findings per code at the end\n"
+    "  --ignore=CODE,...  neither show nor count these codes\n"
+    "  --select=CODE,...  show and count only these codes\n"
+    "  --color=WHEN       auto (the default), always or never\n"
+    "  --config           print the daemon configuration the launcher would write, byte for byte\n"
+    "  --record           print every field as the launcher reads it, with its line or \"absent\"\n"
+    "  --token TEXT       the token tool's output, for --config (without it, a marked "
+    "placeholder)\n"
+    "  --token-file FILE  the same, read from a file\n"
+    "  --at TIME          the clock for certificate dates: YYYY-MM-DD[THH:MM[:SS]][Z] (UTC) or "
+    "@SECONDS\n"
+    "  --strict           warnings count as errors\n"
+    "  --diff             print the certain fixes as one unified diff (patch -p0, git apply);\n"
+    "                     the findings then go to standard error; no file is written\n"
+    "  --codes            list the finding codes and exit\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Findings read FILE:LINE:COL: severity: message [code], then the line with a caret\n"
+    "under the spot and what the launcher will do instead. With --config or --record the\n"
+    "view goes to standard output and the findings to standard error. Colour (auto) only on\n"
+    "a terminal, never when NO_COLOR is set or TERM is dumb.\n"
+    "\n"
+    "Exit status: 0 no file has an error, 1 a file has one, 2 a file cannot be read or the\n"
+    "command line is wrong.\n";
+
+// The days of month m (1 to 12) of year y of the Gregorian calendar.
+unsigned days_in_month(unsigned y, unsigned m) {
+    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return m == 2 && leap ? 29 : kDays[m - 1];
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? static_cast<unsigned>(-3) : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// Reads n decimal digits at text[*i]; false when they are not there.
+bool digits(std::string_view text, std::size_t* i, std::size_t n, unsigned* out) {
+    unsigned v = 0;
+    for (std::size_t k = 0; k < n; ++k, ++*i) {
+        if (*i >= text.size() || text[*i] < '0' || text[*i] > '9') {
+            return false;
+        }
+        v = v * 10 + static_cast<unsigned>(text[*i] - '0');
+    }
+    *out = v;
+    return true;
+}
+
+// The time, when this build's time_t holds it (a 32-bit one ends in 2038).
+std::optional<std::time_t> in_time_range(std::int64_t seconds) {
+    if (seconds < std::numeric_limits<std::time_t>::min() ||
+        seconds > std::numeric_limits<std::time_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::time_t>(seconds);
+}
+
+// "YYYY-MM-DD", with "THH:MM", ":SS" and "Z" optional (UTC), or "@SECONDS".
+std::optional<std::time_t> parse_time(std::string_view text) {
+    if (!text.empty() && text.front() == '@') {
+        std::int64_t v = 0;
+        bool negative = text.size() > 1 && text[1] == '-';
+        std::size_t i = negative ? 2 : 1;
+        if (i == text.size()) {
+            return std::nullopt;
+        }
+        for (; i < text.size(); ++i) {
+            if (text[i] < '0' || text[i] > '9' || v > INT64_MAX / 10 - 9) {
+                return std::nullopt;
+            }
+            v = v * 10 + (text[i] - '0');
+        }
+        return in_time_range(negative ? -v : v);
+    }
+    std::size_t i = 0;
+    unsigned y = 0;
+    unsigned mo = 0;
+    unsigned d = 0;
+    unsigned h = 0;
+    unsigned mi = 0;
+    unsigned s = 0;
+    if (!digits(text, &i, 4, &y) || i >= text.size() || text[i++] != '-' ||
+        !digits(text, &i, 2, &mo) || i >= text.size() || text[i++] != '-' ||
+        !digits(text, &i, 2, &d)) {
+        return std::nullopt;
+    }
+    if (i < text.size() && (text[i] == 'T' || text[i] == ' ')) {
+        ++i;
+        if (!digits(text, &i, 2, &h) || i >= text.size() || text[i++] != ':' ||
+            !digits(text, &i, 2, &mi)) {
+            return std::nullopt;
+        }
+        if (i < text.size() && text[i] == ':') {
+            ++i;
+            if (!digits(text, &i, 2, &s)) {
+                return std::nullopt;
+            }
+        }
+    }
+    if (i < text.size() && text[i] == 'Z') {
+        ++i;
+    }
+    if (i != text.size() || mo < 1 || mo > 12 || d < 1 || d > days_in_month(y, mo) || h > 23 ||
+        mi > 59 || s > 60) {
+        return std::nullopt;
+    }
+    const std::int64_t seconds =
+        days_from_civil(y, mo, d) * 86400 + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 + s;
+    return in_time_range(seconds);
+}
+
+// Adds the codes of the comma-separated list `codes` to *set; false, said
+// on standard error, for an unknown or empty code.
+bool add_codes(std::string_view option, std::string_view codes, CheckSet* set) {
+    for (;;) {
+        const std::size_t comma = codes.find(',');
+        const std::string_view code = codes.substr(0, comma);
+        bool known = false;
+        for (const CheckInfo& info : kChecks) {
+            if (code == info.code) {
+                set->set(static_cast<std::size_t>(info.check));
+                known = true;
+            }
+        }
+        if (!known) {
+            usage_error("unknown code '" + std::string(code) + "' in " + std::string(option) +
+                        "; quorbix-check --codes lists them");
+            return false;
+        }
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        codes.remove_prefix(comma + 1);
+    }
+}
+
+// What one option does with *o and its value (empty for a flag).
+using Apply = Parsed (*)(Options* o, const std::string& value);
+
+struct OptionRow {
+    const char* name;   // "--format"
+    const char* alias;  // "-q", or null
+    bool takes_value;
+    Apply apply;
+};
+
+// Sets *out to the value named `value` in `names` ({name, value} pairs);
+// otherwise says which names `option` takes.
+template <typename T, std::size_t N>
+Parsed pick(const char* option, const std::string& value,
+            const std::pair<const char*, T> (&names)[N], T* out) {
+    std::string known;
+    for (const auto& [name, named] : names) {
+        if (value == name) {
+            *out = named;
+            return Parsed::kRun;
+        }
+        known += (known.empty() ? "" : ", ") + std::string(name);
+    }
+    return usage_error(std::string(option) + " takes " + known + ", not '" + value + "'");
+}
+
+constexpr std::pair<const char*, const ReportFormat*> kFormats[] = {{"human", &kHumanFormat},
+                                                                    {"gcc", &kGccFormat},
+                                                                    {"json", &kJsonFormat},
+                                                                    {"sarif", &kSarifFormat}};
+constexpr std::pair<const char*, ColorMode> kColorModes[] = {
+    {"auto", ColorMode::kAuto}, {"always", ColorMode::kAlways}, {"never", ColorMode::kNever}};
+
+Parsed set_at(Options* o, const std::string& value) {
+    const std::optional<std::time_t> when = parse_time(value);
+    if (!when) {
+        return usage_error(
+            "--at takes YYYY-MM-DD[THH:MM[:SS]][Z] or @SECONDS within the range of this build's "
+            "clock, not '" +
+            value + "'");
+    }
+    o->check.now = *when;
+    return Parsed::kRun;
+}
+
+// The token tool's output from a file; the launcher keeps only its first
+// line, so a bounded head of the file is all that is read.
+Parsed set_token_file(Options* o, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return usage_error("cannot read the token file " + path + ": " + std::strerror(errno));
+    }
+    std::string text(std::size_t{64} << 10, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    const bool failed = std::ferror(f) != 0;
+    static_cast<void>(std::fclose(f));
+    if (failed) {
+        return usage_error("cannot read the token file " + path);
+    }
+    o->check.token = std::move(text);
+    return Parsed::kRun;
+}
+
+Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
+    for (const CheckInfo& info : kChecks) {
+        static_cast<void>(
+            std::printf("%-30s %-8s %s\n", info.code, severity_name(info.severity), info.about));
+    }
+    return Parsed::kExit;
+}
+
+// clang-format off
+constexpr OptionRow kOptions[] = {
+    {"--format", nullptr, true, [](Options* o, const std::string& v) { return pick("--format", v, kFormats, &o->format); }},
+    {"--json", nullptr, false, [](Options* o, const std::string&) { o->format = &kJsonFormat; return Parsed::kRun; }},
+    {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
+    {"--statistics", nullptr, false, [](Options* o, const std::string&) { o->statistics = true; return Parsed::kRun; }},
+    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->check.ignored) ? Parsed::kRun : Parsed::kError; }},
+    {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
+    {"--color", nullptr, true, [](Options* o, const std::string& v) { return pick("--color", v, kColorModes, &o->color); }},
+    {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
+    {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = o->check.with_record = true; return Parsed::kRun; }},
+    {"--token", nullptr, true, [](Options* o, const std::string& v) { o->check.token = v; return Parsed::kRun; }},
+    {"--token-file", nullptr, true, set_token_file},
+    {"--at", nullptr, true, set_at},
+    {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
+    {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
+    {"--codes", nullptr, false, print_codes},
+    {"--help", "-h", false, [](Options*, const std::string&) { static_cast<void>(std::fputs(kUsage, stdout)); return Parsed::kExit; }},
+    {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
+};
+// clang-format on
+
+// Finds the option `arg` names ("--name", "--name=VALUE" or the alias) and
+// takes its value from the argument or the next one; null for no option.
+const OptionRow* find_option(std::string_view arg, std::string* value, bool* inline_value) {
+    for (const OptionRow& row : kOptions) {
+        const std::string_view name = row.name;
+        if (arg == name || (row.alias != nullptr && arg == row.alias)) {
+            *inline_value = false;
+            return &row;
+        }
+        if (row.takes_value && arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+            arg[name.size()] == '=') {
+            *value = std::string(arg.substr(name.size() + 1));
+            *inline_value = true;
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// Checks the options against each other once all are read: kError (said)
+// for a combination that cannot be had.
+Parsed check_combinations(const Options& o) {
+    if ((o.config || o.record) && !o.format->takes_views) {
+        return usage_error("--config and --record go with --format=human or json");
+    }
+    if (o.diff && (o.format != &kHumanFormat || o.config || o.record)) {
+        return usage_error(
+            "--diff takes standard output alone: not with --json, --config or --record");
+    }
+    if (std::count(o.files.begin(), o.files.end(), "-") > 1) {
+        return usage_error("standard input can be read only once; '-' is given more than once");
+    }
+    return Parsed::kRun;
+}
+
+}  // namespace
+
+Parsed usage_error(const std::string& what) {
+    // `what` may quote an argument: it is escaped as any text read.
+    static_cast<void>(std::fprintf(stderr, "quorbix-check: %s\nTry 'quorbix-check --help'.\n",
+                                   escaped(what).c_str()));
+    return Parsed::kError;
+}
+
+Parsed parse_options(int argc, char** argv, Options* o) {
+    bool only_files = false;
+    o->check.now = std::time(nullptr);
+    o->check.with_record = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (only_files || arg == "-" || arg.empty() || arg.front() != '-') {
+            o->files.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            only_files = true;
+            continue;
+        }
+        std::string value;
+        bool inline_value = false;
+        const OptionRow* row = find_option(arg, &value, &inline_value);
+        if (row == nullptr) {
+            return usage_error("unknown option '" + std::string(arg) + "'");
+        }
+        if (row->takes_value && !inline_value) {
+            if (i + 1 >= argc) {
+                return usage_error("option " + std::string(row->name) + " needs a value");
+            }
+            value = argv[++i];
+        }
+        const Parsed parsed = row->apply(o, value);
+        if (parsed != Parsed::kRun) {
+            return parsed;
+        }
+    }
+    if (const Parsed combined = check_combinations(*o); combined != Parsed::kRun) {
+        return combined;
+    }
+    // A selection ignores every other code, but for the note that says how
+    // many findings of a selected code are not shown.
+    if (o->selected.any()) {
+        o->selected.set(static_cast<std::size_t>(Check::kMoreNotShown));
+        o->check.ignored |= ~o->selected;
+    }
+    if (o->files.empty()) {
+        o->files.emplace_back(paths::kSettings);
+        o->default_file = true;
+    }
+    return Parsed::kRun;
+}
+
+}  // namespace quorbix

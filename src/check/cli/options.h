@@ -1,0 +1,43 @@
+// quorbix-check's command line: what it asks for, read by one table of
+// options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "check/model/analysis.h"
+#include "check/model/codes.h"
+#include "check/report/report.h"
+
+namespace quorbix {
+
+enum class ColorMode { kAuto, kAlways, kNever };
+
+struct Options {
+    const ReportFormat* format = &kHumanFormat;
+    ColorMode color = ColorMode::kAuto;
+    bool config = false;
+    bool record = false;
+    bool strict = false;
+    bool quiet = false;       // only findings and refusals
+    bool statistics = false;  // a count per code at the end
+    bool diff = false;        // the certain fixes as one unified diff on standard output
+    CheckSet selected;        // with any, the codes not selected are ignored
+    CheckOptions check;
+    std::vector<std::string> files;  // files and folders as given
+    // No FILE was given: the device's own settings file is checked, and a
+    // folder in its place is, as for the launcher, no settings file.
+    bool default_file = false;
+};
+
+enum class Parsed { kRun, kExit, kError };
+
+// Reads argv[1..argc) into *o. kExit when an option such as --help has been
+// answered on standard output, kError when the command line is wrong (said
+// on standard error).
+Parsed parse_options(int argc, char** argv, Options* o);
+
+// The usage line and the hint, on standard error; returns kError.
+Parsed usage_error(const std::string& what);
+
+}  // namespace quorbix

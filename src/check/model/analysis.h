@@ -1,0 +1,71 @@
+// What the launcher will make of one settings file: every finding, the
+// outcome of its gates, the record as it reads it and the configuration it
+// would write. Reads only: nothing is written, no shell and no tool is run.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check/model/codes.h"
+#include "check/model/finding.h"
+#include "settings/gateway_settings.h"
+
+namespace quorbix {
+
+// A set of finding codes, by their place in kChecks.
+using CheckSet = std::bitset<std::size(kChecks)>;
+
+struct CheckOptions {
+    std::time_t now = 0;               // the clock for certificate dates
+    std::optional<std::string> token;  // the token tool's output, when known
+    CheckSet ignored;                  // codes neither reported nor counted
+    bool with_record = true;           // whether FileCheck::record is filled
+};
+
+// What the launcher would do with the file, judged from the settings alone.
+struct Outcome {
+    enum class Action { kStart, kRefuse, kDisabled };
+    Action action = Action::kStart;
+    int exit_status = 0;       // as the parent sees it: 0, 1 or 255
+    std::string log_line;      // the line appended to the log, line feed included
+    bool map_cleanup = false;  // whether the map files are removed
+    bool config_written = false;
+    std::optional<Check> gate;  // the code of the gate that ends a run that does not start
+};
+
+// One field of the record as the launcher reads it.
+struct FieldReading {
+    std::string key;
+    Scanner scanner = Scanner::kText;
+    std::string value;         // the text, or the number in decimal
+    std::uint32_t number = 0;  // the number, for a number field
+    std::uint64_t line = 0;    // the line it came from; 0 when the key is absent
+};
+
+// The whole check of one file: the model every report renders.
+struct FileCheck {
+    std::vector<Finding> findings;  // in the order of the file's lines, the file's own last
+    // Findings by severity (note, warning, error), all of them, those beyond
+    // what one code shows in `findings` included.
+    std::array<std::size_t, 3> by_severity{};
+    std::array<std::size_t, std::size(kChecks)> by_check{};  // all findings, by code
+    Outcome outcome;
+    std::vector<FieldReading> record;  // every field, in record order, when asked for
+    std::string config;                // the configuration, when one is written
+};
+
+// Checks the settings file `bytes` as the launcher would read it; copies no
+// more of it than the launcher's record does.
+FileCheck check_settings(std::string_view bytes, const CheckOptions& options);
+
+// The placeholder for the token tool's output in a configuration formed
+// without it.
+inline constexpr const char kTokenPlaceholder[] = "<token of /opt/quorbix/bin/create-sas>";
+
+}  // namespace quorbix

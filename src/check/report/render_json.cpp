@@ -1,0 +1,157 @@
+// The report for machines: one JSON document with the tool's and the
+// layout's versions, every file's findings, counts and outcome, the record
+// and the configuration when asked, the run's summary and the exit status.
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "check/report/report.h"
+#include "check/text/text.h"
+
+namespace quorbix {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// The version of the document's layout: raised when a field changes or goes,
+// kept when one is added.
+constexpr int kSchemaVersion = 2;
+
+const char* action_name(Outcome::Action a) {
+    switch (a) {
+        case Outcome::Action::kStart:
+            return "start";
+        case Outcome::Action::kRefuse:
+            return "refuse";
+        default:
+            return "disabled";
+    }
+}
+
+const char* scanner_name(Scanner s) {
+    switch (s) {
+        case Scanner::kUint:
+            return "number";
+        case Scanner::kText:
+            return "text";
+        default:
+            return "large text";
+    }
+}
+
+json findings_json(const FileCheck& check, const ReportStyle& style) {
+    json findings = json::array();
+    for (const Finding& f : check.findings) {
+        json j;
+        j["code"] = f.code();
+        j["severity"] = severity_name(reported_severity(f, style));
+        j["line"] = f.line == 0 ? json(nullptr) : json(f.line);
+        j["column"] = f.column == 0 ? json(nullptr) : json(f.column);
+        j["end_column"] = f.line == 0 ? json(nullptr) : json(f.end_column);
+        j["key"] = f.key.empty() ? json(nullptr) : json(f.key);
+        j["message"] = f.message;
+        j["launcher_does"] = f.fix;
+        j["remedy"] = f.remedy.empty() ? json(nullptr) : json(f.remedy);
+        std::vector<json> edits(f.edits.size());
+        std::transform(f.edits.begin(), f.edits.end(), edits.begin(), [](const Edit& e) {
+            return json{{"line", e.line},
+                        {"column", e.column},
+                        {"end_line", e.end_line},
+                        {"end_column", e.end_column},
+                        {"text", e.text}};
+        });
+        j["edits"] = json(std::move(edits));
+        findings.push_back(std::move(j));
+    }
+    return findings;
+}
+
+json record_json(const FileCheck& check) {
+    json record = json::array();
+    for (const FieldReading& r : check.record) {
+        json j;
+        j["key"] = r.key;
+        j["type"] = scanner_name(r.scanner);
+        j["value"] = r.scanner == Scanner::kUint ? json(r.number) : json(r.value);
+        j["line"] = r.line == 0 ? json(nullptr) : json(r.line);
+        record.push_back(std::move(j));
+    }
+    return record;
+}
+
+json file_json(const FileResult& file, const Report& report) {
+    json entry;
+    bool percent_encoded = false;
+    entry["file"] = json_file_name(file.name, &percent_encoded);
+    if (percent_encoded) {
+        entry["file_percent_encoded"] = true;
+    }
+    if (!file.unreadable.empty()) {
+        entry["error"] = file.unreadable;
+        return entry;
+    }
+    const FileCheck& check = file.check;
+    entry["findings"] = findings_json(check, report.style);
+    const std::array<std::size_t, 3> counts = reported_counts(check, report.style);
+    entry["counts"] = {{"error", counts[2]}, {"warning", counts[1]}, {"note", counts[0]}};
+    const Outcome& o = check.outcome;
+    entry["outcome"] = {{"action", action_name(o.action)},
+                        {"exit_status", o.exit_status},
+                        {"log_line", o.log_line},
+                        {"map_cleanup", o.map_cleanup},
+                        {"config_written", o.config_written},
+                        {"summary", "the launcher " + outcome_text(o)}};
+    if (report.with_record) {
+        entry["record"] = record_json(check);
+    }
+    if (report.with_config) {
+        entry["config"] = o.config_written ? json(check.config) : json(nullptr);
+    }
+    return entry;
+}
+
+json summary_json(const Report& report) {
+    const RunSummary& s = report.summary;
+    json j = {{"files", s.files},
+              {"start", s.by_action[0]},
+              {"refuse", s.by_action[1]},
+              {"disabled", s.by_action[2]},
+              {"unreadable", s.unreadable},
+              {"errors", s.by_severity[2]},
+              {"warnings", s.by_severity[1]},
+              {"notes", s.by_severity[0]}};
+    if (report.with_statistics) {
+        json codes = json::object();
+        for (const CheckInfo& info : kChecks) {
+            if (const std::size_t n = s.by_check[static_cast<std::size_t>(info.check)]; n != 0) {
+                codes[info.code] = n;
+            }
+        }
+        j["codes"] = std::move(codes);
+    }
+    return j;
+}
+
+}  // namespace
+
+std::vector<ReportPiece> render_json(const Report& report) {
+    json doc;
+    doc["tool"] = {{"name", kToolName}, {"version", tool_version()}};
+    doc["schema_version"] = kSchemaVersion;
+    doc["files"] = json::array();
+    for (const FileResult& file : report.files) {
+        doc["files"].push_back(file_json(file, report));
+    }
+    doc["summary"] = summary_json(report);
+    doc["caveat"] = std::string("outcomes are ") + kPrediction;
+    doc["exit_status"] = report.exit_status;
+    // Bytes of the settings that are not UTF-8 become U+FFFD (a file's name is
+    // percent-encoded instead): the document stays valid whatever the file
+    // holds, and holds no control character raw.
+    return {
+        {Channel::kFindings,
+         json_without_controls(doc.dump(2, ' ', false, json::error_handler_t::replace)) + "\n"}};
+}
+
+}  // namespace quorbix

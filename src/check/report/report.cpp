@@ -1,0 +1,82 @@
+#include "check/report/report.h"
+
+#include <algorithm>
+
+#ifndef QUORBIX_VERSION
+#define QUORBIX_VERSION "unknown"
+#endif
+
+namespace quorbix {
+
+namespace {
+
+std::string log_without_newline(const std::string& line) {
+    return line.empty() || line.back() != '\n' ? line : line.substr(0, line.size() - 1);
+}
+
+}  // namespace
+
+const char* tool_version() {
+    return QUORBIX_VERSION;
+}
+
+Severity reported_severity(Severity s, const ReportStyle& style) {
+    return style.strict && s == Severity::kWarning ? Severity::kError : s;
+}
+
+Severity reported_severity(const Finding& f, const ReportStyle& style) {
+    return reported_severity(f.severity(), style);
+}
+
+const Finding* gate_finding(const FileCheck& check) {
+    if (!check.outcome.gate) {
+        return nullptr;
+    }
+    const Check gate = *check.outcome.gate;
+    const auto it = std::find_if(check.findings.begin(), check.findings.end(),
+                                 [gate](const Finding& f) { return f.check == gate; });
+    return it == check.findings.end() ? nullptr : &*it;
+}
+
+std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style) {
+    std::array<std::size_t, 3> counts = check.by_severity;
+    if (style.strict) {
+        counts[2] += counts[1];
+        counts[1] = 0;
+    }
+    return counts;
+}
+
+const char* severity_name(Severity s) {
+    switch (s) {
+        case Severity::kError:
+            return "error";
+        case Severity::kWarning:
+            return "warning";
+        default:
+            return "note";
+    }
+}
+
+std::string outcome_text(const Outcome& o) {
+    std::string what;
+    switch (o.action) {
+        case Outcome::Action::kStart:
+            what = "starts the daemon";
+            break;
+        case Outcome::Action::kRefuse:
+            what = "refuses to start";
+            break;
+        case Outcome::Action::kDisabled:
+            what = "stays disabled";
+            break;
+    }
+    what += ": exit " + std::to_string(o.exit_status) + ", log \"" +
+            log_without_newline(o.log_line) + "\"";
+    if (o.map_cleanup) {
+        what += ", map files removed";
+    }
+    return what;
+}
+
+}  // namespace quorbix

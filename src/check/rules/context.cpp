@@ -1,0 +1,165 @@
+#include "check/rules/context.h"
+
+#include <algorithm>
+
+#include "check/rules/fields.h"
+#include "check/text/text.h"
+#include "settings/line_grammar.h"
+#include "staging/base64.h"
+
+namespace quorbix {
+
+namespace {
+
+// Findings of one code beyond this many are counted, not shown.
+constexpr std::size_t kShownPerCode = 100;
+
+// Gives each finding on a line the record's key of that line, when it is
+// one, and the column after the line's last byte before its line feed.
+// Findings are in line order: one walk over the lines finds them all.
+void locate_findings(CheckContext& c) {
+    SettingsLineCursor cursor;
+    SettingsLineInfo line;
+    for (Finding& f : c.result.findings) {
+        while (f.line != 0 && line.number < f.line && settings_next_line(c.stream, cursor, &line)) {
+        }
+        if (f.line == 0 || line.number != f.line) {
+            continue;
+        }
+        std::string_view content = line_bytes(c, line);
+        if (!content.empty() && content.back() == '\n') {
+            content.remove_suffix(1);
+        }
+        f.end_column = std::max(content.size() + 1, f.column);
+        const SettingsLine read = settings_read_line(content.substr(0, kBoundedLineSize - 1));
+        const int position = read.has_key ? settings_key_position(read.key) : -1;
+        if (position >= 0) {
+            f.key = field_table()[static_cast<std::size_t>(position)].key;
+        }
+    }
+}
+
+}  // namespace
+
+void context_init(CheckContext& c, std::string_view file, SettingsStream* stream,
+                  const GatewaySettings& s, const CheckOptions& options) {
+    c.file = file;
+    c.stream = stream;
+    c.s = &s;
+    c.options = &options;
+    const auto& fields = field_table();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        c.winner[i] = settings_key_line(stream, fields[i].key.c_str());
+    }
+    c.csv_present = base64_stages_file(settings_get_large_view(stream, "QUORBIX_CSV"));
+    c.early = gates_before_config(s, c.csv_present);
+}
+
+const GateWords& gate_words(Gate gate) {
+    static constexpr GateWords kWords[] = {
+        {Gate::kNoCsv, Check::kNoCsv, "the CSV configuration is staged",
+         "; the daemon is not started"},
+        {Gate::kDisabled, Check::kDisabled, "QUORBIX_ENABLE is not 0",
+         ", after staging the uploaded files"},
+        {Gate::kNoCa, Check::kTlsNoCa, "the CA certificate is staged",
+         "; the daemon is not started"},
+        {Gate::kNoLocalCert, Check::kTlsNoClientCert, "the client certificate is staged",
+         "; the daemon is not started"},
+        {Gate::kNoLocalKey, Check::kTlsNoClientKey, "the client key is staged",
+         "; the daemon is not started"},
+    };
+    const auto* w = std::find_if(std::begin(kWords), std::end(kWords),
+                                 [gate](const GateWords& words) { return words.gate == gate; });
+    return w != std::end(kWords) ? *w : kWords[0];
+}
+
+void add_finding(CheckContext& c, Check check, Spot spot, std::string_view message,
+                 std::string_view fix, std::string_view remedy, std::vector<Edit> edits) {
+    if (c.options->ignored.test(static_cast<std::size_t>(check))) {
+        return;
+    }
+    const std::size_t n = ++c.counts[static_cast<std::size_t>(check)];
+    ++c.result.by_severity[static_cast<std::size_t>(check_info(check).severity)];
+    if (n > kShownPerCode) {
+        return;
+    }
+    Finding f;
+    f.check = check;
+    f.line = spot.line;
+    f.column = spot.column;
+    // What the file holds reaches no output raw, in any format.
+    f.message = escaped(message);
+    f.fix = sentence(escaped(fix));
+    f.remedy = remedy.empty() ? std::string() : sentence(escaped(remedy));
+    f.edits = std::move(edits);
+    c.result.findings.push_back(std::move(f));
+}
+
+void context_finish(CheckContext& c) {
+    c.result.by_check = c.counts;
+    for (const CheckInfo& info : kChecks) {
+        const std::size_t n = c.counts[static_cast<std::size_t>(info.check)];
+        if (n > kShownPerCode) {
+            Finding f;
+            f.check = Check::kMoreNotShown;
+            f.message =
+                dec(n - kShownPerCode) + " more findings of " + info.code + " are not shown";
+            f.fix = "the first " + dec(kShownPerCode) + " of them are";
+            c.result.findings.push_back(std::move(f));
+        }
+    }
+    std::stable_sort(c.result.findings.begin(), c.result.findings.end(),
+                     [](const Finding& a, const Finding& b) {
+                         const std::uint64_t la = a.line == 0 ? UINT64_MAX : a.line;
+                         const std::uint64_t lb = b.line == 0 ? UINT64_MAX : b.line;
+                         return la != lb ? la < lb : a.column < b.column;
+                     });
+    locate_findings(c);
+}
+
+std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line) {
+    return c.file.substr(static_cast<std::size_t>(line.offset),
+                         static_cast<std::size_t>(line.length));
+}
+
+Spot value_spot(const CheckContext& c, std::size_t field) {
+    const SettingsLineInfo& line = c.winner[field];
+    if (line.number == 0) {
+        return {};
+    }
+    const std::string_view bytes = line_bytes(c, line).substr(0, kBoundedLineSize - 1);
+    const SettingsLine read = settings_read_line(bytes);
+    return {line.number, static_cast<std::size_t>(read.value.data() - bytes.data()) + 1};
+}
+
+std::string once(const CheckContext& c, std::vector<std::string> conditions, Gate stage) {
+    std::vector<std::string> before;
+    for (const GateVerdict& v : c.early) {
+        if (v.gate == stage && stage != Gate::kNone) {
+            break;
+        }
+        if (v.stops) {
+            before.emplace_back(gate_words(v.gate).passed);
+        }
+    }
+    conditions.insert(conditions.begin(), before.begin(), before.end());
+    std::string text;
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+        text += (i == 0 ? "once " : i + 1 == conditions.size() ? " and " : ", ") + conditions[i];
+    }
+    return text.empty() ? text : text + ", ";
+}
+
+std::string writes(const CheckContext& c) {
+    return once(c) + "the launcher writes ";
+}
+
+std::string reading_of(const CheckContext& c, std::string_view key) {
+    const SettingsLineInfo& first = c.winner[field_index(key)];
+    if (first.number == 0) {
+        return "stays unset";
+    }
+    return "is read from line " + dec(first.number);
+}
+
+}  // namespace quorbix

@@ -1,0 +1,92 @@
+// The state of one file's check, shared by the line checks and the run
+// checks, and the one path by which findings are added.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/model/analysis.h"
+#include "check/model/codes.h"
+#include "settings/scanner.h"
+#include "staging/gates.h"
+
+namespace quorbix {
+
+// Where a finding points: a line and a byte column, both from 1; line 0 is
+// the file as a whole.
+struct Spot {
+    std::uint64_t line = 0;
+    std::size_t column = 0;
+};
+
+struct CheckContext {
+    std::string_view file;  // the file's bytes
+    SettingsStream* stream = nullptr;
+    const GatewaySettings* s = nullptr;  // the record as the launcher reads it
+    const CheckOptions* options = nullptr;
+    // The line each field is read from (number 0: absent), in record order.
+    std::vector<SettingsLineInfo> winner = std::vector<SettingsLineInfo>(settings_field_count());
+    // Findings of each code so far, shown or not.
+    std::array<std::size_t, std::size(kChecks)> counts{};
+    bool csv_present = false;             // whether the CSV configuration is staged
+    std::uint64_t continued_through = 0;  // the last line of a value spread over lines
+    // Fields whose value a finding of its own explains (spread over lines,
+    // URL-safe Base64): findings about what they stage would only repeat it.
+    std::vector<bool> said = std::vector<bool>(settings_field_count());
+    // The verdicts of the gates before the configuration, in the run's order.
+    std::array<GateVerdict, 2> early{};
+    FileCheck result;
+};
+
+// Prepares the check of the record s, read from stream over the bytes file.
+void context_init(CheckContext& c, std::string_view file, SettingsStream* stream,
+                  const GatewaySettings& s, const CheckOptions& options);
+
+// Adds a finding of `check` at `spot`; beyond a number per code it is
+// counted, not shown. Its texts are escaped (text.h) for every format.
+void add_finding(CheckContext& c, Check check, Spot spot, std::string_view message,
+                 std::string_view fix, std::string_view remedy = {}, std::vector<Edit> edits = {});
+
+// Ends the check: says how many findings of a code are not shown and puts
+// the findings in the order of the file's lines, the file's own last.
+void context_finish(CheckContext& c);
+
+// A line's bytes, its line feed included.
+std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line);
+
+// Where the value of a field's line begins: after the "=", and after an
+// opening double quote; the file as a whole for an absent field.
+Spot value_spot(const CheckContext& c, std::size_t field);
+
+// How the checker speaks of a gate: the check it reports a stop under, what
+// lets a run past it, and what follows the stop.
+struct GateWords {
+    Gate gate;
+    Check check;
+    const char* passed;  // "the CSV configuration is staged"
+    const char* after;   // "; the daemon is not started"
+};
+
+// The words for gate, one of the gates that stop a run.
+const GateWords& gate_words(Gate gate);
+
+// The start of a sentence about a stage that an earlier gate keeps this run
+// from: "once the CSV configuration is staged, " and the like, from the
+// gates before the configuration that stop it (those before `stage` only,
+// when it is one of them), then `conditions` of the stage's own; empty when
+// nothing stands between.
+std::string once(const CheckContext& c, std::vector<std::string> conditions = {},
+                 Gate stage = Gate::kNone);
+
+// "the launcher writes " for a sentence about the configuration, behind once().
+std::string writes(const CheckContext& c);
+
+// How the launcher ends up reading the record's key: from which line, or
+// not at all.
+std::string reading_of(const CheckContext& c, std::string_view key);
+
+}  // namespace quorbix

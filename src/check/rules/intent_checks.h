@@ -1,0 +1,54 @@
+// Findings about what a person meant where the launcher reads otherwise:
+// the file's encoding, keys behind shell and comment habits, values spread
+// over lines, characters kept in a value, missing essentials and what the
+// staged files hold. Each is said once, on the line where it starts, with one
+// sentence of remedy and, where the remedy is certain, its edits.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/rules/context.h"
+#include "check/rules/fields.h"
+#include "check/rules/shapes.h"
+
+namespace quorbix {
+
+// The file as a whole is UTF-16 or UTF-32.
+void check_wide_encoding(CheckContext& c, WideEncoding wide);
+
+// Line 1 behind a UTF-8 byte-order mark; false when the line holds no key,
+// and is then checked as it is.
+bool check_byte_order_mark(CheckContext& c, const SettingsLineInfo& line, std::string_view bytes);
+
+// A key of the record behind "export ", "#", "//" or ";" on the line `body`
+// (its line end left off); true when it was reported.
+bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::string_view body);
+
+// A value of `field` that runs on over the lines after its key's line; true
+// when it was reported, and the lines it runs on over are then left alone.
+// `opens_quote` is the key line's SettingsLine::opens_quote.
+bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+                  std::string_view body, bool opens_quote);
+
+// Characters kept in a text value that were probably not meant.
+void check_value_habit(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+                       std::string_view piece, const SettingsLine& read);
+
+// What the staged CSV and scripts hold, beyond what the decoder does.
+void check_staged_contents(CheckContext& c);
+
+// An enabled gateway without a broker or a client id.
+void check_essentials(CheckContext& c);
+
+// The remedy `plain` for a line meant to set `key`, unless another line
+// already sets it: then, to keep one of the two.
+std::string key_remedy(const CheckContext& c, const std::string& key, std::string plain);
+
+// A fix that writes `key` on a line: only while no line sets the key, for
+// otherwise it would change which line the launcher reads.
+std::vector<Edit> sure_key_edit(const CheckContext& c, const std::string& key, Edit edit);
+
+}  // namespace quorbix

@@ -1,0 +1,258 @@
+#include "check/rules/run_checks.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "check/rules/fields.h"
+#include "check/rules/intent_checks.h"
+#include "check/text/text.h"
+#include "check/tls/tls_material.h"
+#include "daemon_config/daemon_config.h"
+#include "daemon_config/token.h"
+#include "staging/base64.h"
+#include "staging/gates.h"
+
+namespace quorbix {
+
+namespace {
+
+std::string decode(const std::string& text) {
+    DecodedBytes d = base64_decode_dup(text.c_str());
+    if (!d.data) {
+        return {};
+    }
+    return std::string(reinterpret_cast<const char*>(d.data.get()), d.size);
+}
+
+// The TLS files a run may stage (kTlsFiles), in TlsFile order, with the
+// checker's names for each: the kind its TLS rules judge and the role of the
+// key that carries it.
+struct TlsField : TlsFileRow {
+    TlsFile file;
+    Role role;
+};
+
+constexpr TlsField kTlsFields[] = {
+    {kTlsFiles[0], TlsFile::kCa, Role::kCaCert},
+    {kTlsFiles[1], TlsFile::kClientCert, Role::kClientCert},
+    {kTlsFiles[2], TlsFile::kClientKey, Role::kClientKey},
+};
+
+const TlsField& tls_field(TlsFile file) {
+    return kTlsFields[static_cast<std::size_t>(file)];
+}
+
+// The position of the field whose role is `role`.
+std::size_t field_with_role(Role role) {
+    const std::vector<FieldInfo>& fields = field_table();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].role == role) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+// The TLS files' texts decoded, and which of them the launcher would stage.
+struct TlsFiles {
+    std::string bytes[std::size(kTlsFields)];
+    TlsFilesPresent staged;
+};
+
+// What the launcher does when verdict v stops the run.
+std::string verdict_text(const GateVerdict& v) {
+    return "the launcher logs " + log_quoted(v.log_line) +
+           (v.map_cleanup ? ", removes the map files and exits " : " and exits ") +
+           dec(static_cast<std::uint64_t>(exit_status_seen(v.exit_status))) +
+           gate_words(v.gate).after;
+}
+
+// Reports the stop of verdict v, once the gates before it and `conditions`
+// let the run get there.
+void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string_view message,
+                 std::vector<std::string> conditions = {}) {
+    add_finding(c, gate_words(v.gate).check, spot, message,
+                once(c, std::move(conditions), v.gate) + verdict_text(v));
+}
+
+void check_tls_files(CheckContext& c, const TlsFiles& files) {
+    const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
+    for (const TlsProblem& p : check_tls_material(material, c.options->now)) {
+        const std::size_t field = field_with_role(tls_field(p.file).role);
+        if (c.said[field]) {
+            continue;  // the setting's own finding says why
+        }
+        const Finding& f = p.finding;
+        add_finding(c, f.check, value_spot(c, field), f.message, f.fix);
+    }
+}
+
+void check_early_gates(CheckContext& c) {
+    const std::size_t csv_field = field_with_role(Role::kCsv);
+    const std::size_t enable_field = field_with_role(Role::kGatewayEnable);
+    for (const GateVerdict& v : c.early) {
+        if (v.gate == Gate::kNoCsv) {
+            report_stop(
+                c, v, value_spot(c, csv_field),
+                std::string(c.winner[csv_field].number == 0 ? "QUORBIX_CSV is not set"
+                                                            : "QUORBIX_CSV decodes to nothing") +
+                    ", so no CSV configuration is staged");
+        } else if (v.gate == Gate::kDisabled && c.winner[enable_field].number == 0) {
+            add_finding(c, Check::kNoEnable, {},
+                        "no line sets QUORBIX_ENABLE, so it reads 0 and the gateway never runs",
+                        once(c, {}, v.gate) + verdict_text(v),
+                        "add the line QUORBIX_ENABLE=1 to run the gateway");
+        } else if (v.gate == Gate::kDisabled) {
+            report_stop(c, v, value_spot(c, enable_field), "QUORBIX_ENABLE is 0");
+        }
+    }
+    if (c.s->enable != 0) {
+        check_essentials(c);
+    }
+}
+
+// Every stop of the TLS gate, each once the files before it are staged.
+void check_tls_gate(CheckContext& c, const TlsFiles& files) {
+    const GatewaySettings& s = *c.s;
+    const Spot spot = value_spot(c, field_with_role(Role::kTlsMode));
+    const std::string mode = "TLS mode " + dec(s.mqtt_tls);
+    TlsFilesPresent present = files.staged;
+    std::vector<std::string> conditions;
+    for (GateVerdict v = gate_tls(s, present); v.stops; v = gate_tls(s, present)) {
+        const auto* field = std::find_if(std::begin(kTlsFields), std::end(kTlsFields),
+                                         [&v](const TlsField& f) { return f.gate == v.gate; });
+        if (field == std::end(kTlsFields)) {
+            break;
+        }
+        std::string message = mode + " needs a ";
+        message.append(staged_name(field->role)).append(", and ");
+        message.append(field_table()[field_with_role(field->role)].key).append(" stages none");
+        report_stop(c, v, spot, message, conditions);
+        conditions.emplace_back(gate_words(v.gate).passed);
+        present.*field->present = true;
+    }
+    TlsFilesPresent all = files.staged;
+    all.local_cert = all.local_key = true;
+    if (daemon_config_empty_cafile(s, files.staged.ca) && gate_tls(s, all).gate != Gate::kNoCa) {
+        add_finding(c, Check::kTlsEmptyCafile, spot, mode + " without a CA certificate",
+                    writes(c) + "an empty mqtt_cafile= line to the configuration");
+    }
+}
+
+void fill_outcome(CheckContext& c, const TlsFiles& files) {
+    Outcome& out = c.result.outcome;
+    GateVerdict verdict = gate_before_config(*c.s, c.csv_present);
+    if (!verdict.stops) {
+        out.config_written = true;
+        verdict = gate_tls(*c.s, files.staged);
+    }
+    if (verdict.stops) {
+        out.action = verdict.exit_status == kExitDisabled ? Outcome::Action::kDisabled
+                                                          : Outcome::Action::kRefuse;
+        out.exit_status = exit_status_seen(verdict.exit_status);
+        out.log_line = verdict.log_line;
+        out.map_cleanup = verdict.map_cleanup;
+        out.gate = gate_words(verdict.gate).check;
+    } else {
+        out.action = Outcome::Action::kStart;
+        out.exit_status = kExitStarted;
+        out.log_line = std::string(kStartCommand) + kStartLogEnd;
+    }
+}
+
+void check_token(CheckContext& c) {
+    const GatewaySettings& s = *c.s;
+    const PasswordPlan plan = daemon_config_password_plan(s);
+    if (plan == PasswordPlan::kStored) {
+        return;
+    }
+    const Spot spot = value_spot(c, field_index("QUORBIX_MQTT_SASGEN"));
+    const std::string not_run =
+        once(c) +
+        "the launcher does not run the token tool and writes an empty mqtt_password= line";
+    if (plan == PasswordPlan::kNoKey) {
+        add_finding(c, Check::kTokenNoPassword, spot,
+                    "a generated token is asked for, but QUORBIX_MQTT_PWD, its key, is empty",
+                    not_run);
+        return;
+    }
+    if (s.mqtt_host.empty() || s.mqtt_client_id.empty()) {
+        const char* missing = s.mqtt_host.empty() && s.mqtt_client_id.empty()
+                                  ? "QUORBIX_MQTT_ADDR and QUORBIX_CLIENT_ID are"
+                              : s.mqtt_host.empty() ? "QUORBIX_MQTT_ADDR is"
+                                                    : "QUORBIX_CLIENT_ID is";
+        add_finding(c, Check::kTokenMissingPart, spot,
+                    std::string("a generated token is asked for, but ") + missing + " empty",
+                    once(c) + "the launcher asks the token tool for the resource " +
+                        shown(token_resource(s.mqtt_host, s.mqtt_client_id)));
+    }
+    if (plan == PasswordPlan::kCommandTooLong) {
+        add_finding(c, Check::kTokenCommandTooLong, spot,
+                    "the token command would be longer than the shell takes", not_run);
+    }
+}
+
+void check_port(CheckContext& c) {
+    const GatewaySettings& s = *c.s;
+    if (s.mqtt_host.empty() || (s.mqtt_port != 0 && s.mqtt_port <= 65535)) {
+        return;
+    }
+    const std::size_t port_field = field_index("QUORBIX_MQTT_PORT");
+    const bool port_set = c.winner[port_field].number != 0;
+    const Spot spot =
+        port_set ? value_spot(c, port_field) : value_spot(c, field_index("QUORBIX_MQTT_ADDR"));
+    add_finding(c, Check::kPortRange, spot,
+                port_set ? "MQTT port " + dec(s.mqtt_port) + " is outside 1 to 65535"
+                         : "a host is set, but QUORBIX_MQTT_PORT is not, so the port reads 0",
+                writes(c) + "mqtt_port=" + dec(s.mqtt_port) + " as it is");
+}
+
+// Forms the configuration whether or not this run reaches it: a line it
+// would cut is worth knowing before the gateway is enabled.
+void form_config(CheckContext& c, const TlsFiles& files) {
+    const GatewaySettings& s = *c.s;
+    const PasswordPlan plan = daemon_config_password_plan(s);
+    const std::string token =
+        !c.options->token ? std::string(kTokenPlaceholder) : token_first_line(*c.options->token);
+    const std::string password = daemon_config_password_value(s, plan, token);
+    std::vector<ConfigCut> cuts;
+    const std::vector<std::string> lines = daemon_config_lines(s, files.staged.ca, password, &cuts);
+    for (const std::string& l : lines) {
+        c.result.config += l;
+    }
+    for (const ConfigCut& cut : cuts) {
+        const std::string& text = lines[cut.line];
+        const std::string name = text.substr(0, text.find('='));
+        Spot spot = value_spot(c, static_cast<std::size_t>(cut.field));
+        if (spot.line != 0) {
+            spot.column += cut.kept;
+        }
+        add_finding(c, Check::kConfigLineCut, spot,
+                    "the configuration line " + name + " keeps " + dec(text.size()) +
+                        " bytes with its line feed; the last " + dec(cut.lost) +
+                        " bytes of the value do not fit",
+                    writes(c) + "the line cut short, its closing quote and line feed kept");
+    }
+}
+
+}  // namespace
+
+void check_run(CheckContext& c) {
+    TlsFiles files;
+    for (const TlsField& f : kTlsFields) {
+        files.bytes[static_cast<std::size_t>(f.file)] = decode((*c.s).*f.data);
+        files.staged.*f.present = base64_stages_file((*c.s).*f.data);
+    }
+    check_tls_files(c, files);
+    check_early_gates(c);
+    check_tls_gate(c, files);
+    check_staged_contents(c);
+    form_config(c, files);
+    fill_outcome(c, files);
+    check_token(c);
+    check_port(c);
+}
+
+}  // namespace quorbix

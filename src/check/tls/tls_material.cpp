@@ -1,0 +1,382 @@
+#include "check/tls/tls_material.h"
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "check/model/codes.h"
+#include "check/tls/tls_openssl.h"
+
+namespace quorbix {
+namespace {
+
+constexpr int kExpirySoonDays = 30;
+
+// Names the file for messages.
+const char* file_label(TlsFile file) {
+    switch (file) {
+        case TlsFile::kCa:
+            return "CA certificate";
+        case TlsFile::kClientCert:
+            return "client certificate";
+        case TlsFile::kClientKey:
+            return "client key";
+    }
+    return "TLS file";
+}
+
+// The state of one check: the clock and the problems found so far.
+struct TlsCheck {
+    std::time_t now = 0;
+    AsnTimePtr now_time;   // now
+    AsnTimePtr soon_time;  // now plus kExpirySoonDays
+    std::vector<TlsProblem> problems;
+};
+
+// Records one problem with file.
+void add(TlsCheck& check, TlsFile file, Check code, std::string message, const char* fix) {
+    TlsProblem problem;
+    problem.file = file;
+    problem.finding.check = code;
+    problem.finding.message = std::move(message);
+    problem.finding.fix = fix;
+    check.problems.push_back(std::move(problem));
+}
+
+// Names certificate `index` (1-based) of `count` in file, with its subject when known.
+std::string certificate_name(TlsFile file, std::size_t index, std::size_t count, const X509* cert) {
+    std::string name = count == 1
+                           ? std::string("the ") + file_label(file)
+                           : "certificate " + std::to_string(index) + " of " +
+                                 std::to_string(count) + " in the " + file_label(file) + " file";
+    const std::string subject = cert != nullptr ? subject_text(cert) : std::string();
+    if (!subject.empty()) {
+        name += " (" + subject + ")";
+    }
+    return name;
+}
+
+// Reports a certificate of file that is not valid at the check's time or
+// soon will not be.
+void check_dates(TlsCheck& check, TlsFile file, const std::string& name, const X509* cert) {
+    if (check.now_time == nullptr || check.soon_time == nullptr) {
+        return;
+    }
+    const ASN1_TIME* not_before = X509_get0_notBefore(cert);
+    const ASN1_TIME* not_after = X509_get0_notAfter(cert);
+    const int started = ASN1_TIME_compare(not_before, check.now_time.get());
+    const int ended = ASN1_TIME_compare(not_after, check.now_time.get());
+    ERR_clear_error();
+    const std::string at = " (checked at " + utc_text(check.now) + ")";
+    if (started == -2 || ended == -2) {
+        add(check, file, Check::kTlsCertificateUnparsable,
+            name + " has validity dates that cannot be read",
+            "The daemon will fail to load this certificate, so TLS connections that need it "
+            "will fail.");
+    } else if (started > 0) {
+        add(check, file, Check::kTlsCertificateNotYetValid,
+            name + " is not valid before " + utc_text(not_before) + at,
+            "The daemon will load it, but TLS connections that rely on it will fail "
+            "verification until that date.");
+    } else if (ended <= 0) {
+        add(check, file, Check::kTlsCertificateExpired,
+            name + " expired on " + utc_text(not_after) + at,
+            "The daemon will load it, but TLS connections that rely on it will fail "
+            "verification until it is replaced.");
+    } else if (ASN1_TIME_compare(not_after, check.soon_time.get()) <= 0) {
+        int days = 0;
+        int seconds = 0;
+        const bool known = ASN1_TIME_diff(&days, &seconds, check.now_time.get(), not_after) == 1;
+        ERR_clear_error();
+        const std::string when = !known      ? "soon"
+                                 : days == 0 ? "within a day"
+                                 : days == 1 ? "in 1 day"
+                                             : "in " + std::to_string(days) + " days";
+        add(check, file, Check::kTlsCertificateExpiresSoon,
+            name + " expires " + when + ", on " + utc_text(not_after),
+            "The daemon will use it until then; after that, TLS connections that rely on it "
+            "will fail verification.");
+    }
+}
+
+// Joins the distinct names of blocks, for a message about what a file holds.
+std::string block_names(const std::vector<PemBlock>& blocks) {
+    std::string out;
+    for (const PemBlock& block : blocks) {
+        const std::string quoted = "\"" + block.name + "\"";
+        if (out.find(quoted) == std::string::npos) {
+            out += (out.empty() ? "" : ", ") + quoted;
+        }
+    }
+    return out;
+}
+
+// Reports data that is neither PEM nor DER.
+void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data) {
+    add(check, file, Check::kTlsNotPemOrDer,
+        std::string("the ") + file_label(file) +
+            " is neither PEM text nor DER data (its first bytes are " + leading_bytes(data) + ")",
+        "The launcher stages these bytes unchanged and the daemon will fail to load them.");
+}
+
+// Reports PEM text that cannot be read to its end; harmless when the
+// daemon already has what it needs from the blocks before the damage.
+void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool harmless) {
+    const std::string where = scan.blocks.empty() ? " has no readable PEM block"
+                                                  : " cannot be read past PEM block " +
+                                                        std::to_string(scan.blocks.size());
+    add(check, file, harmless ? Check::kTlsPemDamagedAfterKey : Check::kTlsPemDamaged,
+        std::string("the ") + file_label(file) + where + " (OpenSSL: " + scan.damage + ")",
+        harmless ? "The daemon uses the key before the damaged block and ignores the rest."
+                 : "The daemon's TLS library rejects a PEM file that cannot be read to its end, "
+                   "so the file will not be used.");
+}
+
+// Reports the named certificate as not parsing, with OpenSSL's reason.
+void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::string& name,
+                                   const std::string& reason) {
+    add(check, file, Check::kTlsCertificateUnparsable,
+        name + " does not parse as an X.509 certificate (OpenSSL: " + reason + ")",
+        "The daemon will fail to load this certificate, so TLS connections that need it will "
+        "fail.");
+}
+
+// Reports a certificate file that holds a private key and no certificate.
+void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
+    add(check, file, Check::kTlsKeyInCertificateSlot,
+        std::string("the ") + file_label(file) +
+            " holds a private key and no certificate; were the certificate and key swapped?",
+        "The daemon finds no certificate in the file and will fail to set up TLS.");
+}
+
+// Checks a certificate file (the CA file or the client certificate with its
+// chain) in PEM or DER; returns its first certificate when that parses.
+// Checks a certificate file of DER data; returns its certificate when it parses.
+X509Ptr check_der_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
+    X509Ptr cert = parse_certificate(bytes_of(data), data.size(), false);
+    if (cert == nullptr) {
+        const std::string reason = take_first_error();
+        const bool is_key = parse_private_key(bytes_of(data), data.size()) != nullptr ||
+                            is_encrypted_pkcs8(bytes_of(data), data.size());
+        ERR_clear_error();
+        if (is_key) {
+            report_key_in_certificate_slot(check, file);
+        } else {
+            report_certificate_unparsable(check, file, certificate_name(file, 1, 1, nullptr),
+                                          reason);
+        }
+        return nullptr;
+    }
+    check_dates(check, file, certificate_name(file, 1, 1, cert.get()), cert.get());
+    return cert;
+}
+
+// True for a CA certificate valid at the check's time.
+bool is_valid_ca(const TlsCheck& check, X509* cert) {
+    if (cert == nullptr || check.now_time == nullptr) {
+        return false;
+    }
+    const int started = ASN1_TIME_compare(X509_get0_notBefore(cert), check.now_time.get());
+    const int ended = ASN1_TIME_compare(X509_get0_notAfter(cert), check.now_time.get());
+    ERR_clear_error();
+    return (started == -1 || started == 0) && ended == 1 && is_ca_certificate(cert);
+}
+
+// A member of a CA bundle that verifies nothing, while another one is valid.
+void report_bundle_member(TlsCheck& check, const std::string& name, X509* cert) {
+    if (!is_ca_certificate(cert)) {
+        add(check, TlsFile::kCa, Check::kTlsBundleLeaf, name + " is a leaf certificate, not a CA",
+            "The daemon loads it with the bundle's other members, which do the verifying; it "
+            "adds nothing.");
+        return;
+    }
+    const bool ended = ASN1_TIME_compare(X509_get0_notAfter(cert), check.now_time.get()) <= 0;
+    ERR_clear_error();
+    add(check, TlsFile::kCa, Check::kTlsBundleMemberExpired,
+        name +
+            (ended ? " expired on " + utc_text(X509_get0_notAfter(cert))
+                   : " is not valid before " + utc_text(X509_get0_notBefore(cert))) +
+            " (checked at " + utc_text(check.now) + ")",
+        "The daemon verifies with the bundle's valid members; this one adds nothing until it "
+        "is replaced.");
+}
+
+// Checks each certificate of a PEM file; a CA bundle with a valid CA has its
+// other members of no use, not fatal. Returns the first certificate.
+X509Ptr check_pem_certificates(TlsCheck& check, TlsFile file,
+                               const std::vector<const PemBlock*>& blocks) {
+    std::vector<X509Ptr> certs;
+    std::vector<std::string> errors;
+    bool valid_ca = false;
+    for (const PemBlock* block : blocks) {
+        certs.push_back(
+            parse_certificate(block->der.get(), block->size, block->name == "TRUSTED CERTIFICATE"));
+        errors.push_back(certs.back() == nullptr ? take_first_error() : std::string());
+        valid_ca = valid_ca || is_valid_ca(check, certs.back().get());
+    }
+    const bool bundle = file == TlsFile::kCa && certs.size() > 1 && valid_ca;
+    for (std::size_t i = 0; i < certs.size(); ++i) {
+        const std::string name = certificate_name(file, i + 1, certs.size(), certs[i].get());
+        if (certs[i] == nullptr) {
+            report_certificate_unparsable(check, file, name, errors[i]);
+        } else if (bundle && !is_valid_ca(check, certs[i].get())) {
+            report_bundle_member(check, name, certs[i].get());
+        } else {
+            check_dates(check, file, name, certs[i].get());
+        }
+    }
+    return certs.empty() ? nullptr : std::move(certs.front());
+}
+
+X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
+    if (is_der_sequence(data)) {
+        return check_der_certificate_file(check, file, data);
+    }
+    if (!has_pem_armour(data)) {
+        report_not_pem_or_der(check, file, data);
+        return nullptr;
+    }
+    const PemScan scan = read_pem_blocks(data);
+    std::vector<const PemBlock*> cert_blocks;
+    bool has_key = false;
+    for (const PemBlock& block : scan.blocks) {
+        if (is_certificate_block(block.name)) {
+            cert_blocks.push_back(&block);
+        } else if (is_private_key_block(block.name)) {
+            has_key = true;
+        }
+    }
+    X509Ptr first = check_pem_certificates(check, file, cert_blocks);
+    if (!scan.damage.empty()) {
+        report_pem_damage(check, file, scan, false);
+    } else if (cert_blocks.empty() && has_key) {
+        report_key_in_certificate_slot(check, file);
+    } else if (cert_blocks.empty()) {
+        add(check, file, Check::kTlsNoCertificate,
+            std::string("the ") + file_label(file) + " holds no certificate, only " +
+                block_names(scan.blocks),
+            "The daemon finds no certificate in the file and will fail to set up TLS.");
+    }
+    if (!cert_blocks.empty() && has_key) {
+        add(check, file, Check::kTlsPrivateKeyExposed,
+            std::string("the ") + file_label(file) + " file also holds a private key",
+            "The launcher stages the file readable by every user of the device (only the "
+            "client key is made private), and the daemon ignores the key in it.");
+    }
+    return first;
+}
+
+// Reports a client key that needs a passphrase.
+void report_key_encrypted(TlsCheck& check) {
+    add(check, TlsFile::kClientKey, Check::kTlsKeyEncrypted,
+        "the client key is encrypted with a passphrase",
+        "The daemon is given no passphrase, so it cannot load the key and will fail to set up "
+        "TLS.");
+}
+
+// Reports a client key that does not parse, with OpenSSL's reason.
+void report_key_unparsable(TlsCheck& check, const std::string& reason) {
+    add(check, TlsFile::kClientKey, Check::kTlsKeyUnparsable,
+        "the client key does not parse as a private key (OpenSSL: " + reason + ")",
+        "The daemon will fail to load the key and will fail to set up TLS.");
+}
+
+// Reports a client key file that holds a certificate and no private key.
+void report_certificate_in_key_slot(TlsCheck& check) {
+    add(check, TlsFile::kClientKey, Check::kTlsCertificateInKeySlot,
+        "the client key holds a certificate and no private key; were the certificate and key "
+        "swapped?",
+        "The daemon finds no private key in the file and will fail to set up TLS.");
+}
+
+// Checks the client key file in PEM or DER; returns the key when it is
+// usable (the first private key of a PEM file, as the daemon reads it).
+EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
+    if (is_der_sequence(data)) {
+        EvpPkeyPtr key = parse_private_key(bytes_of(data), data.size());
+        const std::string reason = key == nullptr ? take_first_error() : std::string();
+        if (key != nullptr) {
+            return key;
+        }
+        if (is_encrypted_pkcs8(bytes_of(data), data.size())) {
+            report_key_encrypted(check);
+        } else if (parse_certificate(bytes_of(data), data.size(), false) != nullptr) {
+            report_certificate_in_key_slot(check);
+        } else {
+            report_key_unparsable(check, reason);
+        }
+        ERR_clear_error();
+        return nullptr;
+    }
+    if (!has_pem_armour(data)) {
+        report_not_pem_or_der(check, TlsFile::kClientKey, data);
+        return nullptr;
+    }
+    const PemScan scan = read_pem_blocks(data);
+    const PemBlock* key_block = nullptr;
+    bool has_certificate = false;
+    for (const PemBlock& block : scan.blocks) {
+        if (key_block == nullptr && is_private_key_block(block.name)) {
+            key_block = &block;
+        }
+        has_certificate = has_certificate || is_certificate_block(block.name);
+    }
+    EvpPkeyPtr key;
+    if (key_block != nullptr &&
+        (key_block->encrypted || key_block->name == "ENCRYPTED PRIVATE KEY")) {
+        report_key_encrypted(check);
+    } else if (key_block != nullptr) {
+        key = parse_private_key(key_block->der.get(), key_block->size);
+        if (key == nullptr) {
+            report_key_unparsable(check, take_first_error());
+        }
+    }
+    if (!scan.damage.empty()) {
+        report_pem_damage(check, TlsFile::kClientKey, scan, key_block != nullptr);
+    } else if (key_block == nullptr && has_certificate) {
+        report_certificate_in_key_slot(check);
+    } else if (key_block == nullptr) {
+        add(check, TlsFile::kClientKey, Check::kTlsNoPrivateKey,
+            "the client key holds no private key, only " + block_names(scan.blocks),
+            "The daemon finds no private key in the file and will fail to set up TLS.");
+    }
+    return key;
+}
+
+}  // namespace
+
+std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now) {
+    const ErrorQueueClearer clearer;
+    TlsCheck check;
+    check.now = now;
+    check.now_time = AsnTimePtr(ASN1_TIME_set(nullptr, now));
+    check.soon_time = AsnTimePtr(ASN1_TIME_adj(nullptr, now, kExpirySoonDays, 0));
+    if (!m.ca.empty()) {
+        check_certificate_file(check, TlsFile::kCa, m.ca);
+    }
+    X509Ptr leaf;
+    if (!m.client_cert.empty()) {
+        leaf = check_certificate_file(check, TlsFile::kClientCert, m.client_cert);
+    }
+    if (!m.client_key.empty()) {
+        const EvpPkeyPtr key = check_key_file(check, m.client_key);
+        const EVP_PKEY* certified = leaf != nullptr ? X509_get0_pubkey(leaf.get()) : nullptr;
+        // 1: the same key; 0 or -1: a different key or type; -2: cannot be compared.
+        const int same =
+            key != nullptr && certified != nullptr ? EVP_PKEY_eq(certified, key.get()) : 1;
+        if (same == 0 || same == -1) {
+            add(check, TlsFile::kClientKey, Check::kTlsKeyMismatch,
+                "the client key does not belong to " +
+                    certificate_name(TlsFile::kClientCert, 1, 1, leaf.get()),
+                "The daemon will fail to pair the key with the certificate and will not set up "
+                "TLS.");
+        }
+    }
+    return std::move(check.problems);
+}
+
+}  // namespace quorbix

@@ -1,0 +1,36 @@
+// What is wrong with the CA certificate, client certificate and client key
+// that the launcher would stage: their form, whether they parse, their dates,
+// an encrypted key and a key that does not belong to the certificate.
+#pragma once
+
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+#include "check/model/finding.h"
+
+namespace quorbix {
+
+// The TLS files the launcher would stage, as their decoded bytes; an empty
+// view means the file is not staged.
+struct TlsMaterial {
+    std::string_view ca;
+    std::string_view client_cert;
+    std::string_view client_key;
+};
+
+enum class TlsFile { kCa, kClientCert, kClientKey };
+
+// One finding about one of the files; finding.line and finding.column are 0,
+// the caller places the finding at the setting that carries the file.
+struct TlsProblem {
+    TlsFile file = TlsFile::kCa;
+    Finding finding;
+};
+
+// Returns everything wrong with the material at time `now`, in the order CA,
+// client certificate, client key; never prompts, prints nothing and leaves
+// the OpenSSL error queue empty.
+std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now);
+
+}  // namespace quorbix
