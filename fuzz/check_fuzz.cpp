@@ -21,21 +21,21 @@ namespace {
 // The gate findings in the order a run meets their gates, with the log line
 // of each.
 struct GateFinding {
-    Check check;
+    Code code;
     const char* log_line;
 };
 constexpr GateFinding kGateFindings[] = {
-    {Check::kNoCsv, kLogNoCsv},
-    {Check::kDisabled, kLogDisabled},
-    {Check::kNoEnable, kLogDisabled},  // the disabled gate with no QUORBIX_ENABLE line
-    {Check::kTlsNoCa, kLogNoCa},
-    {Check::kTlsNoClientCert, kLogNoLocalCert},
-    {Check::kTlsNoClientKey, kLogNoLocalKey},
+    {Code::kNoCsv, kLogNoCsv},
+    {Code::kDisabled, kLogDisabled},
+    {Code::kNoEnable, kLogDisabled},  // the disabled gate with no QUORBIX_ENABLE line
+    {Code::kTlsNoCa, kLogNoCa},
+    {Code::kTlsNoClientCert, kLogNoLocalCert},
+    {Code::kTlsNoClientKey, kLogNoLocalKey},
 };
 
-bool reported(const FileCheck& check, Check code) {
+bool reported(const FileCheck& check, Code code) {
     return std::any_of(check.findings.begin(), check.findings.end(),
-                       [code](const Finding& f) { return f.check == code; });
+                       [code](const Finding& f) { return f.code == code; });
 }
 
 // The run stops with a gate's log line exactly when that gate's finding is
@@ -43,7 +43,7 @@ bool reported(const FileCheck& check, Check code) {
 void check_outcome_follows_gate_findings(const FileCheck& check) {
     const auto* first =
         std::find_if(std::begin(kGateFindings), std::end(kGateFindings),
-                     [&check](const GateFinding& g) { return reported(check, g.check); });
+                     [&check](const GateFinding& g) { return reported(check, g.code); });
     const Outcome& o = check.outcome;
     if (first == std::end(kGateFindings)) {
         QUORBIX_FUZZ_CHECK(o.action == Outcome::Action::kStart);
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Finding& f : result.check.findings) {
         QUORBIX_FUZZ_CHECK(f.line <= lines);
         QUORBIX_FUZZ_CHECK(f.line == 0 || (f.column >= 1 && f.end_column >= f.column));
-        QUORBIX_FUZZ_CHECK(*f.code() != '\0' && !f.message.empty() && !f.fix.empty());
+        QUORBIX_FUZZ_CHECK(*f.code_name() != '\0' && !f.message.empty() && !f.fix.empty());
         for (const Edit& e : f.edits) {
             QUORBIX_FUZZ_CHECK(e.line >= 1 && e.line <= e.end_line && e.end_line <= lines);
             QUORBIX_FUZZ_CHECK(e.column >= 1 && e.end_column >= 1);

@@ -113,9 +113,9 @@ TEST(CheckFindings, EachCodeAtItsLineAndColumn) {
         bool found = false;
         std::string seen;
         for (const Finding& f : check.findings) {
-            seen += " " + std::string(f.code()) + "@" + std::to_string(f.line) + ":" +
+            seen += " " + std::string(f.code_name()) + "@" + std::to_string(f.line) + ":" +
                     std::to_string(f.column);
-            found = found || (std::string(f.code()) == row.code && f.line == row.line &&
+            found = found || (std::string(f.code_name()) == row.code && f.line == row.line &&
                               f.column == row.column);
         }
         EXPECT_TRUE(found) << row.code << " at " << row.line << ":" << row.column
@@ -130,9 +130,9 @@ TEST(CheckFindings, EveryCodeHasARow) {
     for (const FindingRow& row : finding_rows()) {
         covered.insert(row.code);
     }
-    for (const CheckInfo& info : kChecks) {
-        if (!is_tls_material_check(info.check)) {
-            EXPECT_EQ(covered.count(info.code), 1u) << info.code << " has no row";
+    for (const CodeInfo& info : kCodes) {
+        if (!is_tls_material_code(info.code)) {
+            EXPECT_EQ(covered.count(info.name), 1u) << info.name << " has no row";
         }
     }
 }
@@ -155,7 +155,7 @@ TEST(CheckFindings, SoundLinesSayNothing) {
         "\n",
         CheckOptions{});
     for (const Finding& f : check.findings) {
-        ADD_FAILURE() << f.code() << " at " << f.line << ":" << f.column << ": " << f.message;
+        ADD_FAILURE() << f.code_name() << " at " << f.line << ":" << f.column << ": " << f.message;
     }
     EXPECT_EQ(check.outcome.action, Outcome::Action::kStart);
 }

@@ -55,7 +55,7 @@ TEST(CheckFixes, SeveralSureFixesMakeOneDiffThatChecksClean) {
     const std::string fixed = apply_edits(settings, edits);
     const FileCheck after = checked(fixed);
     for (const Finding& f : after.findings) {
-        ADD_FAILURE() << f.code() << " at " << f.line << ":" << f.column << ": " << f.message;
+        ADD_FAILURE() << f.code_name() << " at " << f.line << ":" << f.column << ": " << f.message;
     }
     EXPECT_EQ(after.outcome.action, Outcome::Action::kStart);
 
@@ -112,7 +112,7 @@ TEST(CheckFixes, NoFixWhereTheIntentIsAGuess) {
     };
     for (const char* row : rows) {
         for (const Finding& f : checked(row).findings) {
-            EXPECT_TRUE(f.edits.empty()) << f.code() << " offers a fix for «" << row << "»";
+            EXPECT_TRUE(f.edits.empty()) << f.code_name() << " offers a fix for «" << row << "»";
         }
     }
 }

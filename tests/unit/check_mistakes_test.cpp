@@ -124,13 +124,14 @@ TEST(CheckMistakes, EachMistakeIsSaidOnceWithItsRemedy) {
         for (const Finding& f : check.findings) {
             const bool on_its_lines =
                 f.line != 0 && f.line >= m.line && f.line <= std::max(m.line, m.quiet_through);
-            if (f.code() == std::string(m.code) && f.line == m.line) {
+            if (f.code_name() == std::string(m.code) && f.line == m.line) {
                 ++found;
                 EXPECT_EQ(f.remedy, m.remedy);
                 EXPECT_NE(f.message.find(m.message_has), std::string::npos) << f.message;
-            } else if (on_its_lines || f.check == Check::kNoEquals ||
-                       f.check == Check::kUnknownKey || is_tls_material_check(f.check)) {
-                ADD_FAILURE() << "also " << f.code() << " at line " << f.line << ": " << f.message;
+            } else if (on_its_lines || f.code == Code::kNoEquals || f.code == Code::kUnknownKey ||
+                       is_tls_material_code(f.code)) {
+                ADD_FAILURE() << "also " << f.code_name() << " at line " << f.line << ": "
+                              << f.message;
             }
         }
         EXPECT_EQ(found, 1) << m.code << " at line " << m.line;

@@ -247,7 +247,7 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
         for (std::size_t i = 0; i < problems.size(); ++i) {
             SCOPED_TRACE(problems[i].finding.message);
             EXPECT_EQ(problems[i].file, row.problems[i].file) << i;
-            EXPECT_STREQ(problems[i].finding.code(), row.problems[i].code) << i;
+            EXPECT_STREQ(problems[i].finding.code_name(), row.problems[i].code) << i;
             EXPECT_EQ(problems[i].finding.severity(), row.problems[i].severity) << i;
             EXPECT_FALSE(problems[i].finding.fix.empty()) << i;
         }
@@ -257,9 +257,9 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
         }
         EXPECT_EQ(ERR_peek_error(), 0UL) << "the OpenSSL error queue is left filled";
     }
-    for (const CheckInfo& info : kChecks) {
-        if (is_tls_material_check(info.check)) {
-            EXPECT_EQ(covered.count(info.code), 1u) << info.code << " has no row";
+    for (const CodeInfo& info : kCodes) {
+        if (is_tls_material_code(info.code)) {
+            EXPECT_EQ(covered.count(info.name), 1u) << info.name << " has no row";
         }
     }
 }

@@ -153,14 +153,14 @@ std::optional<std::time_t> parse_time(std::string_view text) {
 
 // Adds the codes of the comma-separated list `codes` to *set; false, said
 // on standard error, for an unknown or empty code.
-bool add_codes(std::string_view option, std::string_view codes, CheckSet* set) {
+bool add_codes(std::string_view option, std::string_view codes, CodeSet* set) {
     for (;;) {
         const std::size_t comma = codes.find(',');
         const std::string_view code = codes.substr(0, comma);
         bool known = false;
-        for (const CheckInfo& info : kChecks) {
-            if (code == info.code) {
-                set->set(static_cast<std::size_t>(info.check));
+        for (const CodeInfo& info : kCodes) {
+            if (code == info.name) {
+                set->set(static_cast<std::size_t>(info.code));
                 known = true;
             }
         }
@@ -240,9 +240,9 @@ Parsed set_token_file(Options* o, const std::string& path) {
 }
 
 Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
-    for (const CheckInfo& info : kChecks) {
+    for (const CodeInfo& info : kCodes) {
         static_cast<void>(
-            std::printf("%-30s %-8s %s\n", info.code, severity_name(info.severity), info.about));
+            std::printf("%-30s %-8s %s\n", info.name, severity_name(info.severity), info.about));
     }
     return Parsed::kExit;
 }
@@ -350,7 +350,7 @@ Parsed parse_options(int argc, char** argv, Options* o) {
     // A selection ignores every other code, but for the note that says how
     // many findings of a selected code are not shown.
     if (o->selected.any()) {
-        o->selected.set(static_cast<std::size_t>(Check::kMoreNotShown));
+        o->selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
         o->check.ignored |= ~o->selected;
     }
     if (o->files.empty()) {

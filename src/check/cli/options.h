@@ -22,7 +22,7 @@ struct Options {
     bool quiet = false;       // only findings and refusals
     bool statistics = false;  // a count per code at the end
     bool diff = false;        // the certain fixes as one unified diff on standard output
-    CheckSet selected;        // with any, the codes not selected are ignored
+    CodeSet selected;         // with any, the codes not selected are ignored
     CheckOptions check;
     std::vector<std::string> files;  // files and folders as given
     // No FILE was given: the device's own settings file is checked, and a

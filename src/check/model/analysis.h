@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -18,13 +17,10 @@
 
 namespace quorbix {
 
-// A set of finding codes, by their place in kChecks.
-using CheckSet = std::bitset<std::size(kChecks)>;
-
 struct CheckOptions {
     std::time_t now = 0;               // the clock for certificate dates
     std::optional<std::string> token;  // the token tool's output, when known
-    CheckSet ignored;                  // codes neither reported nor counted
+    CodeSet ignored;                   // codes neither reported nor counted
     bool with_record = true;           // whether FileCheck::record is filled
 };
 
@@ -36,7 +32,7 @@ struct Outcome {
     std::string log_line;      // the line appended to the log, line feed included
     bool map_cleanup = false;  // whether the map files are removed
     bool config_written = false;
-    std::optional<Check> gate;  // the code of the gate that ends a run that does not start
+    std::optional<Code> gate;  // the code of the gate that ends a run that does not start
 };
 
 // One field of the record as the launcher reads it.
@@ -54,7 +50,7 @@ struct FileCheck {
     // Findings by severity (note, warning, error), all of them, those beyond
     // what one code shows in `findings` included.
     std::array<std::size_t, 3> by_severity{};
-    std::array<std::size_t, std::size(kChecks)> by_check{};  // all findings, by code
+    std::array<std::size_t, kCodeCount> by_check{};  // all findings, by code
     Outcome outcome;
     std::vector<FieldReading> record;  // every field, in record order, when asked for
     std::string config;                // the configuration, when one is written

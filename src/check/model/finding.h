@@ -25,20 +25,20 @@ struct Edit {
 };
 
 struct Finding {
-    Check check = Check::kUnknownKey;  // its code and severity are the table's (checks.h)
-    std::uint64_t line = 0;      // 1-based line of the settings file; 0 for the file as a whole
-    std::size_t column = 0;      // 1-based byte column; 0 for the line as a whole
-    std::string message;         // what is wrong
-    std::string fix;             // one sentence: what the launcher will do instead
-    std::size_t end_column = 0;  // the column after the last byte it is about; 0 without a line
-    std::string key;             // the record's key of its line; empty for none
-    std::string remedy;          // one sentence: what to write instead; may be empty
-    std::vector<Edit> edits;     // the remedy as edits, when it is certain; empty otherwise
+    Code code = Code::kUnknownKey;  // its name and severity are the table's (codes.h)
+    std::uint64_t line = 0;         // 1-based line of the settings file; 0 for the file as a whole
+    std::size_t column = 0;         // 1-based byte column; 0 for the line as a whole
+    std::string message;            // what is wrong
+    std::string fix;                // one sentence: what the launcher will do instead
+    std::size_t end_column = 0;     // the column after the last byte it is about; 0 without a line
+    std::string key;                // the record's key of its line; empty for none
+    std::string remedy;             // one sentence: what to write instead; may be empty
+    std::vector<Edit> edits;        // the remedy as edits, when it is certain; empty otherwise
 
-    // The stable, kebab-case code: "unknown-key".
-    [[nodiscard]] const char* code() const { return check_info(check).code; }
+    // The code's stable, kebab-case name: "unknown-key".
+    [[nodiscard]] const char* code_name() const { return code_info(code).name; }
     // The severity the code carries.
-    [[nodiscard]] Severity severity() const { return check_info(check).severity; }
+    [[nodiscard]] Severity severity() const { return code_info(code).severity; }
 };
 
 }  // namespace quorbix

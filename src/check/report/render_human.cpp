@@ -203,7 +203,8 @@ std::string finding_line(std::string_view name, const Finding& f, const ReportSt
         out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
     }
     out += std::string(c.reset) + " " + severity_color(severity, c) + severity_name(severity) +
-           ":" + c.reset + " " + c.bold + escaped(f.message) + c.reset + " [" + f.code() + "]\n";
+           ":" + c.reset + " " + c.bold + escaped(f.message) + c.reset + " [" + f.code_name() +
+           "]\n";
     return out;
 }
 

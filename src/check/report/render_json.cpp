@@ -44,7 +44,7 @@ json findings_json(const FileCheck& check, const ReportStyle& style) {
     json findings = json::array();
     for (const Finding& f : check.findings) {
         json j;
-        j["code"] = f.code();
+        j["code"] = f.code_name();
         j["severity"] = severity_name(reported_severity(f, style));
         j["line"] = f.line == 0 ? json(nullptr) : json(f.line);
         j["column"] = f.column == 0 ? json(nullptr) : json(f.column);
@@ -123,9 +123,9 @@ json summary_json(const Report& report) {
               {"notes", s.by_severity[0]}};
     if (report.with_statistics) {
         json codes = json::object();
-        for (const CheckInfo& info : kChecks) {
-            if (const std::size_t n = s.by_check[static_cast<std::size_t>(info.check)]; n != 0) {
-                codes[info.code] = n;
+        for (const CodeInfo& info : kCodes) {
+            if (const std::size_t n = s.by_check[static_cast<std::size_t>(info.code)]; n != 0) {
+                codes[info.name] = n;
             }
         }
         j["codes"] = std::move(codes);

@@ -44,9 +44,9 @@ std::string uri_of(std::string_view path) {
 
 json rules() {
     json out = json::array();
-    std::transform(std::begin(kChecks), std::end(kChecks), std::back_inserter(out),
-                   [](const CheckInfo& info) {
-                       return json{{"id", info.code},
+    std::transform(std::begin(kCodes), std::end(kCodes), std::back_inserter(out),
+                   [](const CodeInfo& info) {
+                       return json{{"id", info.name},
                                    {"shortDescription", {{"text", info.about}}},
                                    {"defaultConfiguration", {{"level", level(info.severity)}}}};
                    });
@@ -90,8 +90,8 @@ std::string message_text(const Finding& f) {
 }
 
 json result(const std::string& name, const Finding& f, const ReportStyle& style) {
-    json r = {{"ruleId", f.code()},
-              {"ruleIndex", static_cast<std::size_t>(f.check)},
+    json r = {{"ruleId", f.code_name()},
+              {"ruleIndex", static_cast<std::size_t>(f.code)},
               {"level", level(reported_severity(f, style))},
               {"message", {{"text", message_text(f)}}},
               {"locations", location(name, f)}};

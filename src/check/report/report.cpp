@@ -32,9 +32,9 @@ const Finding* gate_finding(const FileCheck& check) {
     if (!check.outcome.gate) {
         return nullptr;
     }
-    const Check gate = *check.outcome.gate;
+    const Code gate = *check.outcome.gate;
     const auto it = std::find_if(check.findings.begin(), check.findings.end(),
-                                 [gate](const Finding& f) { return f.check == gate; });
+                                 [gate](const Finding& f) { return f.code == gate; });
     return it == check.findings.end() ? nullptr : &*it;
 }
 

@@ -36,7 +36,7 @@ struct RunSummary {
     std::size_t unreadable = 0;
     std::array<std::size_t, 3> by_action{};    // start, refuse, disabled
     std::array<std::size_t, 3> by_severity{};  // note, warning, error, as reported
-    std::array<std::size_t, std::size(kChecks)> by_check{};
+    std::array<std::size_t, kCodeCount> by_check{};
 };
 
 // The whole run as the renderers take it.

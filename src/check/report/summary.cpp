@@ -51,10 +51,10 @@ std::string render_statistics(const RunSummary& summary, const ReportStyle& styl
     });
     std::string out;
     for (const std::size_t i : found) {
-        const CheckInfo& info = kChecks[i];
+        const CodeInfo& info = kCodes[i];
         char line[96];
         static_cast<void>(std::snprintf(line, sizeof line, "%7zu  %-30s %s\n", summary.by_check[i],
-                                        info.code,
+                                        info.name,
                                         severity_name(reported_severity(info.severity, style))));
         out += line;
     }

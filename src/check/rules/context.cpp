@@ -57,15 +57,15 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
 
 const GateWords& gate_words(Gate gate) {
     static constexpr GateWords kWords[] = {
-        {Gate::kNoCsv, Check::kNoCsv, "the CSV configuration is staged",
+        {Gate::kNoCsv, Code::kNoCsv, "the CSV configuration is staged",
          "; the daemon is not started"},
-        {Gate::kDisabled, Check::kDisabled, "QUORBIX_ENABLE is not 0",
+        {Gate::kDisabled, Code::kDisabled, "QUORBIX_ENABLE is not 0",
          ", after staging the uploaded files"},
-        {Gate::kNoCa, Check::kTlsNoCa, "the CA certificate is staged",
+        {Gate::kNoCa, Code::kTlsNoCa, "the CA certificate is staged",
          "; the daemon is not started"},
-        {Gate::kNoLocalCert, Check::kTlsNoClientCert, "the client certificate is staged",
+        {Gate::kNoLocalCert, Code::kTlsNoClientCert, "the client certificate is staged",
          "; the daemon is not started"},
-        {Gate::kNoLocalKey, Check::kTlsNoClientKey, "the client key is staged",
+        {Gate::kNoLocalKey, Code::kTlsNoClientKey, "the client key is staged",
          "; the daemon is not started"},
     };
     const auto* w = std::find_if(std::begin(kWords), std::end(kWords),
@@ -73,18 +73,18 @@ const GateWords& gate_words(Gate gate) {
     return w != std::end(kWords) ? *w : kWords[0];
 }
 
-void add_finding(CheckContext& c, Check check, Spot spot, std::string_view message,
+void add_finding(CheckContext& c, Code code, Spot spot, std::string_view message,
                  std::string_view fix, std::string_view remedy, std::vector<Edit> edits) {
-    if (c.options->ignored.test(static_cast<std::size_t>(check))) {
+    if (c.options->ignored.test(static_cast<std::size_t>(code))) {
         return;
     }
-    const std::size_t n = ++c.counts[static_cast<std::size_t>(check)];
-    ++c.result.by_severity[static_cast<std::size_t>(check_info(check).severity)];
+    const std::size_t n = ++c.counts[static_cast<std::size_t>(code)];
+    ++c.result.by_severity[static_cast<std::size_t>(code_info(code).severity)];
     if (n > kShownPerCode) {
         return;
     }
     Finding f;
-    f.check = check;
+    f.code = code;
     f.line = spot.line;
     f.column = spot.column;
     // What the file holds reaches no output raw, in any format.
@@ -97,13 +97,13 @@ void add_finding(CheckContext& c, Check check, Spot spot, std::string_view messa
 
 void context_finish(CheckContext& c) {
     c.result.by_check = c.counts;
-    for (const CheckInfo& info : kChecks) {
-        const std::size_t n = c.counts[static_cast<std::size_t>(info.check)];
+    for (const CodeInfo& info : kCodes) {
+        const std::size_t n = c.counts[static_cast<std::size_t>(info.code)];
         if (n > kShownPerCode) {
             Finding f;
-            f.check = Check::kMoreNotShown;
+            f.code = Code::kMoreNotShown;
             f.message =
-                dec(n - kShownPerCode) + " more findings of " + info.code + " are not shown";
+                dec(n - kShownPerCode) + " more findings of " + info.name + " are not shown";
             f.fix = "the first " + dec(kShownPerCode) + " of them are";
             c.result.findings.push_back(std::move(f));
         }

@@ -31,7 +31,7 @@ struct CheckContext {
     // The line each field is read from (number 0: absent), in record order.
     std::vector<SettingsLineInfo> winner = std::vector<SettingsLineInfo>(settings_field_count());
     // Findings of each code so far, shown or not.
-    std::array<std::size_t, std::size(kChecks)> counts{};
+    std::array<std::size_t, kCodeCount> counts{};
     bool csv_present = false;             // whether the CSV configuration is staged
     std::uint64_t continued_through = 0;  // the last line of a value spread over lines
     // Fields whose value a finding of its own explains (spread over lines,
@@ -48,7 +48,7 @@ void context_init(CheckContext& c, std::string_view file, SettingsStream* stream
 
 // Adds a finding of `check` at `spot`; beyond a number per code it is
 // counted, not shown. Its texts are escaped (text.h) for every format.
-void add_finding(CheckContext& c, Check check, Spot spot, std::string_view message,
+void add_finding(CheckContext& c, Code code, Spot spot, std::string_view message,
                  std::string_view fix, std::string_view remedy = {}, std::vector<Edit> edits = {});
 
 // Ends the check: says how many findings of a code are not shown and puts
@@ -66,7 +66,7 @@ Spot value_spot(const CheckContext& c, std::size_t field);
 // lets a run past it, and what follows the stop.
 struct GateWords {
     Gate gate;
-    Check check;
+    Code code;
     const char* passed;  // "the CSV configuration is staged"
     const char* after;   // "; the daemon is not started"
 };

@@ -76,7 +76,7 @@ void report_spread(CheckContext& c, const FieldInfo& info, const SettingsLineInf
             whole.text = q + base64_encode(spread.joined) + q;
             edits.push_back(std::move(whole));
         }
-        add_finding(c, Check::kPemNotBase64, spot,
+        add_finding(c, Code::kPemNotBase64, spot,
                     info.key + " holds PEM text" +
                         (lines.empty() ? "" : " on this line and " + lines) +
                         ", where the Base64 of the file belongs",
@@ -85,14 +85,14 @@ void report_spread(CheckContext& c, const FieldInfo& info, const SettingsLineInf
     } else if (spread.kind == SpreadValue::Kind::kBase64) {
         whole.column = body.size() + 1;
         whole.text = spread.joined;
-        add_finding(c, Check::kValueSpread, spot,
+        add_finding(c, Code::kValueSpread, spot,
                     "the Base64 value of " + info.key + over +
                         ": it was wrapped, and every line after this one is a line of its own",
                     reads, "encode the file on one line with base64 -w0, or join the lines",
                     {std::move(whole)});
     } else {
         const bool script = spread.kind == SpreadValue::Kind::kScript;
-        add_finding(c, Check::kValueSpread, spot,
+        add_finding(c, Code::kValueSpread, spot,
                     (script ? "the script text of " : "the quoted value of ") + info.key + over +
                         ", and the settings have no lines that continue",
                     reads,
@@ -105,7 +105,7 @@ void check_script(CheckContext& c, std::size_t field, const std::string& script)
     const ScriptShape shape = script_shape(script);
     const std::string& key = field_table()[field].key;
     if (shape.carriage_returns) {
-        add_finding(c, Check::kScriptCrlf, value_spot(c, field),
+        add_finding(c, Code::kScriptCrlf, value_spot(c, field),
                     key + " decodes to a script with CR LF line ends",
                     once(c) +
                         "the launcher stages it as it is, and running it fails with \"bad "
@@ -113,7 +113,7 @@ void check_script(CheckContext& c, std::size_t field, const std::string& script)
                     "convert it with dos2unix before encoding it");
     }
     if (shape.no_interpreter) {
-        add_finding(c, Check::kScriptNoInterpreter, value_spot(c, field),
+        add_finding(c, Code::kScriptNoInterpreter, value_spot(c, field),
                     key + " decodes to a script without a \"#!\" line",
                     once(c) +
                         "the launcher stages it, and the shell that runs it picks the "
@@ -126,7 +126,7 @@ void check_script(CheckContext& c, std::size_t field, const std::string& script)
 
 void check_wide_encoding(CheckContext& c, WideEncoding wide) {
     const std::string name = wide_encoding_name(wide);
-    add_finding(c, Check::kWideEncoding, {},
+    add_finding(c, Code::kWideEncoding, {},
                 "the file is saved as " + name +
                     ": its NUL bytes end the text of every line, so no line holds a key",
                 "the launcher reads none of its settings",
@@ -140,7 +140,7 @@ bool check_byte_order_mark(CheckContext& c, const SettingsLineInfo& line, std::s
     }
     const bool known = settings_key_position(rest.key) >= 0;
     const std::string name = known ? upper(rest.key) : std::string();
-    add_finding(c, Check::kByteOrderMark, {line.number, 1},
+    add_finding(c, Code::kByteOrderMark, {line.number, 1},
                 "the file begins with a UTF-8 byte-order mark, which becomes part of the first "
                 "key: " +
                     shown_key(read_key(bytes)) + (known ? ", not " + name : std::string()),
@@ -167,7 +167,7 @@ bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::stri
     if (exported && rest.key == trim_blanks(rest.key)) {
         edits = sure_key_edit(c, name, {line.number, 1, line.number, p.prefix.size() + 1, ""});
     }
-    add_finding(c, Check::kCommentLine, {line.number, 1},
+    add_finding(c, Code::kCommentLine, {line.number, 1},
                 habit + " before the key makes the line's key " + shown_key(read_key(body)) +
                     ", so " + name + " is not read here",
                 "the launcher ignores this line; " + name + " " + reading_of(c, name),
@@ -196,7 +196,7 @@ bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& li
 // What each habit of a value is reported as.
 struct HabitWords {
     ValueHabit habit;
-    Check check;
+    Code code;
     // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
     const char* message;
     // cppcheck-suppress unusedStructMember ; read through a pointer from find_if
@@ -205,16 +205,16 @@ struct HabitWords {
 
 // clang-format off
 constexpr HabitWords kHabitWords[] = {
-    {ValueHabit::kSingleQuotes, Check::kSingleQuotes,
+    {ValueHabit::kSingleQuotes, Code::kSingleQuotes,
      "single quotes around the value stay in it: only double quotes quote",
      "write the value without them, or in double quotes"},
-    {ValueHabit::kTypographicQuote, Check::kTypographicQuotes,
+    {ValueHabit::kTypographicQuote, Code::kTypographicQuotes,
      "a typographic quote in the value stays in it: only a plain double quote quotes",
      "write plain double quotes, or none"},
-    {ValueHabit::kTrailingBlanks, Check::kTrailingBlanks,
+    {ValueHabit::kTrailingBlanks, Code::kTrailingBlanks,
      "blanks or tabs at the end of the unquoted value stay in it",
      "delete them, or put the value in double quotes if they are meant"},
-    {ValueHabit::kEscapedQuote, Check::kBackslashQuote,
+    {ValueHabit::kEscapedQuote, Code::kBackslashQuote,
      "a backslash before a double quote stays in the value: the settings have no escapes",
      "write the double quote without the backslash"},
 };
@@ -231,7 +231,7 @@ void check_value_habit(CheckContext& c, const std::string& key, const SettingsLi
     }
     const Spot spot{line.number,
                     static_cast<std::size_t>(read.value.data() - piece.data()) + seen.at + 1};
-    add_finding(c, words->check, spot, words->message,
+    add_finding(c, words->code, spot, words->message,
                 "the launcher reads " + key + " as " + shown(read.value), words->remedy);
 }
 
@@ -241,7 +241,7 @@ void check_staged_contents(CheckContext& c) {
                            ? staged_csv_kind(settings_get_large_view(c.stream, "QUORBIX_CSV"))
                            : nullptr;
     if (kind != nullptr) {
-        add_finding(c, Check::kCsvBinary, value_spot(c, csv),
+        add_finding(c, Code::kCsvBinary, value_spot(c, csv),
                     "QUORBIX_CSV decodes to " + std::string(kind) + ", not CSV text",
                     once(c) + "the launcher stages it as it is, and the daemon cannot read it",
                     "encode the CSV text itself with base64 -w0, uncompressed");
@@ -262,7 +262,7 @@ void check_staged_contents(CheckContext& c) {
 
 // The settings an enabled gateway cannot do without.
 struct Essential {
-    Check check;
+    Code code;
     const char* key;
     std::string GatewaySettings::*value;
     const char* written;  // what the launcher writes without it
@@ -270,10 +270,10 @@ struct Essential {
 };
 
 constexpr Essential kEssentials[] = {
-    {Check::kNoMqttHost, "QUORBIX_MQTT_ADDR", &GatewaySettings::mqtt_host,
+    {Code::kNoMqttHost, "QUORBIX_MQTT_ADDR", &GatewaySettings::mqtt_host,
      "an empty mqtt_host= line, and the daemon has no broker",
      "set QUORBIX_MQTT_ADDR to the broker's host name"},
-    {Check::kNoClientId, "QUORBIX_CLIENT_ID", &GatewaySettings::mqtt_client_id,
+    {Code::kNoClientId, "QUORBIX_CLIENT_ID", &GatewaySettings::mqtt_client_id,
      "an empty mqtt_clientid= line", "set QUORBIX_CLIENT_ID to the device's id at the broker"},
 };
 
@@ -283,7 +283,7 @@ void check_essentials(CheckContext& c) {
             continue;
         }
         const std::size_t field = field_index(e.key);
-        add_finding(c, e.check, value_spot(c, field),
+        add_finding(c, e.code, value_spot(c, field),
                     std::string("the gateway is enabled, but ") +
                         (c.winner[field].number == 0 ? "no line sets " + std::string(e.key)
                                                      : std::string(e.key) + " is empty"),

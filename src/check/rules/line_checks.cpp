@@ -56,7 +56,7 @@ void check_no_equals(CheckContext& c, const SettingsLineInfo& line, std::string_
                   (content[read.text_end] == '\r' ? "carriage return" : "NUL byte") +
                   " at column " + dec(read.text_end + 1) + ", before its \"=\"";
     }
-    add_finding(c, Check::kNoEquals, {line.number, 1}, message, kIgnored);
+    add_finding(c, Code::kNoEquals, {line.number, 1}, message, kIgnored);
 }
 
 // A key with blanks around it that is a key of the record once they are
@@ -69,7 +69,7 @@ bool check_disguised_key(CheckContext& c, const SettingsLineInfo& line, std::str
         // The blanks after the "=" go too: "KEY = value" means "KEY=value".
         const std::string_view after = line_bytes(c, line).substr(key.size() + 1);
         const std::size_t lead = std::min(after.find_first_not_of(" \t"), after.size());
-        add_finding(c, Check::kBlankInKey, {line.number, blank + 1},
+        add_finding(c, Code::kBlankInKey, {line.number, blank + 1},
                     "blanks around the key: the line's key is " + shown_key(key) + ", not " + name,
                     std::string(kIgnored) + "; " + name + " " + reading_of(c, name),
                     key_remedy(c, name,
@@ -90,7 +90,7 @@ void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::strin
     const Spot spot{line.number, 1};
     if (const SlotTrap* trap = slot_trap(upper(key))) {
         const std::string read(trap->read);
-        add_finding(c, Check::kSlotKey, spot,
+        add_finding(c, Code::kSlotKey, spot,
                     std::string(trap->written) + " is never read: " + std::string(trap->why) +
                         "; its key is " + read,
                     std::string(kIgnored) + "; " + read + " " + reading_of(c, read),
@@ -98,8 +98,8 @@ void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::strin
                     sure_key_edit(c, read, {line.number, 1, line.number, key.size() + 1, read}));
         return;
     }
-    const std::size_t unknown = c.counts[static_cast<std::size_t>(Check::kUnknownKey)] +
-                                c.counts[static_cast<std::size_t>(Check::kMisspelledKey)];
+    const std::size_t unknown = c.counts[static_cast<std::size_t>(Code::kUnknownKey)] +
+                                c.counts[static_cast<std::size_t>(Code::kMisspelledKey)];
     std::string near = synonym_key(key);
     bool unique = true;
     if (near.empty() && unknown < kSuggestedKeys) {
@@ -107,7 +107,7 @@ void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::strin
     }
     if (!near.empty()) {
         add_finding(
-            c, Check::kMisspelledKey, spot,
+            c, Code::kMisspelledKey, spot,
             "unknown key " + shown_key(key) + "; did you mean " + near + "?",
             std::string(kIgnored) + "; " + near + " " + reading_of(c, near),
             unique ? key_remedy(c, near, "write the key as " + near) : std::string(),
@@ -115,7 +115,7 @@ void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::strin
                    : std::vector<Edit>());
         return;
     }
-    add_finding(c, Check::kUnknownKey, spot, "unknown key " + shown_key(key), kIgnored);
+    add_finding(c, Code::kUnknownKey, spot, "unknown key " + shown_key(key), kIgnored);
 }
 
 // A carriage return or NUL inside the line ends its text.
@@ -133,7 +133,7 @@ void check_line_cut(CheckContext& c, const std::string& key, const SettingsLineI
     if (!dropped.empty() && dropped.back() == '\r') {
         dropped.remove_suffix(1);
     }
-    add_finding(c, Check::kLineCut, {line.number, read.text_end + 1},
+    add_finding(c, Code::kLineCut, {line.number, read.text_end + 1},
                 std::string(ch == '\r' ? "a carriage return" : "a NUL byte") +
                     " inside the line ends its text; " + shown(dropped) + " after it is lost",
                 "the launcher reads " + key + " as " + shown(read.value));
@@ -150,7 +150,7 @@ bool check_bounded_cut(CheckContext& c, const std::string& key, const SettingsLi
     const std::string how =
         read.value.empty() ? "quoted, and closing beyond them, it reads as empty"
                            : dec(whole.value.size() - read.value.size()) + " bytes of it are lost";
-    add_finding(c, Check::kBoundedCut, {line.number, kBoundedLineSize},
+    add_finding(c, Code::kBoundedCut, {line.number, kBoundedLineSize},
                 "the value is " + dec(whole.value.size()) + " bytes long, and " + key +
                     " is read through the bounded scanner, which keeps the first " +
                     dec(kBoundedLineSize - 1) + " bytes of a line; " + how,
@@ -169,7 +169,7 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
     const std::string_view raw = piece.substr(eq + 1, read.text_end - (eq + 1));
     const std::string reads = "the launcher reads " + key + " as " + shown(read.value);
     if (read.opens_quote && !read.quoted) {
-        add_finding(c, Check::kUnclosedQuote, {line.number, eq + 2},
+        add_finding(c, Code::kUnclosedQuote, {line.number, eq + 2},
                     "the opening double quote never closes, so the last double quote is the "
                     "opening one and the value is cut there",
                     reads, "close the quote on this line");
@@ -177,13 +177,13 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
     }
     const std::string_view dropped = piece.substr(qc + 1, read.text_end - qc - 1);
     if (read.quoted && is_comment_after_quote(dropped)) {
-        add_finding(c, Check::kCommentAfterQuote, {line.number, qc + 2},
+        add_finding(c, Code::kCommentAfterQuote, {line.number, qc + 2},
                     "the comment after the closing quote, " + shown(dropped) + ", is dropped",
                     reads);
         return true;
     }
     if (!all_blank(dropped)) {
-        add_finding(c, Check::kTextAfterQuote, {line.number, qc + 2},
+        add_finding(c, Code::kTextAfterQuote, {line.number, qc + 2},
                     "the text after the last double quote, " + shown(dropped) + ", is dropped",
                     reads);
         return true;
@@ -194,13 +194,13 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
     const std::string_view lead = trim_blanks(raw);
     if (lead.size() != raw.size() && !lead.empty() && lead.front() == '"' &&
         is_blank(raw.front())) {
-        add_finding(c, Check::kBlankBeforeQuote, {line.number, eq + 2},
+        add_finding(c, Code::kBlankBeforeQuote, {line.number, eq + 2},
                     "a blank before the opening double quote: only a quote right after the "
                     "\"=\" opens a quoted value",
                     reads);
         return true;
     }
-    add_finding(c, Check::kStrayQuote, {line.number, qc + 1},
+    add_finding(c, Code::kStrayQuote, {line.number, qc + 1},
                 "a double quote in an unquoted value: the value is cut at the last one", reads);
     return true;
 }
@@ -263,7 +263,7 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
     const SettingsLineInfo& first = c.winner[field];
     if (first.number != line.number) {
         const std::string& key = field_table()[field].key;
-        add_finding(c, Check::kDuplicateKey, {line.number, 1},
+        add_finding(c, Code::kDuplicateKey, {line.number, 1},
                     key + " is set again; line " + dec(first.number) + " set it first",
                     "the launcher reads " + key + " from line " + dec(first.number) +
                         " and ignores this line");

@@ -73,7 +73,7 @@ std::string verdict_text(const GateVerdict& v) {
 // let the run get there.
 void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string_view message,
                  std::vector<std::string> conditions = {}) {
-    add_finding(c, gate_words(v.gate).check, spot, message,
+    add_finding(c, gate_words(v.gate).code, spot, message,
                 once(c, std::move(conditions), v.gate) + verdict_text(v));
 }
 
@@ -85,7 +85,7 @@ void check_tls_files(CheckContext& c, const TlsFiles& files) {
             continue;  // the setting's own finding says why
         }
         const Finding& f = p.finding;
-        add_finding(c, f.check, value_spot(c, field), f.message, f.fix);
+        add_finding(c, f.code, value_spot(c, field), f.message, f.fix);
     }
 }
 
@@ -100,7 +100,7 @@ void check_early_gates(CheckContext& c) {
                                                             : "QUORBIX_CSV decodes to nothing") +
                     ", so no CSV configuration is staged");
         } else if (v.gate == Gate::kDisabled && c.winner[enable_field].number == 0) {
-            add_finding(c, Check::kNoEnable, {},
+            add_finding(c, Code::kNoEnable, {},
                         "no line sets QUORBIX_ENABLE, so it reads 0 and the gateway never runs",
                         once(c, {}, v.gate) + verdict_text(v),
                         "add the line QUORBIX_ENABLE=1 to run the gateway");
@@ -136,7 +136,7 @@ void check_tls_gate(CheckContext& c, const TlsFiles& files) {
     TlsFilesPresent all = files.staged;
     all.local_cert = all.local_key = true;
     if (daemon_config_empty_cafile(s, files.staged.ca) && gate_tls(s, all).gate != Gate::kNoCa) {
-        add_finding(c, Check::kTlsEmptyCafile, spot, mode + " without a CA certificate",
+        add_finding(c, Code::kTlsEmptyCafile, spot, mode + " without a CA certificate",
                     writes(c) + "an empty mqtt_cafile= line to the configuration");
     }
 }
@@ -154,7 +154,7 @@ void fill_outcome(CheckContext& c, const TlsFiles& files) {
         out.exit_status = exit_status_seen(verdict.exit_status);
         out.log_line = verdict.log_line;
         out.map_cleanup = verdict.map_cleanup;
-        out.gate = gate_words(verdict.gate).check;
+        out.gate = gate_words(verdict.gate).code;
     } else {
         out.action = Outcome::Action::kStart;
         out.exit_status = kExitStarted;
@@ -173,7 +173,7 @@ void check_token(CheckContext& c) {
         once(c) +
         "the launcher does not run the token tool and writes an empty mqtt_password= line";
     if (plan == PasswordPlan::kNoKey) {
-        add_finding(c, Check::kTokenNoPassword, spot,
+        add_finding(c, Code::kTokenNoPassword, spot,
                     "a generated token is asked for, but QUORBIX_MQTT_PWD, its key, is empty",
                     not_run);
         return;
@@ -183,13 +183,13 @@ void check_token(CheckContext& c) {
                                   ? "QUORBIX_MQTT_ADDR and QUORBIX_CLIENT_ID are"
                               : s.mqtt_host.empty() ? "QUORBIX_MQTT_ADDR is"
                                                     : "QUORBIX_CLIENT_ID is";
-        add_finding(c, Check::kTokenMissingPart, spot,
+        add_finding(c, Code::kTokenMissingPart, spot,
                     std::string("a generated token is asked for, but ") + missing + " empty",
                     once(c) + "the launcher asks the token tool for the resource " +
                         shown(token_resource(s.mqtt_host, s.mqtt_client_id)));
     }
     if (plan == PasswordPlan::kCommandTooLong) {
-        add_finding(c, Check::kTokenCommandTooLong, spot,
+        add_finding(c, Code::kTokenCommandTooLong, spot,
                     "the token command would be longer than the shell takes", not_run);
     }
 }
@@ -203,7 +203,7 @@ void check_port(CheckContext& c) {
     const bool port_set = c.winner[port_field].number != 0;
     const Spot spot =
         port_set ? value_spot(c, port_field) : value_spot(c, field_index("QUORBIX_MQTT_ADDR"));
-    add_finding(c, Check::kPortRange, spot,
+    add_finding(c, Code::kPortRange, spot,
                 port_set ? "MQTT port " + dec(s.mqtt_port) + " is outside 1 to 65535"
                          : "a host is set, but QUORBIX_MQTT_PORT is not, so the port reads 0",
                 writes(c) + "mqtt_port=" + dec(s.mqtt_port) + " as it is");
@@ -229,7 +229,7 @@ void form_config(CheckContext& c, const TlsFiles& files) {
         if (spot.line != 0) {
             spot.column += cut.kept;
         }
-        add_finding(c, Check::kConfigLineCut, spot,
+        add_finding(c, Code::kConfigLineCut, spot,
                     "the configuration line " + name + " keeps " + dec(text.size()) +
                         " bytes with its line feed; the last " + dec(cut.lost) +
                         " bytes of the value do not fit",

@@ -45,7 +45,7 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
     switch (info.role) {
         case Role::kTlsMode:
             if (n > 2) {
-                add_finding(c, Check::kTlsModeRange, spot,
+                add_finding(c, Code::kTlsModeRange, spot,
                             "TLS mode " + value +
                                 " is none of 0 (no TLS), 1 (CA) and 2 (CA and client "
                                 "certificate)",
@@ -54,20 +54,20 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
             break;
         case Role::kQos:
             if (n > 2) {
-                add_finding(c, Check::kQosRange, spot,
+                add_finding(c, Code::kQosRange, spot,
                             "MQTT QoS " + value + " is none of 0, 1 and 2",
                             writes(c) + "mqtt_qos=" + value + " as it is");
             }
             break;
         case Role::kDatabits:
             if (n < 5 || n > 8) {
-                add_finding(c, Check::kDatabitsRange, spot,
+                add_finding(c, Code::kDatabitsRange, spot,
                             "serial data bits of " + value + " are outside 5 to 8", as_is);
             }
             break;
         case Role::kStopbits:
             if (n < 1 || n > 2) {
-                add_finding(c, Check::kStopbitsRange, spot,
+                add_finding(c, Code::kStopbitsRange, spot,
                             "serial stop bits of " + value + " are outside 1 to 2", as_is);
             }
             break;
@@ -78,7 +78,7 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
                 read.enable = n;
                 const char* gate = gate_enabled(read).stops ? "the launcher takes it as disabled"
                                                             : "the launcher takes it as enabled";
-                add_finding(c, Check::kEnableFlag, spot,
+                add_finding(c, Code::kEnableFlag, spot,
                             info.key + " is " + value + ", an enable flag other than 0 or 1",
                             info.role == Role::kGatewayEnable ? gate : as_is);
             }
@@ -102,25 +102,25 @@ void check_number(CheckContext& c, std::size_t field, const SettingsLineInfo& li
         return;  // reads 0, as an absent key does
     }
     if (!r.has_digits()) {
-        add_finding(c, Check::kNumberNoDigits, spot_at, shown(v) + " holds no decimal digits",
+        add_finding(c, Code::kNumberNoDigits, spot_at, shown(v) + " holds no decimal digits",
                     reads);
     } else if (r.hex) {
-        add_finding(c, Check::kNumberHex, spot_at,
+        add_finding(c, Code::kNumberHex, spot_at,
                     shown(v) + " is hexadecimal; numbers are read in decimal only", reads);
     } else if (r.sign_char == '-' && r.value != 0) {
-        add_finding(c, Check::kNumberNegative, spot_at,
+        add_finding(c, Code::kNumberNegative, spot_at,
                     shown(v) + " is negative; numbers are unsigned 32-bit and wrap around", reads);
     } else if (r.overflow) {
-        add_finding(c, Check::kNumberOverflow, spot_at, shown(v) + " is beyond 4294967295", reads);
+        add_finding(c, Code::kNumberOverflow, spot_at, shown(v) + " is beyond 4294967295", reads);
     } else if (r.trailing_text) {
         add_finding(
-            c, Check::kNumberTrailingText, {line.number, at + r.digits_end + 1},
+            c, Code::kNumberTrailingText, {line.number, at + r.digits_end + 1},
             "text after the number's digits, " + shown(v.substr(r.digits_end)) + ", is ignored",
             reads);
     } else if (r.sign_char == '+') {
-        add_finding(c, Check::kNumberPlus, spot_at, "a plus sign before the number", reads);
+        add_finding(c, Code::kNumberPlus, spot_at, "a plus sign before the number", reads);
     } else if (r.sign != 0 || r.digits_end != v.size()) {
-        add_finding(c, Check::kNumberBlanks, {line.number, at + 1}, "blanks around the number",
+        add_finding(c, Code::kNumberBlanks, {line.number, at + 1}, "blanks around the number",
                     reads);
     }
     check_range(c, field, {line.number, at + 1}, r.value);
@@ -133,7 +133,7 @@ void check_base64(CheckContext& c, std::size_t field, const SettingsLineInfo& li
     const auto at = static_cast<std::size_t>(read.value.data() - piece.data());
     if (shape.underscore && is_url_safe_base64(read.value)) {
         c.said[field] = true;
-        add_finding(c, Check::kBase64UrlSafe, {line.number, at + read.value.find('_') + 1},
+        add_finding(c, Code::kBase64UrlSafe, {line.number, at + read.value.find('_') + 1},
                     info.key +
                         " is URL-safe Base64: the launcher reads \"-\" as \"+\" but skips "
                         "every \"_\", " +
@@ -150,24 +150,24 @@ void check_base64(CheckContext& c, std::size_t field, const SettingsLineInfo& li
                 "; \"_\" belongs to the URL-safe alphabet, which this decoder reads "
                 "only in part (\"-\" is 62, \"_\" is skipped)";
         }
-        add_finding(c, Check::kBase64InvalidBytes, {line.number, at + shape.first_invalid + 1},
+        add_finding(c, Code::kBase64InvalidBytes, {line.number, at + shape.first_invalid + 1},
                     message, "the launcher skips them and decodes the rest");
     }
     if (shape.symbol_after_padding != std::string_view::npos) {
-        add_finding(c, Check::kBase64AfterPadding,
+        add_finding(c, Code::kBase64AfterPadding,
                     {line.number, at + shape.symbol_after_padding + 1},
                     "Base64 symbols after the padding \"=\": two encoded files run together?",
                     "the launcher decodes them as if the padding were not there");
     }
     if (shape.symbols % 4 == 1) {
-        add_finding(c, Check::kBase64Dangling, {line.number, at + read.value.size() + 1},
+        add_finding(c, Code::kBase64Dangling, {line.number, at + read.value.size() + 1},
                     "the value has " + dec(shape.symbols) +
                         " Base64 symbols, one more than a multiple of 4: the last one's 6 bits "
                         "make no byte",
                     "the launcher drops it");
     }
     if (info.role != Role::kCsv && !read.value.empty() && !base64_stages_file(shape)) {
-        add_finding(c, Check::kBase64Empty, {line.number, at + 1},
+        add_finding(c, Code::kBase64Empty, {line.number, at + 1},
                     info.key + " decodes to nothing, so no file is staged for it",
                     "the launcher stages no " + std::string(staged_name(info.role)));
     }

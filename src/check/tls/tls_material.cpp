@@ -38,10 +38,10 @@ struct TlsCheck {
 };
 
 // Records one problem with file.
-void add(TlsCheck& check, TlsFile file, Check code, std::string message, const char* fix) {
+void add(TlsCheck& check, TlsFile file, Code code, std::string message, const char* fix) {
     TlsProblem problem;
     problem.file = file;
-    problem.finding.check = code;
+    problem.finding.code = code;
     problem.finding.message = std::move(message);
     problem.finding.fix = fix;
     check.problems.push_back(std::move(problem));
@@ -73,17 +73,17 @@ void check_dates(TlsCheck& check, TlsFile file, const std::string& name, const X
     ERR_clear_error();
     const std::string at = " (checked at " + utc_text(check.now) + ")";
     if (started == -2 || ended == -2) {
-        add(check, file, Check::kTlsCertificateUnparsable,
+        add(check, file, Code::kTlsCertificateUnparsable,
             name + " has validity dates that cannot be read",
             "The daemon will fail to load this certificate, so TLS connections that need it "
             "will fail.");
     } else if (started > 0) {
-        add(check, file, Check::kTlsCertificateNotYetValid,
+        add(check, file, Code::kTlsCertificateNotYetValid,
             name + " is not valid before " + utc_text(not_before) + at,
             "The daemon will load it, but TLS connections that rely on it will fail "
             "verification until that date.");
     } else if (ended <= 0) {
-        add(check, file, Check::kTlsCertificateExpired,
+        add(check, file, Code::kTlsCertificateExpired,
             name + " expired on " + utc_text(not_after) + at,
             "The daemon will load it, but TLS connections that rely on it will fail "
             "verification until it is replaced.");
@@ -96,7 +96,7 @@ void check_dates(TlsCheck& check, TlsFile file, const std::string& name, const X
                                  : days == 0 ? "within a day"
                                  : days == 1 ? "in 1 day"
                                              : "in " + std::to_string(days) + " days";
-        add(check, file, Check::kTlsCertificateExpiresSoon,
+        add(check, file, Code::kTlsCertificateExpiresSoon,
             name + " expires " + when + ", on " + utc_text(not_after),
             "The daemon will use it until then; after that, TLS connections that rely on it "
             "will fail verification.");
@@ -117,7 +117,7 @@ std::string block_names(const std::vector<PemBlock>& blocks) {
 
 // Reports data that is neither PEM nor DER.
 void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data) {
-    add(check, file, Check::kTlsNotPemOrDer,
+    add(check, file, Code::kTlsNotPemOrDer,
         std::string("the ") + file_label(file) +
             " is neither PEM text nor DER data (its first bytes are " + leading_bytes(data) + ")",
         "The launcher stages these bytes unchanged and the daemon will fail to load them.");
@@ -129,7 +129,7 @@ void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool 
     const std::string where = scan.blocks.empty() ? " has no readable PEM block"
                                                   : " cannot be read past PEM block " +
                                                         std::to_string(scan.blocks.size());
-    add(check, file, harmless ? Check::kTlsPemDamagedAfterKey : Check::kTlsPemDamaged,
+    add(check, file, harmless ? Code::kTlsPemDamagedAfterKey : Code::kTlsPemDamaged,
         std::string("the ") + file_label(file) + where + " (OpenSSL: " + scan.damage + ")",
         harmless ? "The daemon uses the key before the damaged block and ignores the rest."
                  : "The daemon's TLS library rejects a PEM file that cannot be read to its end, "
@@ -139,7 +139,7 @@ void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool 
 // Reports the named certificate as not parsing, with OpenSSL's reason.
 void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::string& name,
                                    const std::string& reason) {
-    add(check, file, Check::kTlsCertificateUnparsable,
+    add(check, file, Code::kTlsCertificateUnparsable,
         name + " does not parse as an X.509 certificate (OpenSSL: " + reason + ")",
         "The daemon will fail to load this certificate, so TLS connections that need it will "
         "fail.");
@@ -147,7 +147,7 @@ void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::str
 
 // Reports a certificate file that holds a private key and no certificate.
 void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
-    add(check, file, Check::kTlsKeyInCertificateSlot,
+    add(check, file, Code::kTlsKeyInCertificateSlot,
         std::string("the ") + file_label(file) +
             " holds a private key and no certificate; were the certificate and key swapped?",
         "The daemon finds no certificate in the file and will fail to set up TLS.");
@@ -189,14 +189,14 @@ bool is_valid_ca(const TlsCheck& check, X509* cert) {
 // A member of a CA bundle that verifies nothing, while another one is valid.
 void report_bundle_member(TlsCheck& check, const std::string& name, X509* cert) {
     if (!is_ca_certificate(cert)) {
-        add(check, TlsFile::kCa, Check::kTlsBundleLeaf, name + " is a leaf certificate, not a CA",
+        add(check, TlsFile::kCa, Code::kTlsBundleLeaf, name + " is a leaf certificate, not a CA",
             "The daemon loads it with the bundle's other members, which do the verifying; it "
             "adds nothing.");
         return;
     }
     const bool ended = ASN1_TIME_compare(X509_get0_notAfter(cert), check.now_time.get()) <= 0;
     ERR_clear_error();
-    add(check, TlsFile::kCa, Check::kTlsBundleMemberExpired,
+    add(check, TlsFile::kCa, Code::kTlsBundleMemberExpired,
         name +
             (ended ? " expired on " + utc_text(X509_get0_notAfter(cert))
                    : " is not valid before " + utc_text(X509_get0_notBefore(cert))) +
@@ -256,13 +256,13 @@ X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view d
     } else if (cert_blocks.empty() && has_key) {
         report_key_in_certificate_slot(check, file);
     } else if (cert_blocks.empty()) {
-        add(check, file, Check::kTlsNoCertificate,
+        add(check, file, Code::kTlsNoCertificate,
             std::string("the ") + file_label(file) + " holds no certificate, only " +
                 block_names(scan.blocks),
             "The daemon finds no certificate in the file and will fail to set up TLS.");
     }
     if (!cert_blocks.empty() && has_key) {
-        add(check, file, Check::kTlsPrivateKeyExposed,
+        add(check, file, Code::kTlsPrivateKeyExposed,
             std::string("the ") + file_label(file) + " file also holds a private key",
             "The launcher stages the file readable by every user of the device (only the "
             "client key is made private), and the daemon ignores the key in it.");
@@ -272,7 +272,7 @@ X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view d
 
 // Reports a client key that needs a passphrase.
 void report_key_encrypted(TlsCheck& check) {
-    add(check, TlsFile::kClientKey, Check::kTlsKeyEncrypted,
+    add(check, TlsFile::kClientKey, Code::kTlsKeyEncrypted,
         "the client key is encrypted with a passphrase",
         "The daemon is given no passphrase, so it cannot load the key and will fail to set up "
         "TLS.");
@@ -280,14 +280,14 @@ void report_key_encrypted(TlsCheck& check) {
 
 // Reports a client key that does not parse, with OpenSSL's reason.
 void report_key_unparsable(TlsCheck& check, const std::string& reason) {
-    add(check, TlsFile::kClientKey, Check::kTlsKeyUnparsable,
+    add(check, TlsFile::kClientKey, Code::kTlsKeyUnparsable,
         "the client key does not parse as a private key (OpenSSL: " + reason + ")",
         "The daemon will fail to load the key and will fail to set up TLS.");
 }
 
 // Reports a client key file that holds a certificate and no private key.
 void report_certificate_in_key_slot(TlsCheck& check) {
-    add(check, TlsFile::kClientKey, Check::kTlsCertificateInKeySlot,
+    add(check, TlsFile::kClientKey, Code::kTlsCertificateInKeySlot,
         "the client key holds a certificate and no private key; were the certificate and key "
         "swapped?",
         "The daemon finds no private key in the file and will fail to set up TLS.");
@@ -340,7 +340,7 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
     } else if (key_block == nullptr && has_certificate) {
         report_certificate_in_key_slot(check);
     } else if (key_block == nullptr) {
-        add(check, TlsFile::kClientKey, Check::kTlsNoPrivateKey,
+        add(check, TlsFile::kClientKey, Code::kTlsNoPrivateKey,
             "the client key holds no private key, only " + block_names(scan.blocks),
             "The daemon finds no private key in the file and will fail to set up TLS.");
     }
@@ -369,7 +369,7 @@ std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now
         const int same =
             key != nullptr && certified != nullptr ? EVP_PKEY_eq(certified, key.get()) : 1;
         if (same == 0 || same == -1) {
-            add(check, TlsFile::kClientKey, Check::kTlsKeyMismatch,
+            add(check, TlsFile::kClientKey, Code::kTlsKeyMismatch,
                 "the client key does not belong to " +
                     certificate_name(TlsFile::kClientCert, 1, 1, leaf.get()),
                 "The daemon will fail to pair the key with the certificate and will not set up "
