@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "check/model/analysis.h"
 #include "check/report/report.h"
+#include "check/rules/analyse.h"
 #include "heap_count.h"
 
 namespace {
@@ -37,11 +37,11 @@ std::string with_csv(const std::string& example, std::size_t csv_size) {
 }
 
 std::size_t check_and_report(const std::string& settings) {
-    quorbix::CheckOptions options;
+    quorbix::AnalysisOptions options;
     options.now = 1796083200;
     options.with_record = false;  // as quorbix-check without --record
-    const quorbix::FileCheck check = quorbix::check_settings(settings, options);
-    return quorbix::render_findings("settings", settings, check, quorbix::ReportStyle{}).size();
+    const quorbix::FileAnalysis analysis = quorbix::analyse_settings(settings, options);
+    return quorbix::render_findings("settings", settings, analysis, quorbix::ReportStyle{}).size();
 }
 
 void BM_CheckFileWithCsv4MiB(benchmark::State& state) {

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "check/model/analysis.h"
 #include "check/report/report.h"
 #include "check/report/summary.h"
+#include "check/rules/analyse.h"
 #include "check/text/text.h"
 #include "fuzz_file.h"
 #include "staging/gates.h"
@@ -33,18 +33,18 @@ constexpr GateFinding kGateFindings[] = {
     {Code::kTlsNoClientKey, kLogNoLocalKey},
 };
 
-bool reported(const FileCheck& check, Code code) {
-    return std::any_of(check.findings.begin(), check.findings.end(),
+bool reported(const FileAnalysis& analysis, Code code) {
+    return std::any_of(analysis.findings.begin(), analysis.findings.end(),
                        [code](const Finding& f) { return f.code == code; });
 }
 
 // The run stops with a gate's log line exactly when that gate's finding is
 // the first of the gate findings reported; it starts when none is.
-void check_outcome_follows_gate_findings(const FileCheck& check) {
+void check_outcome_follows_gate_findings(const FileAnalysis& analysis) {
     const auto* first =
         std::find_if(std::begin(kGateFindings), std::end(kGateFindings),
-                     [&check](const GateFinding& g) { return reported(check, g.code); });
-    const Outcome& o = check.outcome;
+                     [&analysis](const GateFinding& g) { return reported(analysis, g.code); });
+    const Outcome& o = analysis.outcome;
     if (first == std::end(kGateFindings)) {
         QUORBIX_FUZZ_CHECK(o.action == Outcome::Action::kStart);
         return;
@@ -63,15 +63,15 @@ void check_reports_are_escaped(const Report& report) {
         QUORBIX_FUZZ_CHECK(piece.channel == Channel::kView ||
                            escaped(piece.text, true) == piece.text);
     }
-    const FileCheck& check = report.files.front().check;
+    const FileAnalysis& analysis = report.files.front().analysis;
     const bool refusal =
-        gate_finding(check) != nullptr && check.outcome.action == Outcome::Action::kRefuse;
+        gate_finding(analysis) != nullptr && analysis.outcome.action == Outcome::Action::kRefuse;
     for (const ReportPiece& piece : render_gcc(report)) {
         QUORBIX_FUZZ_CHECK(escaped(piece.text, true) == piece.text);
         QUORBIX_FUZZ_CHECK(
             piece.channel != Channel::kFindings ||
             static_cast<std::size_t>(std::count(piece.text.begin(), piece.text.end(), '\n')) ==
-                check.findings.size() + (refusal ? 1 : 0));
+                analysis.findings.size() + (refusal ? 1 : 0));
     }
 }
 
@@ -79,29 +79,30 @@ void check_reports_are_escaped(const Report& report) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string settings(reinterpret_cast<const char*>(data), size);
-    CheckOptions options;
+    AnalysisOptions options;
     options.now = 1796083200;
     options.token = settings.substr(0, 40);
     Report report;
-    report.files.push_back({"settings", "", check_settings(settings, options), settings});
+    report.files.push_back({"settings", "", analyse_settings(settings, options), settings});
     report.with_record = true;
     report.with_config = true;
     report.with_statistics = true;
-    const FileResult& result = report.files.front();
+    const ReportedFile& result = report.files.front();
     summary_add(&report.summary, result, report.style);
     const std::size_t lines =
         static_cast<std::size_t>(std::count(settings.begin(), settings.end(), '\n')) + 1;
-    for (const Finding& f : result.check.findings) {
+    for (const Finding& f : result.analysis.findings) {
         QUORBIX_FUZZ_CHECK(f.line <= lines);
         QUORBIX_FUZZ_CHECK(f.line == 0 || (f.column >= 1 && f.end_column >= f.column));
-        QUORBIX_FUZZ_CHECK(*f.code_name() != '\0' && !f.message.empty() && !f.fix.empty());
+        QUORBIX_FUZZ_CHECK(*f.code_name() != '\0' && !f.message.empty() &&
+                           !f.launcher_does.empty());
         for (const Edit& e : f.edits) {
             QUORBIX_FUZZ_CHECK(e.line >= 1 && e.line <= e.end_line && e.end_line <= lines);
             QUORBIX_FUZZ_CHECK(e.column >= 1 && e.end_column >= 1);
         }
     }
-    check_outcome_follows_gate_findings(result.check);
-    QUORBIX_FUZZ_CHECK(result.check.record.size() == settings_field_count());
+    check_outcome_follows_gate_findings(result.analysis);
+    QUORBIX_FUZZ_CHECK(result.analysis.record.size() == settings_field_count());
     QUORBIX_FUZZ_CHECK(!render_human(report).empty());
     check_reports_are_escaped(report);
     const std::string json = render_json(report).at(0).text;
@@ -111,6 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const nlohmann::json sarif =
         nlohmann::json::parse(render_sarif(report).at(0).text, nullptr, false);
     QUORBIX_FUZZ_CHECK(!sarif.is_discarded());
-    QUORBIX_FUZZ_CHECK(sarif["runs"][0]["results"].size() == result.check.findings.size());
+    QUORBIX_FUZZ_CHECK(sarif["runs"][0]["results"].size() == result.analysis.findings.size());
     return 0;
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "check/model/analysis.h"
 #include "check/model/codes.h"
+#include "check/rules/analyse.h"
 
 namespace quorbix {
 namespace {
@@ -109,10 +109,10 @@ std::vector<FindingRow> finding_rows() {
 
 TEST(CheckFindings, EachCodeAtItsLineAndColumn) {
     for (const FindingRow& row : finding_rows()) {
-        const FileCheck check = check_settings(row.settings, CheckOptions{});
+        const FileAnalysis analysis = analyse_settings(row.settings, AnalysisOptions{});
         bool found = false;
         std::string seen;
-        for (const Finding& f : check.findings) {
+        for (const Finding& f : analysis.findings) {
             seen += " " + std::string(f.code_name()) + "@" + std::to_string(f.line) + ":" +
                     std::to_string(f.column);
             found = found || (std::string(f.code_name()) == row.code && f.line == row.line &&
@@ -141,7 +141,7 @@ TEST(CheckFindings, EveryCodeHasARow) {
 // keys, CRLF line ends, inner quotes of a quoted value, blanks in Base64 and
 // padding, a key set once.
 TEST(CheckFindings, SoundLinesSayNothing) {
-    const FileCheck check = check_settings(
+    const FileAnalysis analysis = analyse_settings(
         "quorbix_enable=1\r\n"
         "QUORBIX_CSV=\"TWFu TWE=\"\r\n"
         "QUORBIX_MSG_CONTENT1=\"{\"state\":\"alive\"}\"\n"
@@ -153,11 +153,11 @@ TEST(CheckFindings, SoundLinesSayNothing) {
         "// another = comment\n"
         "; and one more\n"
         "\n",
-        CheckOptions{});
-    for (const Finding& f : check.findings) {
+        AnalysisOptions{});
+    for (const Finding& f : analysis.findings) {
         ADD_FAILURE() << f.code_name() << " at " << f.line << ":" << f.column << ": " << f.message;
     }
-    EXPECT_EQ(check.outcome.action, Outcome::Action::kStart);
+    EXPECT_EQ(analysis.outcome.action, Outcome::Action::kStart);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "check/model/analysis.h"
 #include "check/report/diff.h"
+#include "check/rules/analyse.h"
 #include "golden.h"
 #include "temp_file.h"
 
@@ -17,18 +17,18 @@ namespace {
 
 constexpr std::time_t k20270101 = 1798761600;
 
-std::vector<Edit> edits_of(const FileCheck& check) {
+std::vector<Edit> edits_of(const FileAnalysis& analysis) {
     std::vector<Edit> edits;
-    for (const Finding& f : check.findings) {
+    for (const Finding& f : analysis.findings) {
         edits.insert(edits.end(), f.edits.begin(), f.edits.end());
     }
     return edits;
 }
 
-FileCheck checked(const std::string& settings) {
-    CheckOptions options;
+FileAnalysis checked(const std::string& settings) {
+    AnalysisOptions options;
     options.now = k20270101;
-    return check_settings(settings, options);
+    return analyse_settings(settings, options);
 }
 
 // Applies diff to a copy of bytes named `name` in dir with `command`; the
@@ -53,7 +53,7 @@ TEST(CheckFixes, SeveralSureFixesMakeOneDiffThatChecksClean) {
     test::expect_golden("check/fixable.diff", diff);
 
     const std::string fixed = apply_edits(settings, edits);
-    const FileCheck after = checked(fixed);
+    const FileAnalysis after = checked(fixed);
     for (const Finding& f : after.findings) {
         ADD_FAILURE() << f.code_name() << " at " << f.line << ":" << f.column << ": " << f.message;
     }

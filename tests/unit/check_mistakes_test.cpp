@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "check/model/analysis.h"
+#include "check/rules/analyse.h"
 #include "check/rules/shapes.h"
 
 namespace quorbix {
@@ -116,12 +116,12 @@ std::vector<Mistake> mistakes() {
 TEST(CheckMistakes, EachMistakeIsSaidOnceWithItsRemedy) {
     for (const Mistake& m : mistakes()) {
         SCOPED_TRACE(m.name);
-        CheckOptions options;
+        AnalysisOptions options;
         options.now = 1798761600;     // 2027-01-01
         options.with_record = false;  // as the command line checks, the CSV not in the record
-        const FileCheck check = check_settings(m.settings, options);
+        const FileAnalysis analysis = analyse_settings(m.settings, options);
         int found = 0;
-        for (const Finding& f : check.findings) {
+        for (const Finding& f : analysis.findings) {
             const bool on_its_lines =
                 f.line != 0 && f.line >= m.line && f.line <= std::max(m.line, m.quiet_through);
             if (f.code_name() == std::string(m.code) && f.line == m.line) {

@@ -2,9 +2,9 @@
 // for people and for machines, against golden files.
 #include <gtest/gtest.h>
 
-#include "check/model/analysis.h"
 #include "check/report/report.h"
 #include "check/report/summary.h"
+#include "check/rules/analyse.h"
 #include "golden.h"
 
 namespace quorbix {
@@ -13,10 +13,11 @@ namespace {
 TEST(CheckReport, HumanAndJsonReportsMatchTheGoldenFiles) {
     const std::string settings = test::read_file(QUORBIX_TEST_DATA_DIR "/check/mistakes.settings");
     ASSERT_FALSE(settings.empty());
-    CheckOptions options;
+    AnalysisOptions options;
     options.now = 1796083200;  // 2026-12-01
     Report report;
-    report.files.push_back({"mistakes.settings", "", check_settings(settings, options), settings});
+    report.files.push_back(
+        {"mistakes.settings", "", analyse_settings(settings, options), settings});
     summary_add(&report.summary, report.files.front(), report.style);
     report.exit_status = 1;
     std::string human;
@@ -53,11 +54,13 @@ TEST(CheckReport, KeepsOnlyTheLinesItQuotes) {
         {"QUORBIX_ENABLE=1\nQUORBIX_MQTT_QOS=3", "QUORBIX_ENABLE=1\nQUORBIX_MQTT_QOS=3"},
     };
     for (const auto& row : rows) {
-        FileResult file{"settings", "", check_settings(row.settings, CheckOptions{}), row.settings};
-        const std::string whole = render_findings(file.name, file.bytes, file.check, ReportStyle{});
+        ReportedFile file{"settings", "", analyse_settings(row.settings, AnalysisOptions{}),
+                          row.settings};
+        const std::string whole =
+            render_findings(file.name, file.bytes, file.analysis, ReportStyle{});
         keep_quoted_lines(&file);
         EXPECT_EQ(file.bytes, row.kept);
-        EXPECT_EQ(render_findings(file.name, file.bytes, file.check, ReportStyle{}), whole);
+        EXPECT_EQ(render_findings(file.name, file.bytes, file.analysis, ReportStyle{}), whole);
     }
 }
 

@@ -249,7 +249,7 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
             EXPECT_EQ(problems[i].file, row.problems[i].file) << i;
             EXPECT_STREQ(problems[i].finding.code_name(), row.problems[i].code) << i;
             EXPECT_EQ(problems[i].finding.severity(), row.problems[i].severity) << i;
-            EXPECT_FALSE(problems[i].finding.fix.empty()) << i;
+            EXPECT_FALSE(problems[i].finding.launcher_does.empty()) << i;
         }
         if (!row.message_has.empty()) {
             EXPECT_NE(problems.at(0).finding.message.find(row.message_has), std::string::npos)

@@ -13,10 +13,10 @@
 #include "check/cli/check_main.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
-#include "check/model/analysis.h"
 #include "check/report/diff.h"
 #include "check/report/report.h"
 #include "check/report/summary.h"
+#include "check/rules/analyse.h"
 #include "check/text/text.h"
 
 namespace quorbix {
@@ -61,9 +61,9 @@ std::FILE* stream_of(Channel channel, std::FILE* findings) {
 // The file's certain fixes as a unified diff. Standard input has no name a
 // patch could apply to, nor has a file whose name a patch cannot carry:
 // their fixes are only said, and a note says why there is no diff.
-std::string diff_of(const FileResult& r, bool from_stdin, std::string_view bytes) {
+std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view bytes) {
     std::vector<Edit> edits;
-    for (const Finding& f : r.check.findings) {
+    for (const Finding& f : r.analysis.findings) {
         edits.insert(edits.end(), f.edits.begin(), f.edits.end());
     }
     if (from_stdin) {
@@ -83,11 +83,11 @@ std::string diff_of(const FileResult& r, bool from_stdin, std::string_view bytes
     return {};
 }
 
-// Reads and checks one file into the report, keeping of it only what the
+// Reads and analyses one file into the report, keeping of it only what the
 // format renders; with --diff, adds its fixes to *diff. A file too large to
 // hold is reported as one that cannot be read, and the run goes on.
-void check_file(const Options& o, const Input& input, Report* report, std::string* diff) {
-    FileResult r;
+void read_and_analyse(const Options& o, const Input& input, Report* report, std::string* diff) {
+    ReportedFile r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
     std::string bytes;
@@ -95,7 +95,7 @@ void check_file(const Options& o, const Input& input, Report* report, std::strin
     try {
         if (r.unreadable.empty() && read_input(input.path, o.default_file, &bytes, &r.unreadable)) {
             size = bytes.size();
-            r.check = check_settings(bytes, o.check);
+            r.analysis = analyse_settings(bytes, o.analysis);
             // Its hunks join the diff last: a file that cannot be held has none.
             const std::string hunks = o.diff ? diff_of(r, input.path == "-", bytes) : "";
             if (o.format->for_terminal) {
@@ -103,14 +103,14 @@ void check_file(const Options& o, const Input& input, Report* report, std::strin
                 keep_quoted_lines(&r);
             }
             if (!o.config) {
-                r.check.config.clear();
+                r.analysis.config.clear();
             }
             *diff += hunks;
         }
     } catch (const std::bad_alloc&) {
         std::string().swap(bytes);
         std::string().swap(r.bytes);
-        r.check = FileCheck();
+        r.analysis = FileAnalysis();
         r.unreadable = no_memory_for(size);
     }
     summary_add(&report->summary, r, report->style);
@@ -151,7 +151,7 @@ int run(const Options& o) {
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
     std::string diff;
     for (const Input& input : inputs) {
-        check_file(o, input, &report, &diff);
+        read_and_analyse(o, input, &report, &diff);
     }
     report.exit_status = report.summary.unreadable != 0       ? kExitTrouble
                          : report.summary.by_severity[2] != 0 ? kExitErrors

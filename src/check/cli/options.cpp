@@ -217,7 +217,7 @@ Parsed set_at(Options* o, const std::string& value) {
             "clock, not '" +
             value + "'");
     }
-    o->check.now = *when;
+    o->analysis.now = *when;
     return Parsed::kRun;
 }
 
@@ -235,7 +235,7 @@ Parsed set_token_file(Options* o, const std::string& path) {
     if (failed) {
         return usage_error("cannot read the token file " + path);
     }
-    o->check.token = std::move(text);
+    o->analysis.token = std::move(text);
     return Parsed::kRun;
 }
 
@@ -253,12 +253,12 @@ constexpr OptionRow kOptions[] = {
     {"--json", nullptr, false, [](Options* o, const std::string&) { o->format = &kJsonFormat; return Parsed::kRun; }},
     {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
     {"--statistics", nullptr, false, [](Options* o, const std::string&) { o->statistics = true; return Parsed::kRun; }},
-    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->check.ignored) ? Parsed::kRun : Parsed::kError; }},
+    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->analysis.ignored) ? Parsed::kRun : Parsed::kError; }},
     {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
     {"--color", nullptr, true, [](Options* o, const std::string& v) { return pick("--color", v, kColorModes, &o->color); }},
     {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
-    {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = o->check.with_record = true; return Parsed::kRun; }},
-    {"--token", nullptr, true, [](Options* o, const std::string& v) { o->check.token = v; return Parsed::kRun; }},
+    {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = o->analysis.with_record = true; return Parsed::kRun; }},
+    {"--token", nullptr, true, [](Options* o, const std::string& v) { o->analysis.token = v; return Parsed::kRun; }},
     {"--token-file", nullptr, true, set_token_file},
     {"--at", nullptr, true, set_at},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
@@ -315,8 +315,8 @@ Parsed usage_error(const std::string& what) {
 
 Parsed parse_options(int argc, char** argv, Options* o) {
     bool only_files = false;
-    o->check.now = std::time(nullptr);
-    o->check.with_record = false;
+    o->analysis.now = std::time(nullptr);
+    o->analysis.with_record = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (only_files || arg == "-" || arg.empty() || arg.front() != '-') {
@@ -351,7 +351,7 @@ Parsed parse_options(int argc, char** argv, Options* o) {
     // many findings of a selected code are not shown.
     if (o->selected.any()) {
         o->selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
-        o->check.ignored |= ~o->selected;
+        o->analysis.ignored |= ~o->selected;
     }
     if (o->files.empty()) {
         o->files.emplace_back(paths::kSettings);

@@ -23,7 +23,7 @@ struct Options {
     bool statistics = false;  // a count per code at the end
     bool diff = false;        // the certain fixes as one unified diff on standard output
     CodeSet selected;         // with any, the codes not selected are ignored
-    CheckOptions check;
+    AnalysisOptions analysis;
     std::vector<std::string> files;  // files and folders as given
     // No FILE was given: the device's own settings file is checked, and a
     // folder in its place is, as for the launcher, no settings file.

@@ -1,6 +1,7 @@
-// What the launcher will make of one settings file: every finding, the
-// outcome of its gates, the record as it reads it and the configuration it
-// would write. Reads only: nothing is written, no shell and no tool is run.
+// What the launcher will make of one settings file, as the rules find it
+// (rules/analyse.h) and every report renders it: every finding, the outcome
+// of its gates, the record as it reads it and the configuration it would
+// write.
 #pragma once
 
 #include <array>
@@ -17,11 +18,11 @@
 
 namespace quorbix {
 
-struct CheckOptions {
+struct AnalysisOptions {
     std::time_t now = 0;               // the clock for certificate dates
     std::optional<std::string> token;  // the token tool's output, when known
     CodeSet ignored;                   // codes neither reported nor counted
-    bool with_record = true;           // whether FileCheck::record is filled
+    bool with_record = true;           // whether FileAnalysis::record is filled
 };
 
 // What the launcher would do with the file, judged from the settings alone.
@@ -32,7 +33,7 @@ struct Outcome {
     std::string log_line;      // the line appended to the log, line feed included
     bool map_cleanup = false;  // whether the map files are removed
     bool config_written = false;
-    std::optional<Code> gate;  // the code of the gate that ends a run that does not start
+    std::optional<Code> gate_code;  // the code of the gate that ends a run that does not start
 };
 
 // One field of the record as the launcher reads it.
@@ -45,23 +46,15 @@ struct FieldReading {
 };
 
 // The whole check of one file: the model every report renders.
-struct FileCheck {
+struct FileAnalysis {
     std::vector<Finding> findings;  // in the order of the file's lines, the file's own last
     // Findings by severity (note, warning, error), all of them, those beyond
     // what one code shows in `findings` included.
     std::array<std::size_t, 3> by_severity{};
-    std::array<std::size_t, kCodeCount> by_check{};  // all findings, by code
+    std::array<std::size_t, kCodeCount> by_code{};  // all findings, by code
     Outcome outcome;
     std::vector<FieldReading> record;  // every field, in record order, when asked for
     std::string config;                // the configuration, when one is written
 };
-
-// Checks the settings file `bytes` as the launcher would read it; copies no
-// more of it than the launcher's record does.
-FileCheck check_settings(std::string_view bytes, const CheckOptions& options);
-
-// The placeholder for the token tool's output in a configuration formed
-// without it.
-inline constexpr const char kTokenPlaceholder[] = "<token of /opt/quorbix/bin/create-sas>";
 
 }  // namespace quorbix

@@ -29,7 +29,7 @@ struct Finding {
     std::uint64_t line = 0;         // 1-based line of the settings file; 0 for the file as a whole
     std::size_t column = 0;         // 1-based byte column; 0 for the line as a whole
     std::string message;            // what is wrong
-    std::string fix;                // one sentence: what the launcher will do instead
+    std::string launcher_does;      // one sentence: what the launcher will do instead
     std::size_t end_column = 0;     // the column after the last byte it is about; 0 without a line
     std::string key;                // the record's key of its line; empty for none
     std::string remedy;             // one sentence: what to write instead; may be empty

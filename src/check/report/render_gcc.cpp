@@ -27,20 +27,20 @@ std::vector<ReportPiece> render_gcc(const Report& report) {
     ReportStyle style = report.style;
     style.color = false;
     std::vector<ReportPiece> pieces;
-    for (const FileResult& r : report.files) {
+    for (const ReportedFile& r : report.files) {
         if (!r.unreadable.empty()) {
             pieces.push_back(
                 {Channel::kProblems, escaped(r.name) + ": error: " + escaped(r.unreadable) + "\n"});
             continue;
         }
         std::string lines;
-        for (const Finding& f : r.check.findings) {
+        for (const Finding& f : r.analysis.findings) {
             lines += gcc_line(r.name, f, style);
         }
-        if (const Finding* gate = gate_finding(r.check);
-            gate != nullptr && r.check.outcome.action == Outcome::Action::kRefuse) {
+        if (const Finding* gate = gate_finding(r.analysis);
+            gate != nullptr && r.analysis.outcome.action == Outcome::Action::kRefuse) {
             Finding refusal = *gate;
-            refusal.message = "the launcher " + outcome_text(r.check.outcome);
+            refusal.message = "the launcher " + outcome_text(r.analysis.outcome);
             lines += gcc_line(r.name, refusal, style);
         }
         pieces.push_back({Channel::kFindings, std::move(lines)});

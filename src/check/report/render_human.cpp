@@ -126,9 +126,9 @@ std::string record_value(const FieldReading& r) {
 
 // Every field of the record as the launcher reads it, with the line it came
 // from or "absent".
-std::string render_record(const FileCheck& check) {
+std::string render_record(const FileAnalysis& analysis) {
     std::string out;
-    for (const FieldReading& r : check.record) {
+    for (const FieldReading& r : analysis.record) {
         char head[96];
         const std::string where = r.line == 0 ? "absent" : "line " + std::to_string(r.line);
         static_cast<void>(
@@ -147,9 +147,9 @@ std::string render_unreadable(std::string_view name, std::string_view why, bool 
 
 }  // namespace
 
-void keep_quoted_lines(FileResult* file) {
+void keep_quoted_lines(ReportedFile* file) {
     std::uint64_t last = 0;
-    for (const Finding& f : file->check.findings) {
+    for (const Finding& f : file->analysis.findings) {
         last = std::max(last, f.line);
     }
     std::size_t end = 0;
@@ -208,17 +208,17 @@ std::string finding_line(std::string_view name, const Finding& f, const ReportSt
     return out;
 }
 
-std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
-                            const ReportStyle& style, bool quiet) {
+std::string render_findings(std::string_view name, std::string_view bytes,
+                            const FileAnalysis& analysis, const ReportStyle& style, bool quiet) {
     const Colors c = colors(style.color);
     std::string out;
     LineWalk walk{bytes};
-    for (const Finding& f : check.findings) {
+    for (const Finding& f : analysis.findings) {
         out += finding_line(name, f, style);
         if (f.line != 0) {
             out += caret_excerpt(walk.line(f.line), f.line, f.column, style.color);
         }
-        out += "      = " + escaped(f.fix) + "\n";
+        out += "      = " + escaped(f.launcher_does) + "\n";
         if (!f.remedy.empty()) {
             out += (f.edits.empty() ? "      help: " : "      fix (--diff): ") + escaped(f.remedy) +
                    "\n";
@@ -226,12 +226,12 @@ std::string render_findings(std::string_view name, std::string_view bytes, const
     }
     const std::string head = std::string(c.bold) + escaped(name) + ":" + c.reset + " ";
     if (!quiet) {
-        const std::array<std::size_t, 3> counts = reported_counts(check, style);
+        const std::array<std::size_t, 3> counts = reported_counts(analysis, style);
         out += head + count_text(counts[2], "error") + ", " + count_text(counts[1], "warning") +
                ", " + count_text(counts[0], "note") + "\n";
     }
-    if (!quiet || check.outcome.action == Outcome::Action::kRefuse) {
-        out += head + "outcome: the launcher " + outcome_text(check.outcome) + "\n";
+    if (!quiet || analysis.outcome.action == Outcome::Action::kRefuse) {
+        out += head + "outcome: the launcher " + outcome_text(analysis.outcome) + "\n";
     }
     return out;
 }
@@ -239,7 +239,7 @@ std::string render_findings(std::string_view name, std::string_view bytes, const
 std::vector<ReportPiece> render_human(const Report& report) {
     std::vector<ReportPiece> pieces;
     bool outcomes = false;  // whether an outcome line was said
-    for (const FileResult& r : report.files) {
+    for (const ReportedFile& r : report.files) {
         if (!r.unreadable.empty()) {
             pieces.push_back({Channel::kProblems,
                               render_unreadable(r.name, r.unreadable, report.problems_color)});
@@ -248,21 +248,22 @@ std::vector<ReportPiece> render_human(const Report& report) {
         const std::string header =
             report.files.size() > 1 ? "==> " + escaped(r.name) + " <==\n" : "";
         if (report.with_record) {
-            pieces.push_back({Channel::kView, header + render_record(r.check)});
+            pieces.push_back({Channel::kView, header + render_record(r.analysis)});
         }
         if (report.with_config) {
-            if (r.check.outcome.config_written) {
+            if (r.analysis.outcome.config_written) {
                 pieces.push_back(
-                    {Channel::kView, (report.with_record ? "" : header) + r.check.config});
+                    {Channel::kView, (report.with_record ? "" : header) + r.analysis.config});
             } else {
                 pieces.push_back(
                     {Channel::kFindings,
                      escaped(r.name) + ": the launcher stops before it writes a configuration\n"});
             }
         }
-        pieces.push_back({Channel::kFindings,
-                          render_findings(r.name, r.bytes, r.check, report.style, report.quiet)});
-        outcomes = outcomes || !report.quiet || r.check.outcome.action == Outcome::Action::kRefuse;
+        pieces.push_back({Channel::kFindings, render_findings(r.name, r.bytes, r.analysis,
+                                                              report.style, report.quiet)});
+        outcomes =
+            outcomes || !report.quiet || r.analysis.outcome.action == Outcome::Action::kRefuse;
     }
     std::string end;
     if (outcomes) {

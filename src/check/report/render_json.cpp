@@ -40,9 +40,9 @@ const char* scanner_name(Scanner s) {
     }
 }
 
-json findings_json(const FileCheck& check, const ReportStyle& style) {
+json findings_json(const FileAnalysis& analysis, const ReportStyle& style) {
     json findings = json::array();
-    for (const Finding& f : check.findings) {
+    for (const Finding& f : analysis.findings) {
         json j;
         j["code"] = f.code_name();
         j["severity"] = severity_name(reported_severity(f, style));
@@ -51,7 +51,7 @@ json findings_json(const FileCheck& check, const ReportStyle& style) {
         j["end_column"] = f.line == 0 ? json(nullptr) : json(f.end_column);
         j["key"] = f.key.empty() ? json(nullptr) : json(f.key);
         j["message"] = f.message;
-        j["launcher_does"] = f.fix;
+        j["launcher_does"] = f.launcher_does;
         j["remedy"] = f.remedy.empty() ? json(nullptr) : json(f.remedy);
         std::vector<json> edits(f.edits.size());
         std::transform(f.edits.begin(), f.edits.end(), edits.begin(), [](const Edit& e) {
@@ -67,9 +67,9 @@ json findings_json(const FileCheck& check, const ReportStyle& style) {
     return findings;
 }
 
-json record_json(const FileCheck& check) {
+json record_json(const FileAnalysis& analysis) {
     json record = json::array();
-    for (const FieldReading& r : check.record) {
+    for (const FieldReading& r : analysis.record) {
         json j;
         j["key"] = r.key;
         j["type"] = scanner_name(r.scanner);
@@ -80,7 +80,7 @@ json record_json(const FileCheck& check) {
     return record;
 }
 
-json file_json(const FileResult& file, const Report& report) {
+json file_json(const ReportedFile& file, const Report& report) {
     json entry;
     bool percent_encoded = false;
     entry["file"] = json_file_name(file.name, &percent_encoded);
@@ -91,11 +91,11 @@ json file_json(const FileResult& file, const Report& report) {
         entry["error"] = file.unreadable;
         return entry;
     }
-    const FileCheck& check = file.check;
-    entry["findings"] = findings_json(check, report.style);
-    const std::array<std::size_t, 3> counts = reported_counts(check, report.style);
+    const FileAnalysis& analysis = file.analysis;
+    entry["findings"] = findings_json(analysis, report.style);
+    const std::array<std::size_t, 3> counts = reported_counts(analysis, report.style);
     entry["counts"] = {{"error", counts[2]}, {"warning", counts[1]}, {"note", counts[0]}};
-    const Outcome& o = check.outcome;
+    const Outcome& o = analysis.outcome;
     entry["outcome"] = {{"action", action_name(o.action)},
                         {"exit_status", o.exit_status},
                         {"log_line", o.log_line},
@@ -103,10 +103,10 @@ json file_json(const FileResult& file, const Report& report) {
                         {"config_written", o.config_written},
                         {"summary", "the launcher " + outcome_text(o)}};
     if (report.with_record) {
-        entry["record"] = record_json(check);
+        entry["record"] = record_json(analysis);
     }
     if (report.with_config) {
-        entry["config"] = o.config_written ? json(check.config) : json(nullptr);
+        entry["config"] = o.config_written ? json(analysis.config) : json(nullptr);
     }
     return entry;
 }
@@ -124,7 +124,7 @@ json summary_json(const Report& report) {
     if (report.with_statistics) {
         json codes = json::object();
         for (const CodeInfo& info : kCodes) {
-            if (const std::size_t n = s.by_check[static_cast<std::size_t>(info.code)]; n != 0) {
+            if (const std::size_t n = s.by_code[static_cast<std::size_t>(info.code)]; n != 0) {
                 codes[info.name] = n;
             }
         }
@@ -140,7 +140,7 @@ std::vector<ReportPiece> render_json(const Report& report) {
     doc["tool"] = {{"name", kToolName}, {"version", tool_version()}};
     doc["schema_version"] = kSchemaVersion;
     doc["files"] = json::array();
-    for (const FileResult& file : report.files) {
+    for (const ReportedFile& file : report.files) {
         doc["files"].push_back(file_json(file, report));
     }
     doc["summary"] = summary_json(report);

@@ -86,7 +86,7 @@ json fixes(const std::string& name, const Finding& f) {
 // that ends in a question mark takes no full stop after it.
 std::string message_text(const Finding& f) {
     const bool ends_sentence = !f.message.empty() && f.message.back() == '?';
-    return f.message + (ends_sentence ? " " : ". ") + f.fix;
+    return f.message + (ends_sentence ? " " : ". ") + f.launcher_does;
 }
 
 json result(const std::string& name, const Finding& f, const ReportStyle& style) {
@@ -106,7 +106,7 @@ json result(const std::string& name, const Finding& f, const ReportStyle& style)
 std::vector<ReportPiece> render_sarif(const Report& report) {
     json results = json::array();
     json notifications = json::array();
-    for (const FileResult& file : report.files) {
+    for (const ReportedFile& file : report.files) {
         if (!file.unreadable.empty()) {
             notifications.push_back(
                 {{"level", "error"},
@@ -116,7 +116,7 @@ std::vector<ReportPiece> render_sarif(const Report& report) {
                                  {{"artifactLocation", {{"uri", uri_of(file.name)}}}}}}})}});
             continue;
         }
-        std::transform(file.check.findings.begin(), file.check.findings.end(),
+        std::transform(file.analysis.findings.begin(), file.analysis.findings.end(),
                        std::back_inserter(results),
                        [&](const Finding& f) { return result(file.name, f, report.style); });
     }

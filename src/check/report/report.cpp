@@ -28,18 +28,18 @@ Severity reported_severity(const Finding& f, const ReportStyle& style) {
     return reported_severity(f.severity(), style);
 }
 
-const Finding* gate_finding(const FileCheck& check) {
-    if (!check.outcome.gate) {
+const Finding* gate_finding(const FileAnalysis& analysis) {
+    if (!analysis.outcome.gate_code) {
         return nullptr;
     }
-    const Code gate = *check.outcome.gate;
-    const auto it = std::find_if(check.findings.begin(), check.findings.end(),
+    const Code gate = *analysis.outcome.gate_code;
+    const auto it = std::find_if(analysis.findings.begin(), analysis.findings.end(),
                                  [gate](const Finding& f) { return f.code == gate; });
-    return it == check.findings.end() ? nullptr : &*it;
+    return it == analysis.findings.end() ? nullptr : &*it;
 }
 
-std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style) {
-    std::array<std::size_t, 3> counts = check.by_severity;
+std::array<std::size_t, 3> reported_counts(const FileAnalysis& analysis, const ReportStyle& style) {
+    std::array<std::size_t, 3> counts = analysis.by_severity;
     if (style.strict) {
         counts[2] += counts[1];
         counts[1] = 0;

@@ -22,10 +22,10 @@ struct ReportStyle {
 };
 
 // One file as the report takes it: its check, or why it was not read.
-struct FileResult {
+struct ReportedFile {
     std::string name;
     std::string unreadable;  // why the file could not be read; empty when it was
-    FileCheck check;
+    FileAnalysis analysis;
     std::string bytes;  // the file, for the formats that quote its lines
 };
 
@@ -36,12 +36,12 @@ struct RunSummary {
     std::size_t unreadable = 0;
     std::array<std::size_t, 3> by_action{};    // start, refuse, disabled
     std::array<std::size_t, 3> by_severity{};  // note, warning, error, as reported
-    std::array<std::size_t, kCodeCount> by_check{};
+    std::array<std::size_t, kCodeCount> by_code{};
 };
 
 // The whole run as the renderers take it.
 struct Report {
-    std::vector<FileResult> files;
+    std::vector<ReportedFile> files;
     RunSummary summary;
     ReportStyle style;             // of the findings
     bool problems_color = false;   // colour where files that cannot be read are said
@@ -92,7 +92,7 @@ Severity reported_severity(const Finding& f, const ReportStyle& style);
 Severity reported_severity(Severity s, const ReportStyle& style);
 
 // Counts of the file's findings by reported severity: note, warning, error.
-std::array<std::size_t, 3> reported_counts(const FileCheck& check, const ReportStyle& style);
+std::array<std::size_t, 3> reported_counts(const FileAnalysis& analysis, const ReportStyle& style);
 
 // "error", "warning" or "note".
 const char* severity_name(Severity s);
@@ -116,18 +116,19 @@ std::string finding_line(std::string_view name, const Finding& f, const ReportSt
 
 // The finding of the gate that ends the file's run, or null when the run
 // starts or that finding is not reported.
-const Finding* gate_finding(const FileCheck& check);
+const Finding* gate_finding(const FileAnalysis& analysis);
 
 // The human format's findings of one file, each with its line and caret,
 // then the counts and, last, the outcome line; when quiet, only the findings
 // and a refusal. Every text of the file, its name too, is escaped (text.h).
-std::string render_findings(std::string_view name, std::string_view bytes, const FileCheck& check,
-                            const ReportStyle& style, bool quiet = false);
+std::string render_findings(std::string_view name, std::string_view bytes,
+                            const FileAnalysis& analysis, const ReportStyle& style,
+                            bool quiet = false);
 
 // Drops the file's bytes after the last line that a finding quotes (all of
 // them when none does): a report over many files then holds no more of them
 // than it shows.
-void keep_quoted_lines(FileResult* file);
+void keep_quoted_lines(ReportedFile* file);
 
 // The human format's excerpt of one line (its line feed may be included)
 // with a caret under byte `column` (from 1; 0 for the line's start), under a

@@ -14,19 +14,19 @@ std::string count_of(std::size_t n, const char* what) {
 
 }  // namespace
 
-void summary_add(RunSummary* summary, const FileResult& file, const ReportStyle& style) {
+void summary_add(RunSummary* summary, const ReportedFile& file, const ReportStyle& style) {
     ++summary->files;
     if (!file.unreadable.empty()) {
         ++summary->unreadable;
         return;
     }
-    ++summary->by_action[static_cast<std::size_t>(file.check.outcome.action)];
-    const std::array<std::size_t, 3> counts = reported_counts(file.check, style);
+    ++summary->by_action[static_cast<std::size_t>(file.analysis.outcome.action)];
+    const std::array<std::size_t, 3> counts = reported_counts(file.analysis, style);
     for (std::size_t i = 0; i < counts.size(); ++i) {
         summary->by_severity[i] += counts[i];
     }
-    for (std::size_t i = 0; i < summary->by_check.size(); ++i) {
-        summary->by_check[i] += file.check.by_check[i];
+    for (std::size_t i = 0; i < summary->by_code.size(); ++i) {
+        summary->by_code[i] += file.analysis.by_code[i];
     }
 }
 
@@ -41,19 +41,19 @@ std::string render_totals(const RunSummary& summary) {
 
 std::string render_statistics(const RunSummary& summary, const ReportStyle& style) {
     std::vector<std::size_t> found;
-    for (std::size_t i = 0; i < summary.by_check.size(); ++i) {
-        if (summary.by_check[i] != 0) {
+    for (std::size_t i = 0; i < summary.by_code.size(); ++i) {
+        if (summary.by_code[i] != 0) {
             found.push_back(i);
         }
     }
     std::stable_sort(found.begin(), found.end(), [&](std::size_t a, std::size_t b) {
-        return summary.by_check[a] > summary.by_check[b];
+        return summary.by_code[a] > summary.by_code[b];
     });
     std::string out;
     for (const std::size_t i : found) {
         const CodeInfo& info = kCodes[i];
         char line[96];
-        static_cast<void>(std::snprintf(line, sizeof line, "%7zu  %-30s %s\n", summary.by_check[i],
+        static_cast<void>(std::snprintf(line, sizeof line, "%7zu  %-30s %s\n", summary.by_code[i],
                                         info.name,
                                         severity_name(reported_severity(info.severity, style))));
         out += line;

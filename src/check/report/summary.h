@@ -9,7 +9,7 @@
 namespace quorbix {
 
 // Adds one file's outcome and findings to *summary.
-void summary_add(RunSummary* summary, const FileResult& file, const ReportStyle& style);
+void summary_add(RunSummary* summary, const ReportedFile& file, const ReportStyle& style);
 
 // The totals line: files by outcome, findings by severity.
 std::string render_totals(const RunSummary& summary);

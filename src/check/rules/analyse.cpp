@@ -1,6 +1,7 @@
+#include "check/rules/analyse.h"
+
 #include <type_traits>
 
-#include "check/model/analysis.h"
 #include "check/rules/context.h"
 #include "check/rules/line_checks.h"
 #include "check/rules/run_checks.h"
@@ -11,7 +12,7 @@ namespace quorbix {
 namespace {
 
 // Every field of the record as the launcher reads it, with its line.
-void fill_record(CheckContext& c) {
+void fill_record(RuleContext& c) {
     std::size_t position = 0;
     settings_for_each_field(*c.s, [&](Scanner scanner, const char* key, const auto& field) {
         FieldReading r;
@@ -23,21 +24,21 @@ void fill_record(CheckContext& c) {
         } else {
             r.value = field;
         }
-        r.line = c.winner[position++].number;
-        c.result.record.push_back(std::move(r));
+        r.line = c.key_lines[position++].number;
+        c.analysis.record.push_back(std::move(r));
     });
 }
 
 }  // namespace
 
-FileCheck check_settings(std::string_view bytes, const CheckOptions& options) {
+FileAnalysis analyse_settings(std::string_view bytes, const AnalysisOptions& options) {
     SettingsStreamPtr stream = settings_open_view(bytes);
     GatewaySettings s;
     // The CSV value, a fleet file's largest by far, is read as a view of the
     // file (context_init) rather than copied into the record, unless the
     // record is asked for: a check then holds little more than the file.
     settings_load_from(s, stream.get(), options.with_record ? "" : "QUORBIX_CSV");
-    CheckContext c;
+    RuleContext c;
     context_init(c, settings_whole_bytes(stream.get()), stream.get(), s, options);
     check_lines(c);
     check_run(c);
@@ -45,7 +46,7 @@ FileCheck check_settings(std::string_view bytes, const CheckOptions& options) {
         fill_record(c);
     }
     context_finish(c);
-    return std::move(c.result);
+    return std::move(c.analysis);
 }
 
 }  // namespace quorbix

@@ -17,10 +17,10 @@ constexpr std::size_t kShownPerCode = 100;
 // Gives each finding on a line the record's key of that line, when it is
 // one, and the column after the line's last byte before its line feed.
 // Findings are in line order: one walk over the lines finds them all.
-void locate_findings(CheckContext& c) {
+void locate_findings(RuleContext& c) {
     SettingsLineCursor cursor;
     SettingsLineInfo line;
-    for (Finding& f : c.result.findings) {
+    for (Finding& f : c.analysis.findings) {
         while (f.line != 0 && line.number < f.line && settings_next_line(c.stream, cursor, &line)) {
         }
         if (f.line == 0 || line.number != f.line) {
@@ -41,18 +41,18 @@ void locate_findings(CheckContext& c) {
 
 }  // namespace
 
-void context_init(CheckContext& c, std::string_view file, SettingsStream* stream,
-                  const GatewaySettings& s, const CheckOptions& options) {
+void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
+                  const GatewaySettings& s, const AnalysisOptions& options) {
     c.file = file;
     c.stream = stream;
     c.s = &s;
     c.options = &options;
     const auto& fields = field_table();
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        c.winner[i] = settings_key_line(stream, fields[i].key.c_str());
+        c.key_lines[i] = settings_key_line(stream, fields[i].key.c_str());
     }
     c.csv_present = base64_stages_file(settings_get_large_view(stream, "QUORBIX_CSV"));
-    c.early = gates_before_config(s, c.csv_present);
+    c.gates_before_config = gates_before_config(s, c.csv_present);
 }
 
 const GateWords& gate_words(Gate gate) {
@@ -73,13 +73,13 @@ const GateWords& gate_words(Gate gate) {
     return w != std::end(kWords) ? *w : kWords[0];
 }
 
-void add_finding(CheckContext& c, Code code, Spot spot, std::string_view message,
-                 std::string_view fix, std::string_view remedy, std::vector<Edit> edits) {
+void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
+                 std::string_view launcher_does, std::string_view remedy, std::vector<Edit> edits) {
     if (c.options->ignored.test(static_cast<std::size_t>(code))) {
         return;
     }
     const std::size_t n = ++c.counts[static_cast<std::size_t>(code)];
-    ++c.result.by_severity[static_cast<std::size_t>(code_info(code).severity)];
+    ++c.analysis.by_severity[static_cast<std::size_t>(code_info(code).severity)];
     if (n > kShownPerCode) {
         return;
     }
@@ -89,14 +89,14 @@ void add_finding(CheckContext& c, Code code, Spot spot, std::string_view message
     f.column = spot.column;
     // What the file holds reaches no output raw, in any format.
     f.message = escaped(message);
-    f.fix = sentence(escaped(fix));
+    f.launcher_does = sentence(escaped(launcher_does));
     f.remedy = remedy.empty() ? std::string() : sentence(escaped(remedy));
     f.edits = std::move(edits);
-    c.result.findings.push_back(std::move(f));
+    c.analysis.findings.push_back(std::move(f));
 }
 
-void context_finish(CheckContext& c) {
-    c.result.by_check = c.counts;
+void context_finish(RuleContext& c) {
+    c.analysis.by_code = c.counts;
     for (const CodeInfo& info : kCodes) {
         const std::size_t n = c.counts[static_cast<std::size_t>(info.code)];
         if (n > kShownPerCode) {
@@ -104,11 +104,11 @@ void context_finish(CheckContext& c) {
             f.code = Code::kMoreNotShown;
             f.message =
                 dec(n - kShownPerCode) + " more findings of " + info.name + " are not shown";
-            f.fix = "the first " + dec(kShownPerCode) + " of them are";
-            c.result.findings.push_back(std::move(f));
+            f.launcher_does = "the first " + dec(kShownPerCode) + " of them are";
+            c.analysis.findings.push_back(std::move(f));
         }
     }
-    std::stable_sort(c.result.findings.begin(), c.result.findings.end(),
+    std::stable_sort(c.analysis.findings.begin(), c.analysis.findings.end(),
                      [](const Finding& a, const Finding& b) {
                          const std::uint64_t la = a.line == 0 ? UINT64_MAX : a.line;
                          const std::uint64_t lb = b.line == 0 ? UINT64_MAX : b.line;
@@ -117,13 +117,13 @@ void context_finish(CheckContext& c) {
     locate_findings(c);
 }
 
-std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line) {
+std::string_view line_bytes(const RuleContext& c, const SettingsLineInfo& line) {
     return c.file.substr(static_cast<std::size_t>(line.offset),
                          static_cast<std::size_t>(line.length));
 }
 
-Spot value_spot(const CheckContext& c, std::size_t field) {
-    const SettingsLineInfo& line = c.winner[field];
+Spot value_spot(const RuleContext& c, std::size_t field) {
+    const SettingsLineInfo& line = c.key_lines[field];
     if (line.number == 0) {
         return {};
     }
@@ -132,9 +132,9 @@ Spot value_spot(const CheckContext& c, std::size_t field) {
     return {line.number, static_cast<std::size_t>(read.value.data() - bytes.data()) + 1};
 }
 
-std::string once(const CheckContext& c, std::vector<std::string> conditions, Gate stage) {
+std::string once_clause(const RuleContext& c, std::vector<std::string> conditions, Gate stage) {
     std::vector<std::string> before;
-    for (const GateVerdict& v : c.early) {
+    for (const GateVerdict& v : c.gates_before_config) {
         if (v.gate == stage && stage != Gate::kNone) {
             break;
         }
@@ -150,12 +150,12 @@ std::string once(const CheckContext& c, std::vector<std::string> conditions, Gat
     return text.empty() ? text : text + ", ";
 }
 
-std::string writes(const CheckContext& c) {
-    return once(c) + "the launcher writes ";
+std::string launcher_writes_clause(const RuleContext& c) {
+    return once_clause(c) + "the launcher writes ";
 }
 
-std::string reading_of(const CheckContext& c, std::string_view key) {
-    const SettingsLineInfo& first = c.winner[field_index(key)];
+std::string reading_of(const RuleContext& c, std::string_view key) {
+    const SettingsLineInfo& first = c.key_lines[field_index(key)];
     if (first.number == 0) {
         return "stays unset";
     }

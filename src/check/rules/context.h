@@ -23,44 +23,46 @@ struct Spot {
     std::size_t column = 0;
 };
 
-struct CheckContext {
+struct RuleContext {
     std::string_view file;  // the file's bytes
     SettingsStream* stream = nullptr;
     const GatewaySettings* s = nullptr;  // the record as the launcher reads it
-    const CheckOptions* options = nullptr;
-    // The line each field is read from (number 0: absent), in record order.
-    std::vector<SettingsLineInfo> winner = std::vector<SettingsLineInfo>(settings_field_count());
+    const AnalysisOptions* options = nullptr;
+    // The line each field is read from (number 0: absent), in record order:
+    // the first line of its key.
+    std::vector<SettingsLineInfo> key_lines = std::vector<SettingsLineInfo>(settings_field_count());
     // Findings of each code so far, shown or not.
     std::array<std::size_t, kCodeCount> counts{};
     bool csv_present = false;             // whether the CSV configuration is staged
     std::uint64_t continued_through = 0;  // the last line of a value spread over lines
     // Fields whose value a finding of its own explains (spread over lines,
     // URL-safe Base64): findings about what they stage would only repeat it.
-    std::vector<bool> said = std::vector<bool>(settings_field_count());
+    std::vector<bool> explained = std::vector<bool>(settings_field_count());
     // The verdicts of the gates before the configuration, in the run's order.
-    std::array<GateVerdict, 2> early{};
-    FileCheck result;
+    std::array<GateVerdict, 2> gates_before_config{};
+    FileAnalysis analysis;  // what the rules found so far
 };
 
 // Prepares the check of the record s, read from stream over the bytes file.
-void context_init(CheckContext& c, std::string_view file, SettingsStream* stream,
-                  const GatewaySettings& s, const CheckOptions& options);
+void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
+                  const GatewaySettings& s, const AnalysisOptions& options);
 
-// Adds a finding of `check` at `spot`; beyond a number per code it is
+// Adds a finding of `code` at `spot`; beyond a number per code it is
 // counted, not shown. Its texts are escaped (text.h) for every format.
-void add_finding(CheckContext& c, Code code, Spot spot, std::string_view message,
-                 std::string_view fix, std::string_view remedy = {}, std::vector<Edit> edits = {});
+void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
+                 std::string_view launcher_does, std::string_view remedy = {},
+                 std::vector<Edit> edits = {});
 
 // Ends the check: says how many findings of a code are not shown and puts
 // the findings in the order of the file's lines, the file's own last.
-void context_finish(CheckContext& c);
+void context_finish(RuleContext& c);
 
 // A line's bytes, its line feed included.
-std::string_view line_bytes(const CheckContext& c, const SettingsLineInfo& line);
+std::string_view line_bytes(const RuleContext& c, const SettingsLineInfo& line);
 
 // Where the value of a field's line begins: after the "=", and after an
 // opening double quote; the file as a whole for an absent field.
-Spot value_spot(const CheckContext& c, std::size_t field);
+Spot value_spot(const RuleContext& c, std::size_t field);
 
 // How the checker speaks of a gate: the check it reports a stop under, what
 // lets a run past it, and what follows the stop.
@@ -79,14 +81,15 @@ const GateWords& gate_words(Gate gate);
 // gates before the configuration that stop it (those before `stage` only,
 // when it is one of them), then `conditions` of the stage's own; empty when
 // nothing stands between.
-std::string once(const CheckContext& c, std::vector<std::string> conditions = {},
-                 Gate stage = Gate::kNone);
+std::string once_clause(const RuleContext& c, std::vector<std::string> conditions = {},
+                        Gate stage = Gate::kNone);
 
-// "the launcher writes " for a sentence about the configuration, behind once().
-std::string writes(const CheckContext& c);
+// "the launcher writes " for a sentence about the configuration, behind
+// once_clause().
+std::string launcher_writes_clause(const RuleContext& c);
 
 // How the launcher ends up reading the record's key: from which line, or
 // not at all.
-std::string reading_of(const CheckContext& c, std::string_view key);
+std::string reading_of(const RuleContext& c, std::string_view key);
 
 }  // namespace quorbix

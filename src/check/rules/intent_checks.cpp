@@ -48,7 +48,7 @@ std::string decode(const std::string& text) {
 }
 
 // The column after a spread value's last byte, on its last line.
-std::size_t spread_end_column(const CheckContext& c, const SpreadValue& spread,
+std::size_t spread_end_column(const RuleContext& c, const SpreadValue& spread,
                               std::string_view body) {
     if (spread.first_line == 0) {
         return body.size() + 1;
@@ -58,7 +58,7 @@ std::size_t spread_end_column(const CheckContext& c, const SpreadValue& spread,
 }
 
 // The finding of a value spread over lines, with its fix where it is certain.
-void report_spread(CheckContext& c, const FieldInfo& info, const SettingsLineInfo& line,
+void report_spread(RuleContext& c, const FieldInfo& info, const SettingsLineInfo& line,
                    std::string_view body, const SpreadValue& spread) {
     const std::size_t eq = info.key.size();
     const std::string lines =
@@ -101,13 +101,13 @@ void report_spread(CheckContext& c, const FieldInfo& info, const SettingsLineInf
     }
 }
 
-void check_script(CheckContext& c, std::size_t field, const std::string& script) {
+void check_script(RuleContext& c, std::size_t field, const std::string& script) {
     const ScriptShape shape = script_shape(script);
     const std::string& key = field_table()[field].key;
     if (shape.carriage_returns) {
         add_finding(c, Code::kScriptCrlf, value_spot(c, field),
                     key + " decodes to a script with CR LF line ends",
-                    once(c) +
+                    once_clause(c) +
                         "the launcher stages it as it is, and running it fails with \"bad "
                         "interpreter\"",
                     "convert it with dos2unix before encoding it");
@@ -115,7 +115,7 @@ void check_script(CheckContext& c, std::size_t field, const std::string& script)
     if (shape.no_interpreter) {
         add_finding(c, Code::kScriptNoInterpreter, value_spot(c, field),
                     key + " decodes to a script without a \"#!\" line",
-                    once(c) +
+                    once_clause(c) +
                         "the launcher stages it, and the shell that runs it picks the "
                         "interpreter",
                     "begin the script with #!/bin/sh");
@@ -124,7 +124,7 @@ void check_script(CheckContext& c, std::size_t field, const std::string& script)
 
 }  // namespace
 
-void check_wide_encoding(CheckContext& c, WideEncoding wide) {
+void check_wide_encoding(RuleContext& c, WideEncoding wide) {
     const std::string name = wide_encoding_name(wide);
     add_finding(c, Code::kWideEncoding, {},
                 "the file is saved as " + name +
@@ -133,7 +133,7 @@ void check_wide_encoding(CheckContext& c, WideEncoding wide) {
                 "save it as UTF-8, for example with iconv -f " + name + " -t UTF-8");
 }
 
-bool check_byte_order_mark(CheckContext& c, const SettingsLineInfo& line, std::string_view bytes) {
+bool check_byte_order_mark(RuleContext& c, const SettingsLineInfo& line, std::string_view bytes) {
     const SettingsLine rest = settings_read_line(bytes.substr(kUtf8Bom.size()));
     if (!rest.has_key) {
         return false;
@@ -151,7 +151,7 @@ bool check_byte_order_mark(CheckContext& c, const SettingsLineInfo& line, std::s
     return true;
 }
 
-bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::string_view body) {
+bool check_prefixed_key(RuleContext& c, const SettingsLineInfo& line, std::string_view body) {
     const KeyPrefix p = key_prefix(body);
     if (p.prefix.empty()) {
         return false;
@@ -177,7 +177,7 @@ bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::stri
     return true;
 }
 
-bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+bool check_spread(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view body, bool opens_quote) {
     const FieldInfo& info = field_table()[field];
     const std::string_view value = body.substr(info.key.size() + 1);
@@ -188,7 +188,7 @@ bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& li
         return false;
     }
     c.continued_through = std::max(c.continued_through, spread.last_line);
-    c.said[field] = c.said[field] || c.winner[field].number == line.number;
+    c.explained[field] = c.explained[field] || c.key_lines[field].number == line.number;
     report_spread(c, info, line, body, spread);
     return true;
 }
@@ -220,7 +220,7 @@ constexpr HabitWords kHabitWords[] = {
 };
 // clang-format on
 
-void check_value_habit(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+void check_value_habit(RuleContext& c, const std::string& key, const SettingsLineInfo& line,
                        std::string_view piece, const SettingsLine& read) {
     const ValueHabitSeen seen = value_habit(read.value, read.quoted);
     const auto* words =
@@ -235,22 +235,23 @@ void check_value_habit(CheckContext& c, const std::string& key, const SettingsLi
                 "the launcher reads " + key + " as " + shown(read.value), words->remedy);
 }
 
-void check_staged_contents(CheckContext& c) {
+void check_staged_contents(RuleContext& c) {
     const std::size_t csv = field_index("QUORBIX_CSV");
-    const char* kind = c.csv_present && !c.said[csv]
+    const char* kind = c.csv_present && !c.explained[csv]
                            ? staged_csv_kind(settings_get_large_view(c.stream, "QUORBIX_CSV"))
                            : nullptr;
     if (kind != nullptr) {
-        add_finding(c, Code::kCsvBinary, value_spot(c, csv),
-                    "QUORBIX_CSV decodes to " + std::string(kind) + ", not CSV text",
-                    once(c) + "the launcher stages it as it is, and the daemon cannot read it",
-                    "encode the CSV text itself with base64 -w0, uncompressed");
+        add_finding(
+            c, Code::kCsvBinary, value_spot(c, csv),
+            "QUORBIX_CSV decodes to " + std::string(kind) + ", not CSV text",
+            once_clause(c) + "the launcher stages it as it is, and the daemon cannot read it",
+            "encode the CSV text itself with base64 -w0, uncompressed");
     }
     std::size_t position = 0;
     settings_for_each_field(*c.s, [&c, &position](Scanner, const char*, const auto& field) {
         const std::size_t at = position++;
         if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
-            if (field_table()[at].role == Role::kScript && !field.empty() && !c.said[at]) {
+            if (field_table()[at].role == Role::kScript && !field.empty() && !c.explained[at]) {
                 const std::string script = decode(field);
                 if (!script.empty()) {
                     check_script(c, at, script);
@@ -277,7 +278,7 @@ constexpr Essential kEssentials[] = {
      "an empty mqtt_clientid= line", "set QUORBIX_CLIENT_ID to the device's id at the broker"},
 };
 
-void check_essentials(CheckContext& c) {
+void check_essentials(RuleContext& c) {
     for (const Essential& e : kEssentials) {
         if (!((*c.s).*e.value).empty()) {
             continue;
@@ -285,14 +286,14 @@ void check_essentials(CheckContext& c) {
         const std::size_t field = field_index(e.key);
         add_finding(c, e.code, value_spot(c, field),
                     std::string("the gateway is enabled, but ") +
-                        (c.winner[field].number == 0 ? "no line sets " + std::string(e.key)
-                                                     : std::string(e.key) + " is empty"),
-                    writes(c) + e.written, e.remedy);
+                        (c.key_lines[field].number == 0 ? "no line sets " + std::string(e.key)
+                                                        : std::string(e.key) + " is empty"),
+                    launcher_writes_clause(c) + e.written, e.remedy);
     }
 }
 
-std::string key_remedy(const CheckContext& c, const std::string& key, std::string plain) {
-    const std::uint64_t set = c.winner[field_index(key)].number;
+std::string key_remedy(const RuleContext& c, const std::string& key, std::string plain) {
+    const std::uint64_t set = c.key_lines[field_index(key)].number;
     if (set == 0) {
         return plain;
     }
@@ -300,8 +301,8 @@ std::string key_remedy(const CheckContext& c, const std::string& key, std::strin
            ": keep only the one of the two lines that is meant";
 }
 
-std::vector<Edit> sure_key_edit(const CheckContext& c, const std::string& key, Edit edit) {
-    if (c.winner[field_index(key)].number != 0) {
+std::vector<Edit> sure_key_edit(const RuleContext& c, const std::string& key, Edit edit) {
+    if (c.key_lines[field_index(key)].number != 0) {
         return {};
     }
     return {std::move(edit)};

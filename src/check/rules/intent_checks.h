@@ -17,38 +17,38 @@
 namespace quorbix {
 
 // The file as a whole is UTF-16 or UTF-32.
-void check_wide_encoding(CheckContext& c, WideEncoding wide);
+void check_wide_encoding(RuleContext& c, WideEncoding wide);
 
 // Line 1 behind a UTF-8 byte-order mark; false when the line holds no key,
 // and is then checked as it is.
-bool check_byte_order_mark(CheckContext& c, const SettingsLineInfo& line, std::string_view bytes);
+bool check_byte_order_mark(RuleContext& c, const SettingsLineInfo& line, std::string_view bytes);
 
 // A key of the record behind "export ", "#", "//" or ";" on the line `body`
 // (its line end left off); true when it was reported.
-bool check_prefixed_key(CheckContext& c, const SettingsLineInfo& line, std::string_view body);
+bool check_prefixed_key(RuleContext& c, const SettingsLineInfo& line, std::string_view body);
 
 // A value of `field` that runs on over the lines after its key's line; true
 // when it was reported, and the lines it runs on over are then left alone.
 // `opens_quote` is the key line's SettingsLine::opens_quote.
-bool check_spread(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+bool check_spread(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view body, bool opens_quote);
 
 // Characters kept in a text value that were probably not meant.
-void check_value_habit(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+void check_value_habit(RuleContext& c, const std::string& key, const SettingsLineInfo& line,
                        std::string_view piece, const SettingsLine& read);
 
 // What the staged CSV and scripts hold, beyond what the decoder does.
-void check_staged_contents(CheckContext& c);
+void check_staged_contents(RuleContext& c);
 
 // An enabled gateway without a broker or a client id.
-void check_essentials(CheckContext& c);
+void check_essentials(RuleContext& c);
 
 // The remedy `plain` for a line meant to set `key`, unless another line
 // already sets it: then, to keep one of the two.
-std::string key_remedy(const CheckContext& c, const std::string& key, std::string plain);
+std::string key_remedy(const RuleContext& c, const std::string& key, std::string plain);
 
 // A fix that writes `key` on a line: only while no line sets the key, for
 // otherwise it would change which line the launcher reads.
-std::vector<Edit> sure_key_edit(const CheckContext& c, const std::string& key, Edit edit);
+std::vector<Edit> sure_key_edit(const RuleContext& c, const std::string& key, Edit edit);
 
 }  // namespace quorbix

@@ -32,7 +32,7 @@ std::string_view content_of(std::string_view bytes) {
     return bytes;
 }
 
-void check_no_equals(CheckContext& c, const SettingsLineInfo& line, std::string_view content,
+void check_no_equals(RuleContext& c, const SettingsLineInfo& line, std::string_view content,
                      const SettingsLine& read) {
     if (is_comment(content)) {
         return;  // reads like a comment, and is ignored like one
@@ -61,7 +61,7 @@ void check_no_equals(CheckContext& c, const SettingsLineInfo& line, std::string_
 
 // A key with blanks around it that is a key of the record once they are
 // gone, or a comment holding an "="; true when it needs nothing further.
-bool check_disguised_key(CheckContext& c, const SettingsLineInfo& line, std::string_view key) {
+bool check_disguised_key(RuleContext& c, const SettingsLineInfo& line, std::string_view key) {
     const std::string_view trimmed = trim_blanks(key);
     if (trimmed.size() != key.size() && settings_key_position(trimmed) >= 0) {
         const std::size_t blank = is_blank(key.front()) ? 0 : key.find_last_not_of(" \t") + 1;
@@ -83,7 +83,7 @@ bool check_disguised_key(CheckContext& c, const SettingsLineInfo& line, std::str
     return is_comment(key);
 }
 
-void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::string_view key) {
+void check_unknown_key(RuleContext& c, const SettingsLineInfo& line, std::string_view key) {
     if (check_disguised_key(c, line, key)) {
         return;
     }
@@ -119,7 +119,7 @@ void check_unknown_key(CheckContext& c, const SettingsLineInfo& line, std::strin
 }
 
 // A carriage return or NUL inside the line ends its text.
-void check_line_cut(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+void check_line_cut(RuleContext& c, const std::string& key, const SettingsLineInfo& line,
                     std::string_view content, std::string_view piece, const SettingsLine& read) {
     const std::size_t piece_content = std::min(piece.size(), content.size());
     if (read.text_end >= piece_content) {
@@ -141,7 +141,7 @@ void check_line_cut(CheckContext& c, const std::string& key, const SettingsLineI
 
 // The bounded scanner keeps the first 16383 bytes of a line; true when that
 // changes the value.
-bool check_bounded_cut(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+bool check_bounded_cut(RuleContext& c, const std::string& key, const SettingsLineInfo& line,
                        std::string_view bytes, const SettingsLine& read) {
     const SettingsLine whole = settings_read_line(bytes);
     if (whole.value == read.value) {
@@ -159,7 +159,7 @@ bool check_bounded_cut(CheckContext& c, const std::string& key, const SettingsLi
 }
 
 // True when it reports something.
-bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInfo& line,
+bool check_quotes(RuleContext& c, const std::string& key, const SettingsLineInfo& line,
                   std::string_view piece, const SettingsLine& read) {
     const std::size_t qc = read.quote_cut;
     if (qc == std::string_view::npos) {
@@ -205,7 +205,7 @@ bool check_quotes(CheckContext& c, const std::string& key, const SettingsLineInf
     return true;
 }
 
-void check_value(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+void check_value(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                  std::string_view bytes) {
     const FieldInfo& info = field_table()[field];
     const std::string_view content = content_of(bytes);
@@ -227,7 +227,7 @@ void check_value(CheckContext& c, std::size_t field, const SettingsLineInfo& lin
     }
 }
 
-void check_line(CheckContext& c, const SettingsLineInfo& line) {
+void check_line(RuleContext& c, const SettingsLineInfo& line) {
     if (line.number <= c.continued_through) {
         return;  // a spread value's line: said once, on its key's line
     }
@@ -260,7 +260,7 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
     if (check_spread(c, field, line, body, read.opens_quote)) {
         return;
     }
-    const SettingsLineInfo& first = c.winner[field];
+    const SettingsLineInfo& first = c.key_lines[field];
     if (first.number != line.number) {
         const std::string& key = field_table()[field].key;
         add_finding(c, Code::kDuplicateKey, {line.number, 1},
@@ -274,7 +274,7 @@ void check_line(CheckContext& c, const SettingsLineInfo& line) {
 
 }  // namespace
 
-void check_lines(CheckContext& c) {
+void check_lines(RuleContext& c) {
     const WideEncoding wide = wide_encoding(c.file);
     if (wide != WideEncoding::kNone) {
         check_wide_encoding(c, wide);

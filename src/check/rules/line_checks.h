@@ -10,13 +10,13 @@
 namespace quorbix {
 
 // Checks every line of the file, in order.
-void check_lines(CheckContext& c);
+void check_lines(RuleContext& c);
 
 // The checks of the value of `field` on its winning line: `piece` is what the
 // field's scanner reads of the line, `read` the grammar's reading of it.
-void check_number(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+void check_number(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view piece, const SettingsLine& read);
-void check_base64(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+void check_base64(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view piece, const SettingsLine& read);
 
 }  // namespace quorbix

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check/rules/analyse.h"
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
 #include "check/text/text.h"
@@ -71,38 +72,38 @@ std::string verdict_text(const GateVerdict& v) {
 
 // Reports the stop of verdict v, once the gates before it and `conditions`
 // let the run get there.
-void report_stop(CheckContext& c, const GateVerdict& v, Spot spot, std::string_view message,
+void report_stop(RuleContext& c, const GateVerdict& v, Spot spot, std::string_view message,
                  std::vector<std::string> conditions = {}) {
     add_finding(c, gate_words(v.gate).code, spot, message,
-                once(c, std::move(conditions), v.gate) + verdict_text(v));
+                once_clause(c, std::move(conditions), v.gate) + verdict_text(v));
 }
 
-void check_tls_files(CheckContext& c, const TlsFiles& files) {
+void check_tls_files(RuleContext& c, const TlsFiles& files) {
     const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
     for (const TlsProblem& p : check_tls_material(material, c.options->now)) {
         const std::size_t field = field_with_role(tls_field(p.file).role);
-        if (c.said[field]) {
+        if (c.explained[field]) {
             continue;  // the setting's own finding says why
         }
         const Finding& f = p.finding;
-        add_finding(c, f.code, value_spot(c, field), f.message, f.fix);
+        add_finding(c, f.code, value_spot(c, field), f.message, f.launcher_does);
     }
 }
 
-void check_early_gates(CheckContext& c) {
+void check_early_gates(RuleContext& c) {
     const std::size_t csv_field = field_with_role(Role::kCsv);
     const std::size_t enable_field = field_with_role(Role::kGatewayEnable);
-    for (const GateVerdict& v : c.early) {
+    for (const GateVerdict& v : c.gates_before_config) {
         if (v.gate == Gate::kNoCsv) {
             report_stop(
                 c, v, value_spot(c, csv_field),
-                std::string(c.winner[csv_field].number == 0 ? "QUORBIX_CSV is not set"
-                                                            : "QUORBIX_CSV decodes to nothing") +
+                std::string(c.key_lines[csv_field].number == 0 ? "QUORBIX_CSV is not set"
+                                                               : "QUORBIX_CSV decodes to nothing") +
                     ", so no CSV configuration is staged");
-        } else if (v.gate == Gate::kDisabled && c.winner[enable_field].number == 0) {
+        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number == 0) {
             add_finding(c, Code::kNoEnable, {},
                         "no line sets QUORBIX_ENABLE, so it reads 0 and the gateway never runs",
-                        once(c, {}, v.gate) + verdict_text(v),
+                        once_clause(c, {}, v.gate) + verdict_text(v),
                         "add the line QUORBIX_ENABLE=1 to run the gateway");
         } else if (v.gate == Gate::kDisabled) {
             report_stop(c, v, value_spot(c, enable_field), "QUORBIX_ENABLE is 0");
@@ -114,7 +115,7 @@ void check_early_gates(CheckContext& c) {
 }
 
 // Every stop of the TLS gate, each once the files before it are staged.
-void check_tls_gate(CheckContext& c, const TlsFiles& files) {
+void check_tls_gate(RuleContext& c, const TlsFiles& files) {
     const GatewaySettings& s = *c.s;
     const Spot spot = value_spot(c, field_with_role(Role::kTlsMode));
     const std::string mode = "TLS mode " + dec(s.mqtt_tls);
@@ -137,12 +138,12 @@ void check_tls_gate(CheckContext& c, const TlsFiles& files) {
     all.local_cert = all.local_key = true;
     if (daemon_config_empty_cafile(s, files.staged.ca) && gate_tls(s, all).gate != Gate::kNoCa) {
         add_finding(c, Code::kTlsEmptyCafile, spot, mode + " without a CA certificate",
-                    writes(c) + "an empty mqtt_cafile= line to the configuration");
+                    launcher_writes_clause(c) + "an empty mqtt_cafile= line to the configuration");
     }
 }
 
-void fill_outcome(CheckContext& c, const TlsFiles& files) {
-    Outcome& out = c.result.outcome;
+void fill_outcome(RuleContext& c, const TlsFiles& files) {
+    Outcome& out = c.analysis.outcome;
     GateVerdict verdict = gate_before_config(*c.s, c.csv_present);
     if (!verdict.stops) {
         out.config_written = true;
@@ -154,7 +155,7 @@ void fill_outcome(CheckContext& c, const TlsFiles& files) {
         out.exit_status = exit_status_seen(verdict.exit_status);
         out.log_line = verdict.log_line;
         out.map_cleanup = verdict.map_cleanup;
-        out.gate = gate_words(verdict.gate).code;
+        out.gate_code = gate_words(verdict.gate).code;
     } else {
         out.action = Outcome::Action::kStart;
         out.exit_status = kExitStarted;
@@ -162,7 +163,7 @@ void fill_outcome(CheckContext& c, const TlsFiles& files) {
     }
 }
 
-void check_token(CheckContext& c) {
+void check_token(RuleContext& c) {
     const GatewaySettings& s = *c.s;
     const PasswordPlan plan = daemon_config_password_plan(s);
     if (plan == PasswordPlan::kStored) {
@@ -170,7 +171,7 @@ void check_token(CheckContext& c) {
     }
     const Spot spot = value_spot(c, field_index("QUORBIX_MQTT_SASGEN"));
     const std::string not_run =
-        once(c) +
+        once_clause(c) +
         "the launcher does not run the token tool and writes an empty mqtt_password= line";
     if (plan == PasswordPlan::kNoKey) {
         add_finding(c, Code::kTokenNoPassword, spot,
@@ -185,7 +186,7 @@ void check_token(CheckContext& c) {
                                                     : "QUORBIX_CLIENT_ID is";
         add_finding(c, Code::kTokenMissingPart, spot,
                     std::string("a generated token is asked for, but ") + missing + " empty",
-                    once(c) + "the launcher asks the token tool for the resource " +
+                    once_clause(c) + "the launcher asks the token tool for the resource " +
                         shown(token_resource(s.mqtt_host, s.mqtt_client_id)));
     }
     if (plan == PasswordPlan::kCommandTooLong) {
@@ -194,24 +195,24 @@ void check_token(CheckContext& c) {
     }
 }
 
-void check_port(CheckContext& c) {
+void check_port(RuleContext& c) {
     const GatewaySettings& s = *c.s;
     if (s.mqtt_host.empty() || (s.mqtt_port != 0 && s.mqtt_port <= 65535)) {
         return;
     }
     const std::size_t port_field = field_index("QUORBIX_MQTT_PORT");
-    const bool port_set = c.winner[port_field].number != 0;
+    const bool port_set = c.key_lines[port_field].number != 0;
     const Spot spot =
         port_set ? value_spot(c, port_field) : value_spot(c, field_index("QUORBIX_MQTT_ADDR"));
     add_finding(c, Code::kPortRange, spot,
                 port_set ? "MQTT port " + dec(s.mqtt_port) + " is outside 1 to 65535"
                          : "a host is set, but QUORBIX_MQTT_PORT is not, so the port reads 0",
-                writes(c) + "mqtt_port=" + dec(s.mqtt_port) + " as it is");
+                launcher_writes_clause(c) + "mqtt_port=" + dec(s.mqtt_port) + " as it is");
 }
 
 // Forms the configuration whether or not this run reaches it: a line it
 // would cut is worth knowing before the gateway is enabled.
-void form_config(CheckContext& c, const TlsFiles& files) {
+void form_config(RuleContext& c, const TlsFiles& files) {
     const GatewaySettings& s = *c.s;
     const PasswordPlan plan = daemon_config_password_plan(s);
     const std::string token =
@@ -220,7 +221,7 @@ void form_config(CheckContext& c, const TlsFiles& files) {
     std::vector<ConfigCut> cuts;
     const std::vector<std::string> lines = daemon_config_lines(s, files.staged.ca, password, &cuts);
     for (const std::string& l : lines) {
-        c.result.config += l;
+        c.analysis.config += l;
     }
     for (const ConfigCut& cut : cuts) {
         const std::string& text = lines[cut.line];
@@ -229,17 +230,18 @@ void form_config(CheckContext& c, const TlsFiles& files) {
         if (spot.line != 0) {
             spot.column += cut.kept;
         }
-        add_finding(c, Code::kConfigLineCut, spot,
-                    "the configuration line " + name + " keeps " + dec(text.size()) +
-                        " bytes with its line feed; the last " + dec(cut.lost) +
-                        " bytes of the value do not fit",
-                    writes(c) + "the line cut short, its closing quote and line feed kept");
+        add_finding(
+            c, Code::kConfigLineCut, spot,
+            "the configuration line " + name + " keeps " + dec(text.size()) +
+                " bytes with its line feed; the last " + dec(cut.lost) +
+                " bytes of the value do not fit",
+            launcher_writes_clause(c) + "the line cut short, its closing quote and line feed kept");
     }
 }
 
 }  // namespace
 
-void check_run(CheckContext& c) {
+void check_run(RuleContext& c) {
     TlsFiles files;
     for (const TlsField& f : kTlsFields) {
         files.bytes[static_cast<std::size_t>(f.file)] = decode((*c.s).*f.data);

@@ -7,7 +7,7 @@
 namespace quorbix {
 
 // Checks what the record makes of the run, and fills the outcome and the
-// configuration of c.result.
-void check_run(CheckContext& c);
+// configuration of c.analysis.
+void check_run(RuleContext& c);
 
 }  // namespace quorbix

@@ -38,10 +38,10 @@ std::string tls_mode_effect(std::uint32_t mode, bool ca_present) {
 
 // A number outside the range its field means, with what the launcher does
 // with it; nothing for a number in range or a field with no range.
-void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n) {
+void check_range(RuleContext& c, std::size_t field, Spot spot, std::uint32_t n) {
     const FieldInfo& info = field_table()[field];
     const std::string value = dec(n);
-    const std::string as_is = writes(c) + value + " as it is";
+    const std::string as_is = launcher_writes_clause(c) + value + " as it is";
     switch (info.role) {
         case Role::kTlsMode:
             if (n > 2) {
@@ -49,14 +49,14 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
                             "TLS mode " + value +
                                 " is none of 0 (no TLS), 1 (CA) and 2 (CA and client "
                                 "certificate)",
-                            once(c) + tls_mode_effect(n, base64_stages_file(c.s->ca_data)));
+                            once_clause(c) + tls_mode_effect(n, base64_stages_file(c.s->ca_data)));
             }
             break;
         case Role::kQos:
             if (n > 2) {
                 add_finding(c, Code::kQosRange, spot,
                             "MQTT QoS " + value + " is none of 0, 1 and 2",
-                            writes(c) + "mqtt_qos=" + value + " as it is");
+                            launcher_writes_clause(c) + "mqtt_qos=" + value + " as it is");
             }
             break;
         case Role::kDatabits:
@@ -90,7 +90,7 @@ void check_range(CheckContext& c, std::size_t field, Spot spot, std::uint32_t n)
 
 }  // namespace
 
-void check_number(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+void check_number(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view piece, const SettingsLine& read) {
     const std::string_view v = read.value;
     const NumberReading r = read_uint32(v);
@@ -126,13 +126,13 @@ void check_number(CheckContext& c, std::size_t field, const SettingsLineInfo& li
     check_range(c, field, {line.number, at + 1}, r.value);
 }
 
-void check_base64(CheckContext& c, std::size_t field, const SettingsLineInfo& line,
+void check_base64(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                   std::string_view piece, const SettingsLine& read) {
     const FieldInfo& info = field_table()[field];
     const Base64Shape shape = base64_shape(read.value);
     const auto at = static_cast<std::size_t>(read.value.data() - piece.data());
     if (shape.underscore && is_url_safe_base64(read.value)) {
-        c.said[field] = true;
+        c.explained[field] = true;
         add_finding(c, Code::kBase64UrlSafe, {line.number, at + read.value.find('_') + 1},
                     info.key +
                         " is URL-safe Base64: the launcher reads \"-\" as \"+\" but skips "

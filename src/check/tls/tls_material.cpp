@@ -38,12 +38,12 @@ struct TlsCheck {
 };
 
 // Records one problem with file.
-void add(TlsCheck& check, TlsFile file, Code code, std::string message, const char* fix) {
+void add(TlsCheck& check, TlsFile file, Code code, std::string message, const char* launcher_does) {
     TlsProblem problem;
     problem.file = file;
     problem.finding.code = code;
     problem.finding.message = std::move(message);
-    problem.finding.fix = fix;
+    problem.finding.launcher_does = launcher_does;
     check.problems.push_back(std::move(problem));
 }
 
