@@ -108,9 +108,9 @@ enum class FieldRole {
     kDatabits,       // serial data bits: 5 to 8
     kStopbits,       // serial stop bits: 1 or 2
     kCsv,            // Base64 of the CSV configuration file
-    kCaCert,         // Base64 of the CA certificate
-    kClientCert,     // Base64 of the client certificate
-    kClientKey,      // Base64 of the client key
+    kCa,             // Base64 of the CA certificate
+    kLocalCert,      // Base64 of the client certificate
+    kLocalKey,       // Base64 of the client key
     kScript,         // Base64 of a direct-method script
 };
 
@@ -164,9 +164,9 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     constexpr FieldKind qos{Scanner::kUint, R::kQos};
     constexpr FieldKind tls_mode{Scanner::kUint, R::kTlsMode};
     constexpr FieldKind csv{Scanner::kLargeText, R::kCsv};
-    constexpr FieldKind ca_cert{Scanner::kLargeText, R::kCaCert};
-    constexpr FieldKind client_cert{Scanner::kLargeText, R::kClientCert};
-    constexpr FieldKind client_key{Scanner::kLargeText, R::kClientKey};
+    constexpr FieldKind ca{Scanner::kLargeText, R::kCa};
+    constexpr FieldKind local_cert{Scanner::kLargeText, R::kLocalCert};
+    constexpr FieldKind local_key{Scanner::kLargeText, R::kLocalKey};
     constexpr FieldKind databits{Scanner::kUint, R::kDatabits};
     constexpr FieldKind stopbits{Scanner::kUint, R::kStopbits};
     constexpr FieldKind script{Scanner::kLargeText, R::kScript};
@@ -194,9 +194,9 @@ void settings_for_each_field(Record& s, Visitor&& visit) {
     visit(csv, "QUORBIX_CSV", s.csv_data);
     // Certificates and key are read whole like the CSV file: a chain longer
     // than one bounded line would otherwise be staged cut short.
-    visit(ca_cert, "QUORBIX_CA", s.ca_data);
-    visit(client_cert, "QUORBIX_LOCALCERT", s.local_cert_data);
-    visit(client_key, "QUORBIX_LOCALKEY", s.local_key_data);
+    visit(ca, "QUORBIX_CA", s.ca_data);
+    visit(local_cert, "QUORBIX_LOCALCERT", s.local_cert_data);
+    visit(local_key, "QUORBIX_LOCALKEY", s.local_key_data);
     visit(flag, "QUORBIX_TOPIC_EN", s.topic_enable);
     visit(T, "QUORBIX_TOPIC_VALUE", s.topic);
     visit(T, "QUORBIX_NAME_VALUE", s.name);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "common/paths.h"
@@ -126,23 +127,46 @@ struct TlsFilesPresent {
 // every other mode needs no file.
 GateVerdict gate_tls(const GatewaySettings& s, const TlsFilesPresent& present);
 
-// The TLS files, named here once: the setting that carries each, where it is
-// staged, its place in TlsFilesPresent, and the gate that stops a run that
-// needs it and finds none.
+// The TLS files, each by the name of the record's field that carries it.
+enum class TlsFile : std::uint8_t { kCa, kLocalCert, kLocalKey };
+
+// The TLS files, named here once: the setting that carries each and its role
+// in the key table, where it is staged, its place in TlsFilesPresent, and
+// the gate that stops a run that needs it and finds none.
 struct TlsFileRow {
+    TlsFile file;
+    FieldRole role;
     std::string GatewaySettings::*data;
     const char* path;
     bool TlsFilesPresent::*present;
     Gate gate;
 };
 
+// In TlsFile order.
 // clang-format off
 inline constexpr TlsFileRow kTlsFiles[] = {
-    {&GatewaySettings::ca_data,         paths::kCaCert,    &TlsFilesPresent::ca,         Gate::kNoCa},
-    {&GatewaySettings::local_cert_data, paths::kLocalCert, &TlsFilesPresent::local_cert, Gate::kNoLocalCert},
-    {&GatewaySettings::local_key_data,  paths::kLocalKey,  &TlsFilesPresent::local_key,  Gate::kNoLocalKey},
+    {TlsFile::kCa,        FieldRole::kCa,        &GatewaySettings::ca_data,         paths::kCa,        &TlsFilesPresent::ca,         Gate::kNoCa},
+    {TlsFile::kLocalCert, FieldRole::kLocalCert, &GatewaySettings::local_cert_data, paths::kLocalCert, &TlsFilesPresent::local_cert, Gate::kNoLocalCert},
+    {TlsFile::kLocalKey,  FieldRole::kLocalKey,  &GatewaySettings::local_key_data,  paths::kLocalKey,  &TlsFilesPresent::local_key,  Gate::kNoLocalKey},
 };
 // clang-format on
+
+// The row of `file`.
+constexpr const TlsFileRow& tls_file_row(TlsFile file) {
+    return kTlsFiles[static_cast<std::size_t>(file)];
+}
+
+constexpr bool tls_files_in_order() {
+    std::size_t i = 0;
+    for (const TlsFileRow& row : kTlsFiles) {
+        // cppcheck-suppress useStlAlgorithm ; the algorithms are not constexpr in C++17
+        if (static_cast<std::size_t>(row.file) != i++) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(tls_files_in_order(), "kTlsFiles is in TlsFile order");
 
 // Room for that line with any slot number.
 struct ScriptLogLine {

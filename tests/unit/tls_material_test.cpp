@@ -60,8 +60,8 @@ struct Expected {
 struct Row {
     const char* name;
     std::string ca;
-    std::string client_cert;
-    std::string client_key;
+    std::string local_cert;
+    std::string local_key;
     std::time_t shift;               // added to the time the material was made
     std::vector<Expected> problems;  // in order
     std::string message_has;         // text the first problem's message must hold
@@ -88,8 +88,8 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
     end = end.substr(end.find('=') + 1, 19) + " UTC";
 
     constexpr TlsFile kCa = TlsFile::kCa;
-    constexpr TlsFile kCert = TlsFile::kClientCert;
-    constexpr TlsFile kKey = TlsFile::kClientKey;
+    constexpr TlsFile kCert = TlsFile::kLocalCert;
+    constexpr TlsFile kKey = TlsFile::kLocalKey;
     constexpr Severity kError = Severity::kError;
     constexpr Severity kWarning = Severity::kWarning;
     const std::time_t hour = 60 * 60;
@@ -242,7 +242,7 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
             covered.insert(e.code);
         }
         const std::vector<TlsProblem> problems =
-            check_tls_material({row.ca, row.client_cert, row.client_key}, made + row.shift);
+            check_tls_material({row.ca, row.local_cert, row.local_key}, made + row.shift);
         ASSERT_EQ(problems.size(), row.problems.size());
         for (std::size_t i = 0; i < problems.size(); ++i) {
             SCOPED_TRACE(problems[i].finding.message);

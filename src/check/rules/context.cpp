@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "check/model/tls_files.h"
 #include "check/rules/fields.h"
 #include "check/text/text.h"
 #include "settings/line_grammar.h"
@@ -55,22 +56,18 @@ void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
     c.gates_before_config = gates_before_config(s, c.csv_present);
 }
 
-const GateWords& gate_words(Gate gate) {
-    static constexpr GateWords kWords[] = {
-        {Gate::kNoCsv, Code::kNoCsv, "the CSV configuration is staged",
-         "; the daemon is not started"},
-        {Gate::kDisabled, Code::kDisabled, "QUORBIX_ENABLE is not 0",
-         ", after staging the uploaded files"},
-        {Gate::kNoCa, Code::kTlsNoCa, "the CA certificate is staged",
-         "; the daemon is not started"},
-        {Gate::kNoLocalCert, Code::kTlsNoClientCert, "the client certificate is staged",
-         "; the daemon is not started"},
-        {Gate::kNoLocalKey, Code::kTlsNoClientKey, "the client key is staged",
-         "; the daemon is not started"},
-    };
-    const auto* w = std::find_if(std::begin(kWords), std::end(kWords),
-                                 [gate](const GateWords& words) { return words.gate == gate; });
-    return w != std::end(kWords) ? *w : kWords[0];
+GateWords gate_words(Gate gate) {
+    if (gate == Gate::kDisabled) {
+        return {Code::kDisabled, "QUORBIX_ENABLE is not 0", ", after staging the uploaded files"};
+    }
+    const auto* tls = std::find_if(std::begin(kTlsFiles), std::end(kTlsFiles),
+                                   [gate](const TlsFileRow& row) { return row.gate == gate; });
+    if (tls != std::end(kTlsFiles)) {
+        const TlsFileWords& words = tls_file_words(tls->file);
+        return {words.missing, "the " + std::string(words.name) + " is staged",
+                "; the daemon is not started"};
+    }
+    return {Code::kNoCsv, "the CSV configuration is staged", "; the daemon is not started"};
 }
 
 void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,

@@ -64,17 +64,17 @@ std::string_view line_bytes(const RuleContext& c, const SettingsLineInfo& line);
 // opening double quote; the file as a whole for an absent field.
 Spot value_spot(const RuleContext& c, std::size_t field);
 
-// How the checker speaks of a gate: the check it reports a stop under, what
+// How the checker speaks of a gate: the code it reports a stop under, what
 // lets a run past it, and what follows the stop.
 struct GateWords {
-    Gate gate;
     Code code;
-    const char* passed;  // "the CSV configuration is staged"
+    std::string passed;  // "the CSV configuration is staged"
     const char* after;   // "; the daemon is not started"
 };
 
-// The words for gate, one of the gates that stop a run.
-const GateWords& gate_words(Gate gate);
+// The words for gate, one of the gates before the daemon starts that stop
+// a run (the CSV gate's for any other).
+GateWords gate_words(Gate gate);
 
 // The start of a sentence about a stage that an earlier gate keeps this run
 // from: "once the CSV configuration is staged, " and the like, from the

@@ -1,5 +1,10 @@
 #include "check/rules/fields.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "check/model/tls_files.h"
+
 namespace quorbix {
 
 const std::vector<FieldInfo>& field_table() {
@@ -18,24 +23,21 @@ std::size_t field_index(std::string_view key) {
     return static_cast<std::size_t>(settings_key_position(key));
 }
 
-bool is_base64(Role role) {
-    return role == Role::kCsv || role == Role::kCaCert || role == Role::kClientCert ||
-           role == Role::kClientKey || role == Role::kScript;
+const TlsFileRow* tls_file_of(FieldRole role) {
+    const auto* row = std::find_if(std::begin(kTlsFiles), std::end(kTlsFiles),
+                                   [role](const TlsFileRow& r) { return r.role == role; });
+    return row != std::end(kTlsFiles) ? row : nullptr;
 }
 
-std::string_view staged_name(Role role) {
-    switch (role) {
-        case Role::kCaCert:
-            return "CA certificate";
-        case Role::kClientCert:
-            return "client certificate";
-        case Role::kClientKey:
-            return "client key";
-        case Role::kScript:
-            return "script";
-        default:
-            return "CSV configuration";
+bool is_base64(FieldRole role) {
+    return role == FieldRole::kCsv || role == FieldRole::kScript || tls_file_of(role) != nullptr;
+}
+
+std::string_view staged_name(FieldRole role) {
+    if (const TlsFileRow* tls = tls_file_of(role)) {
+        return tls_file_words(tls->file).name;
     }
+    return role == FieldRole::kScript ? "script" : "CSV configuration";
 }
 
 }  // namespace quorbix

@@ -7,16 +7,14 @@
 #include <vector>
 
 #include "settings/gateway_settings.h"
+#include "staging/gates.h"
 
 namespace quorbix {
-
-// What a field means, where a check depends on it: the key table's role.
-using Role = FieldRole;
 
 struct FieldInfo {
     std::string key;
     Scanner scanner = Scanner::kText;
-    Role role = Role::kPlain;
+    FieldRole role = FieldRole::kPlain;
 };
 
 // Every field of the record in record order, with its key and role.
@@ -27,9 +25,12 @@ const std::vector<FieldInfo>& field_table();
 std::size_t field_index(std::string_view key);
 
 // True for a field that carries a file as Base64 text.
-bool is_base64(Role role);
+bool is_base64(FieldRole role);
+
+// The TLS file (kTlsFiles) that a field of `role` carries, or null for none.
+const TlsFileRow* tls_file_of(FieldRole role);
 
 // The file a Base64 field stages, in words: "CA certificate" and the like.
-std::string_view staged_name(Role role);
+std::string_view staged_name(FieldRole role);
 
 }  // namespace quorbix

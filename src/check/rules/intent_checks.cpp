@@ -251,7 +251,8 @@ void check_staged_contents(RuleContext& c) {
     settings_for_each_field(*c.s, [&c, &position](Scanner, const char*, const auto& field) {
         const std::size_t at = position++;
         if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
-            if (field_table()[at].role == Role::kScript && !field.empty() && !c.explained[at]) {
+            if (field_table()[at].role == FieldRole::kScript && !field.empty() &&
+                !c.explained[at]) {
                 const std::string script = decode(field);
                 if (!script.empty()) {
                     check_script(c, at, script);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check/model/tls_files.h"
 #include "check/rules/analyse.h"
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
@@ -27,26 +28,8 @@ std::string decode(const std::string& text) {
     return std::string(reinterpret_cast<const char*>(d.data.get()), d.size);
 }
 
-// The TLS files a run may stage (kTlsFiles), in TlsFile order, with the
-// checker's names for each: the kind its TLS rules judge and the role of the
-// key that carries it.
-struct TlsField : TlsFileRow {
-    TlsFile file;
-    Role role;
-};
-
-constexpr TlsField kTlsFields[] = {
-    {kTlsFiles[0], TlsFile::kCa, Role::kCaCert},
-    {kTlsFiles[1], TlsFile::kClientCert, Role::kClientCert},
-    {kTlsFiles[2], TlsFile::kClientKey, Role::kClientKey},
-};
-
-const TlsField& tls_field(TlsFile file) {
-    return kTlsFields[static_cast<std::size_t>(file)];
-}
-
 // The position of the field whose role is `role`.
-std::size_t field_with_role(Role role) {
+std::size_t field_with_role(FieldRole role) {
     const std::vector<FieldInfo>& fields = field_table();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (fields[i].role == role) {
@@ -58,7 +41,7 @@ std::size_t field_with_role(Role role) {
 
 // The TLS files' texts decoded, and which of them the launcher would stage.
 struct TlsFiles {
-    std::string bytes[std::size(kTlsFields)];
+    std::string bytes[std::size(kTlsFiles)];
     TlsFilesPresent staged;
 };
 
@@ -81,7 +64,7 @@ void report_stop(RuleContext& c, const GateVerdict& v, Spot spot, std::string_vi
 void check_tls_files(RuleContext& c, const TlsFiles& files) {
     const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
     for (const TlsProblem& p : check_tls_material(material, c.options->now)) {
-        const std::size_t field = field_with_role(tls_field(p.file).role);
+        const std::size_t field = field_with_role(tls_file_row(p.file).role);
         if (c.explained[field]) {
             continue;  // the setting's own finding says why
         }
@@ -91,8 +74,8 @@ void check_tls_files(RuleContext& c, const TlsFiles& files) {
 }
 
 void check_early_gates(RuleContext& c) {
-    const std::size_t csv_field = field_with_role(Role::kCsv);
-    const std::size_t enable_field = field_with_role(Role::kGatewayEnable);
+    const std::size_t csv_field = field_with_role(FieldRole::kCsv);
+    const std::size_t enable_field = field_with_role(FieldRole::kGatewayEnable);
     for (const GateVerdict& v : c.gates_before_config) {
         if (v.gate == Gate::kNoCsv) {
             report_stop(
@@ -117,18 +100,18 @@ void check_early_gates(RuleContext& c) {
 // Every stop of the TLS gate, each once the files before it are staged.
 void check_tls_gate(RuleContext& c, const TlsFiles& files) {
     const GatewaySettings& s = *c.s;
-    const Spot spot = value_spot(c, field_with_role(Role::kTlsMode));
+    const Spot spot = value_spot(c, field_with_role(FieldRole::kTlsMode));
     const std::string mode = "TLS mode " + dec(s.mqtt_tls);
     TlsFilesPresent present = files.staged;
     std::vector<std::string> conditions;
     for (GateVerdict v = gate_tls(s, present); v.stops; v = gate_tls(s, present)) {
-        const auto* field = std::find_if(std::begin(kTlsFields), std::end(kTlsFields),
-                                         [&v](const TlsField& f) { return f.gate == v.gate; });
-        if (field == std::end(kTlsFields)) {
+        const auto* field = std::find_if(std::begin(kTlsFiles), std::end(kTlsFiles),
+                                         [&v](const TlsFileRow& f) { return f.gate == v.gate; });
+        if (field == std::end(kTlsFiles)) {
             break;
         }
         std::string message = mode + " needs a ";
-        message.append(staged_name(field->role)).append(", and ");
+        message.append(tls_file_words(field->file).name).append(", and ");
         message.append(field_table()[field_with_role(field->role)].key).append(" stages none");
         report_stop(c, v, spot, message, conditions);
         conditions.emplace_back(gate_words(v.gate).passed);
@@ -243,7 +226,7 @@ void form_config(RuleContext& c, const TlsFiles& files) {
 
 void check_run(RuleContext& c) {
     TlsFiles files;
-    for (const TlsField& f : kTlsFields) {
+    for (const TlsFileRow& f : kTlsFiles) {
         files.bytes[static_cast<std::size_t>(f.file)] = decode((*c.s).*f.data);
         files.staged.*f.present = base64_stages_file((*c.s).*f.data);
     }

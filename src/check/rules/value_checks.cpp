@@ -43,7 +43,7 @@ void check_range(RuleContext& c, std::size_t field, Spot spot, std::uint32_t n) 
     const std::string value = dec(n);
     const std::string as_is = launcher_writes_clause(c) + value + " as it is";
     switch (info.role) {
-        case Role::kTlsMode:
+        case FieldRole::kTlsMode:
             if (n > 2) {
                 add_finding(c, Code::kTlsModeRange, spot,
                             "TLS mode " + value +
@@ -52,27 +52,27 @@ void check_range(RuleContext& c, std::size_t field, Spot spot, std::uint32_t n) 
                             once_clause(c) + tls_mode_effect(n, base64_stages_file(c.s->ca_data)));
             }
             break;
-        case Role::kQos:
+        case FieldRole::kQos:
             if (n > 2) {
                 add_finding(c, Code::kQosRange, spot,
                             "MQTT QoS " + value + " is none of 0, 1 and 2",
                             launcher_writes_clause(c) + "mqtt_qos=" + value + " as it is");
             }
             break;
-        case Role::kDatabits:
+        case FieldRole::kDatabits:
             if (n < 5 || n > 8) {
                 add_finding(c, Code::kDatabitsRange, spot,
                             "serial data bits of " + value + " are outside 5 to 8", as_is);
             }
             break;
-        case Role::kStopbits:
+        case FieldRole::kStopbits:
             if (n < 1 || n > 2) {
                 add_finding(c, Code::kStopbitsRange, spot,
                             "serial stop bits of " + value + " are outside 1 to 2", as_is);
             }
             break;
-        case Role::kGatewayEnable:
-        case Role::kFlag:
+        case FieldRole::kGatewayEnable:
+        case FieldRole::kFlag:
             if (n > 1) {
                 GatewaySettings read;
                 read.enable = n;
@@ -80,7 +80,7 @@ void check_range(RuleContext& c, std::size_t field, Spot spot, std::uint32_t n) 
                                                             : "the launcher takes it as enabled";
                 add_finding(c, Code::kEnableFlag, spot,
                             info.key + " is " + value + ", an enable flag other than 0 or 1",
-                            info.role == Role::kGatewayEnable ? gate : as_is);
+                            info.role == FieldRole::kGatewayEnable ? gate : as_is);
             }
             break;
         default:
@@ -166,7 +166,7 @@ void check_base64(RuleContext& c, std::size_t field, const SettingsLineInfo& lin
                         "make no byte",
                     "the launcher drops it");
     }
-    if (info.role != Role::kCsv && !read.value.empty() && !base64_stages_file(shape)) {
+    if (info.role != FieldRole::kCsv && !read.value.empty() && !base64_stages_file(shape)) {
         add_finding(c, Code::kBase64Empty, {line.number, at + 1},
                     info.key + " decodes to nothing, so no file is staged for it",
                     "the launcher stages no " + std::string(staged_name(info.role)));

@@ -9,25 +9,13 @@
 #include <vector>
 
 #include "check/model/codes.h"
+#include "check/model/tls_files.h"
 #include "check/tls/tls_openssl.h"
 
 namespace quorbix {
 namespace {
 
 constexpr int kExpirySoonDays = 30;
-
-// Names the file for messages.
-const char* file_label(TlsFile file) {
-    switch (file) {
-        case TlsFile::kCa:
-            return "CA certificate";
-        case TlsFile::kClientCert:
-            return "client certificate";
-        case TlsFile::kClientKey:
-            return "client key";
-    }
-    return "TLS file";
-}
 
 // The state of one check: the clock and the problems found so far.
 struct TlsCheck {
@@ -49,10 +37,10 @@ void add(TlsCheck& check, TlsFile file, Code code, std::string message, const ch
 
 // Names certificate `index` (1-based) of `count` in file, with its subject when known.
 std::string certificate_name(TlsFile file, std::size_t index, std::size_t count, const X509* cert) {
-    std::string name = count == 1
-                           ? std::string("the ") + file_label(file)
-                           : "certificate " + std::to_string(index) + " of " +
-                                 std::to_string(count) + " in the " + file_label(file) + " file";
+    std::string name = count == 1 ? std::string("the ") + tls_file_words(file).name
+                                  : "certificate " + std::to_string(index) + " of " +
+                                        std::to_string(count) + " in the " +
+                                        tls_file_words(file).name + " file";
     const std::string subject = cert != nullptr ? subject_text(cert) : std::string();
     if (!subject.empty()) {
         name += " (" + subject + ")";
@@ -118,7 +106,7 @@ std::string block_names(const std::vector<PemBlock>& blocks) {
 // Reports data that is neither PEM nor DER.
 void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data) {
     add(check, file, Code::kTlsNotPemOrDer,
-        std::string("the ") + file_label(file) +
+        std::string("the ") + tls_file_words(file).name +
             " is neither PEM text nor DER data (its first bytes are " + leading_bytes(data) + ")",
         "The launcher stages these bytes unchanged and the daemon will fail to load them.");
 }
@@ -130,7 +118,7 @@ void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool 
                                                   : " cannot be read past PEM block " +
                                                         std::to_string(scan.blocks.size());
     add(check, file, harmless ? Code::kTlsPemDamagedAfterKey : Code::kTlsPemDamaged,
-        std::string("the ") + file_label(file) + where + " (OpenSSL: " + scan.damage + ")",
+        std::string("the ") + tls_file_words(file).name + where + " (OpenSSL: " + scan.damage + ")",
         harmless ? "The daemon uses the key before the damaged block and ignores the rest."
                  : "The daemon's TLS library rejects a PEM file that cannot be read to its end, "
                    "so the file will not be used.");
@@ -148,7 +136,7 @@ void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::str
 // Reports a certificate file that holds a private key and no certificate.
 void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
     add(check, file, Code::kTlsKeyInCertificateSlot,
-        std::string("the ") + file_label(file) +
+        std::string("the ") + tls_file_words(file).name +
             " holds a private key and no certificate; were the certificate and key swapped?",
         "The daemon finds no certificate in the file and will fail to set up TLS.");
 }
@@ -257,13 +245,13 @@ X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view d
         report_key_in_certificate_slot(check, file);
     } else if (cert_blocks.empty()) {
         add(check, file, Code::kTlsNoCertificate,
-            std::string("the ") + file_label(file) + " holds no certificate, only " +
+            std::string("the ") + tls_file_words(file).name + " holds no certificate, only " +
                 block_names(scan.blocks),
             "The daemon finds no certificate in the file and will fail to set up TLS.");
     }
     if (!cert_blocks.empty() && has_key) {
         add(check, file, Code::kTlsPrivateKeyExposed,
-            std::string("the ") + file_label(file) + " file also holds a private key",
+            std::string("the ") + tls_file_words(file).name + " file also holds a private key",
             "The launcher stages the file readable by every user of the device (only the "
             "client key is made private), and the daemon ignores the key in it.");
     }
@@ -272,7 +260,7 @@ X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view d
 
 // Reports a client key that needs a passphrase.
 void report_key_encrypted(TlsCheck& check) {
-    add(check, TlsFile::kClientKey, Code::kTlsKeyEncrypted,
+    add(check, TlsFile::kLocalKey, Code::kTlsKeyEncrypted,
         "the client key is encrypted with a passphrase",
         "The daemon is given no passphrase, so it cannot load the key and will fail to set up "
         "TLS.");
@@ -280,14 +268,14 @@ void report_key_encrypted(TlsCheck& check) {
 
 // Reports a client key that does not parse, with OpenSSL's reason.
 void report_key_unparsable(TlsCheck& check, const std::string& reason) {
-    add(check, TlsFile::kClientKey, Code::kTlsKeyUnparsable,
+    add(check, TlsFile::kLocalKey, Code::kTlsKeyUnparsable,
         "the client key does not parse as a private key (OpenSSL: " + reason + ")",
         "The daemon will fail to load the key and will fail to set up TLS.");
 }
 
 // Reports a client key file that holds a certificate and no private key.
 void report_certificate_in_key_slot(TlsCheck& check) {
-    add(check, TlsFile::kClientKey, Code::kTlsCertificateInKeySlot,
+    add(check, TlsFile::kLocalKey, Code::kTlsCertificateInKeySlot,
         "the client key holds a certificate and no private key; were the certificate and key "
         "swapped?",
         "The daemon finds no private key in the file and will fail to set up TLS.");
@@ -313,7 +301,7 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
         return nullptr;
     }
     if (!has_pem_armour(data)) {
-        report_not_pem_or_der(check, TlsFile::kClientKey, data);
+        report_not_pem_or_der(check, TlsFile::kLocalKey, data);
         return nullptr;
     }
     const PemScan scan = read_pem_blocks(data);
@@ -336,11 +324,11 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
         }
     }
     if (!scan.damage.empty()) {
-        report_pem_damage(check, TlsFile::kClientKey, scan, key_block != nullptr);
+        report_pem_damage(check, TlsFile::kLocalKey, scan, key_block != nullptr);
     } else if (key_block == nullptr && has_certificate) {
         report_certificate_in_key_slot(check);
     } else if (key_block == nullptr) {
-        add(check, TlsFile::kClientKey, Code::kTlsNoPrivateKey,
+        add(check, TlsFile::kLocalKey, Code::kTlsNoPrivateKey,
             "the client key holds no private key, only " + block_names(scan.blocks),
             "The daemon finds no private key in the file and will fail to set up TLS.");
     }
@@ -359,19 +347,19 @@ std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now
         check_certificate_file(check, TlsFile::kCa, m.ca);
     }
     X509Ptr leaf;
-    if (!m.client_cert.empty()) {
-        leaf = check_certificate_file(check, TlsFile::kClientCert, m.client_cert);
+    if (!m.local_cert.empty()) {
+        leaf = check_certificate_file(check, TlsFile::kLocalCert, m.local_cert);
     }
-    if (!m.client_key.empty()) {
-        const EvpPkeyPtr key = check_key_file(check, m.client_key);
+    if (!m.local_key.empty()) {
+        const EvpPkeyPtr key = check_key_file(check, m.local_key);
         const EVP_PKEY* certified = leaf != nullptr ? X509_get0_pubkey(leaf.get()) : nullptr;
         // 1: the same key; 0 or -1: a different key or type; -2: cannot be compared.
         const int same =
             key != nullptr && certified != nullptr ? EVP_PKEY_eq(certified, key.get()) : 1;
         if (same == 0 || same == -1) {
-            add(check, TlsFile::kClientKey, Code::kTlsKeyMismatch,
+            add(check, TlsFile::kLocalKey, Code::kTlsKeyMismatch,
                 "the client key does not belong to " +
-                    certificate_name(TlsFile::kClientCert, 1, 1, leaf.get()),
+                    certificate_name(TlsFile::kLocalCert, 1, 1, leaf.get()),
                 "The daemon will fail to pair the key with the certificate and will not set up "
                 "TLS.");
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check/model/finding.h"
+#include "staging/gates.h"
 
 namespace quorbix {
 
@@ -15,11 +16,9 @@ namespace quorbix {
 // view means the file is not staged.
 struct TlsMaterial {
     std::string_view ca;
-    std::string_view client_cert;
-    std::string_view client_key;
+    std::string_view local_cert;
+    std::string_view local_key;
 };
-
-enum class TlsFile { kCa, kClientCert, kClientKey };
 
 // One finding about one of the files; finding.line and finding.column are 0,
 // the caller places the finding at the setting that carries the file.
