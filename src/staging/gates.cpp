@@ -17,11 +17,14 @@ std::array<GateVerdict, 2> gates_before_config(const GatewaySettings& s, bool cs
     return {gate_csv(csv_present), gate_enabled(s)};
 }
 
+GateVerdict first_stop(const std::array<GateVerdict, 2>& verdicts) {
+    const auto* stop = std::find_if(verdicts.begin(), verdicts.end(),
+                                    [](const GateVerdict& v) { return v.stops; });
+    return stop != verdicts.end() ? *stop : kGoOn;
+}
+
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present) {
-    const std::array<GateVerdict, 2> gates = gates_before_config(s, csv_present);
-    const auto* stop =
-        std::find_if(gates.begin(), gates.end(), [](const GateVerdict& v) { return v.stops; });
-    return stop != gates.end() ? *stop : kGoOn;
+    return first_stop(gates_before_config(s, csv_present));
 }
 
 GateVerdict gate_config_written(bool written) {

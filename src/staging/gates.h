@@ -106,6 +106,10 @@ GateVerdict gate_enabled(const GatewaySettings& s);
 // own, in the order a run meets them.
 std::array<GateVerdict, 2> gates_before_config(const GatewaySettings& s, bool csv_present);
 
+// The first of `verdicts`, gates_before_config's, that stops the run, or
+// kGoOn.
+GateVerdict first_stop(const std::array<GateVerdict, 2>& verdicts);
+
 // The first of gates_before_config that stops the run, or kGoOn; the CSV
 // gate comes first, so a missing CSV file ends a disabled run too.
 GateVerdict gate_before_config(const GatewaySettings& s, bool csv_present);

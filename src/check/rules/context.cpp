@@ -1,6 +1,7 @@
 #include "check/rules/context.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "check/model/tls_files.h"
 #include "check/rules/fields.h"
@@ -53,7 +54,36 @@ void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
         c.key_lines[i] = settings_key_line(stream, fields[i].key.c_str());
     }
     c.csv_present = base64_stages_file(settings_get_large_view(stream, "QUORBIX_CSV"));
-    c.gates_before_config = gates_before_config(s, c.csv_present);
+    for (const TlsFileRow& row : kTlsFiles) {
+        c.tls.bytes[static_cast<std::size_t>(row.file)] = staged_bytes(s.*row.data);
+        c.tls.present.*row.present = base64_stages_file(s.*row.data);
+    }
+    c.gates = judge_gates(s, c.csv_present, c.tls);
+}
+
+JudgedGates judge_gates(const GatewaySettings& s, bool csv_present, const StagedTls& tls) {
+    JudgedGates g;
+    g.before_config = gates_before_config(s, csv_present);
+    TlsFilesPresent present = tls.present;
+    for (GateVerdict v = gate_tls(s, present); v.stops; v = gate_tls(s, present)) {
+        const auto* row = std::find_if(std::begin(kTlsFiles), std::end(kTlsFiles),
+                                       [&v](const TlsFileRow& r) { return r.gate == v.gate; });
+        if (row == std::end(kTlsFiles)) {
+            break;
+        }
+        g.tls_stops.push_back({v, row->file});
+        present.*row->present = true;
+    }
+    const GateVerdict before = first_stop(g.before_config);
+    g.config_written = !before.stops;
+    g.ends_run = before.stops || g.tls_stops.empty() ? before : g.tls_stops.front().verdict;
+    return g;
+}
+
+std::string staged_bytes(const std::string& text) {
+    const DecodedBytes d = base64_decode_dup(text.c_str());
+    return d.data ? std::string(reinterpret_cast<const char*>(d.data.get()), d.size)
+                  : std::string();
 }
 
 GateWords gate_words(Gate gate) {
@@ -131,7 +161,7 @@ Spot value_spot(const RuleContext& c, std::size_t field) {
 
 std::string once_clause(const RuleContext& c, std::vector<std::string> conditions, Gate stage) {
     std::vector<std::string> before;
-    for (const GateVerdict& v : c.gates_before_config) {
+    for (const GateVerdict& v : c.gates.before_config) {
         if (v.gate == stage && stage != Gate::kNone) {
             break;
         }

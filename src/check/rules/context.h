@@ -23,6 +23,33 @@ struct Spot {
     std::size_t column = 0;
 };
 
+// The TLS files as the launcher would stage them: each one's decoded bytes
+// (by TlsFile), and which of them it stages.
+struct StagedTls {
+    std::string bytes[std::size(kTlsFiles)];
+    TlsFilesPresent present;
+};
+
+// The gates of one run as the settings promise them, judged once.
+struct JudgedGates {
+    // The gates before the configuration, each on its own, in the run's order.
+    std::array<GateVerdict, 2> before_config{};
+    // Every stop of the TLS gate, in the order a run meets them when the
+    // files before each are staged (the first is the gate's verdict), with
+    // the file each one misses.
+    struct TlsStop {
+        GateVerdict verdict;
+        TlsFile file;
+    };
+    std::vector<TlsStop> tls_stops;
+    bool config_written = false;  // no gate before the configuration stops the run
+    GateVerdict ends_run;         // the verdict that ends the run; kGoOn when it starts
+};
+
+// Judges the gates of the record s once: the CSV gate by `csv_present`, the
+// TLS gate by the files `tls` stages.
+JudgedGates judge_gates(const GatewaySettings& s, bool csv_present, const StagedTls& tls);
+
 struct RuleContext {
     std::string_view file;  // the file's bytes
     SettingsStream* stream = nullptr;
@@ -33,13 +60,13 @@ struct RuleContext {
     std::vector<SettingsLineInfo> key_lines = std::vector<SettingsLineInfo>(settings_field_count());
     // Findings of each code so far, shown or not.
     std::array<std::size_t, kCodeCount> counts{};
-    bool csv_present = false;             // whether the CSV configuration is staged
+    bool csv_present = false;  // whether the CSV configuration is staged
+    StagedTls tls;
     std::uint64_t continued_through = 0;  // the last line of a value spread over lines
     // Fields whose value a finding of its own explains (spread over lines,
     // URL-safe Base64): findings about what they stage would only repeat it.
     std::vector<bool> explained = std::vector<bool>(settings_field_count());
-    // The verdicts of the gates before the configuration, in the run's order.
-    std::array<GateVerdict, 2> gates_before_config{};
+    JudgedGates gates;
     FileAnalysis analysis;  // what the rules found so far
 };
 
@@ -56,6 +83,10 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
 // Ends the check: says how many findings of a code are not shown and puts
 // the findings in the order of the file's lines, the file's own last.
 void context_finish(RuleContext& c);
+
+// The bytes the launcher stages for the Base64 text `text`: empty when it
+// decodes to nothing.
+std::string staged_bytes(const std::string& text);
 
 // A line's bytes, its line feed included.
 std::string_view line_bytes(const RuleContext& c, const SettingsLineInfo& line);

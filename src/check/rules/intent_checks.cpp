@@ -41,12 +41,6 @@ const char* staged_csv_kind(std::string_view text) {
     return csv_binary_kind(head, nul_bytes);
 }
 
-std::string decode(const std::string& text) {
-    DecodedBytes d = base64_decode_dup(text.c_str());
-    return d.data ? std::string(reinterpret_cast<const char*>(d.data.get()), d.size)
-                  : std::string();
-}
-
 // The column after a spread value's last byte, on its last line.
 std::size_t spread_end_column(const RuleContext& c, const SpreadValue& spread,
                               std::string_view body) {
@@ -253,7 +247,7 @@ void check_staged_contents(RuleContext& c) {
         if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
             if (field_table()[at].role == FieldRole::kScript && !field.empty() &&
                 !c.explained[at]) {
-                const std::string script = decode(field);
+                const std::string script = staged_bytes(field);
                 if (!script.empty()) {
                     check_script(c, at, script);
                 }

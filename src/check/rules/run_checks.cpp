@@ -1,7 +1,5 @@
 #include "check/rules/run_checks.h"
 
-#include <algorithm>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,14 +18,6 @@ namespace quorbix {
 
 namespace {
 
-std::string decode(const std::string& text) {
-    DecodedBytes d = base64_decode_dup(text.c_str());
-    if (!d.data) {
-        return {};
-    }
-    return std::string(reinterpret_cast<const char*>(d.data.get()), d.size);
-}
-
 // The position of the field whose role is `role`.
 std::size_t field_with_role(FieldRole role) {
     const std::vector<FieldInfo>& fields = field_table();
@@ -38,12 +28,6 @@ std::size_t field_with_role(FieldRole role) {
     }
     return 0;
 }
-
-// The TLS files' texts decoded, and which of them the launcher would stage.
-struct TlsFiles {
-    std::string bytes[std::size(kTlsFiles)];
-    TlsFilesPresent staged;
-};
 
 // What the launcher does when verdict v stops the run.
 std::string verdict_text(const GateVerdict& v) {
@@ -61,8 +45,9 @@ void report_stop(RuleContext& c, const GateVerdict& v, Spot spot, std::string_vi
                 once_clause(c, std::move(conditions), v.gate) + verdict_text(v));
 }
 
-void check_tls_files(RuleContext& c, const TlsFiles& files) {
-    const TlsMaterial material{files.bytes[0], files.bytes[1], files.bytes[2]};
+void check_tls_files(RuleContext& c) {
+    const std::string* bytes = c.tls.bytes;
+    const TlsMaterial material{bytes[0], bytes[1], bytes[2]};
     for (const TlsProblem& p : check_tls_material(material, c.options->now)) {
         const std::size_t field = field_with_role(tls_file_row(p.file).role);
         if (c.explained[field]) {
@@ -76,7 +61,7 @@ void check_tls_files(RuleContext& c, const TlsFiles& files) {
 void check_early_gates(RuleContext& c) {
     const std::size_t csv_field = field_with_role(FieldRole::kCsv);
     const std::size_t enable_field = field_with_role(FieldRole::kGatewayEnable);
-    for (const GateVerdict& v : c.gates_before_config) {
+    for (const GateVerdict& v : c.gates.before_config) {
         if (v.gate == Gate::kNoCsv) {
             report_stop(
                 c, v, value_spot(c, csv_field),
@@ -98,40 +83,32 @@ void check_early_gates(RuleContext& c) {
 }
 
 // Every stop of the TLS gate, each once the files before it are staged.
-void check_tls_gate(RuleContext& c, const TlsFiles& files) {
+void check_tls_gate(RuleContext& c) {
     const GatewaySettings& s = *c.s;
     const Spot spot = value_spot(c, field_with_role(FieldRole::kTlsMode));
     const std::string mode = "TLS mode " + dec(s.mqtt_tls);
-    TlsFilesPresent present = files.staged;
     std::vector<std::string> conditions;
-    for (GateVerdict v = gate_tls(s, present); v.stops; v = gate_tls(s, present)) {
-        const auto* field = std::find_if(std::begin(kTlsFiles), std::end(kTlsFiles),
-                                         [&v](const TlsFileRow& f) { return f.gate == v.gate; });
-        if (field == std::end(kTlsFiles)) {
-            break;
-        }
+    bool no_ca = false;
+    for (const JudgedGates::TlsStop& stop : c.gates.tls_stops) {
+        const TlsFileRow& file = tls_file_row(stop.file);
         std::string message = mode + " needs a ";
-        message.append(tls_file_words(field->file).name).append(", and ");
-        message.append(field_table()[field_with_role(field->role)].key).append(" stages none");
-        report_stop(c, v, spot, message, conditions);
-        conditions.emplace_back(gate_words(v.gate).passed);
-        present.*field->present = true;
+        message.append(tls_file_words(stop.file).name).append(", and ");
+        message.append(field_table()[field_with_role(file.role)].key).append(" stages none");
+        report_stop(c, stop.verdict, spot, message, conditions);
+        conditions.emplace_back(gate_words(file.gate).passed);
+        no_ca = no_ca || file.gate == Gate::kNoCa;
     }
-    TlsFilesPresent all = files.staged;
-    all.local_cert = all.local_key = true;
-    if (daemon_config_empty_cafile(s, files.staged.ca) && gate_tls(s, all).gate != Gate::kNoCa) {
+    if (daemon_config_empty_cafile(s, c.tls.present.ca) && !no_ca) {
         add_finding(c, Code::kTlsEmptyCafile, spot, mode + " without a CA certificate",
                     launcher_writes_clause(c) + "an empty mqtt_cafile= line to the configuration");
     }
 }
 
-void fill_outcome(RuleContext& c, const TlsFiles& files) {
+// The outcome, from the one judgement of the gates.
+void fill_outcome(RuleContext& c) {
     Outcome& out = c.analysis.outcome;
-    GateVerdict verdict = gate_before_config(*c.s, c.csv_present);
-    if (!verdict.stops) {
-        out.config_written = true;
-        verdict = gate_tls(*c.s, files.staged);
-    }
+    const GateVerdict& verdict = c.gates.ends_run;
+    out.config_written = c.gates.config_written;
     if (verdict.stops) {
         out.action = verdict.exit_status == kExitDisabled ? Outcome::Action::kDisabled
                                                           : Outcome::Action::kRefuse;
@@ -195,14 +172,15 @@ void check_port(RuleContext& c) {
 
 // Forms the configuration whether or not this run reaches it: a line it
 // would cut is worth knowing before the gateway is enabled.
-void form_config(RuleContext& c, const TlsFiles& files) {
+void form_config(RuleContext& c) {
     const GatewaySettings& s = *c.s;
     const PasswordPlan plan = daemon_config_password_plan(s);
     const std::string token =
         !c.options->token ? std::string(kTokenPlaceholder) : token_first_line(*c.options->token);
     const std::string password = daemon_config_password_value(s, plan, token);
     std::vector<ConfigCut> cuts;
-    const std::vector<std::string> lines = daemon_config_lines(s, files.staged.ca, password, &cuts);
+    const std::vector<std::string> lines =
+        daemon_config_lines(s, c.tls.present.ca, password, &cuts);
     for (const std::string& l : lines) {
         c.analysis.config += l;
     }
@@ -225,17 +203,12 @@ void form_config(RuleContext& c, const TlsFiles& files) {
 }  // namespace
 
 void check_run(RuleContext& c) {
-    TlsFiles files;
-    for (const TlsFileRow& f : kTlsFiles) {
-        files.bytes[static_cast<std::size_t>(f.file)] = decode((*c.s).*f.data);
-        files.staged.*f.present = base64_stages_file((*c.s).*f.data);
-    }
-    check_tls_files(c, files);
+    check_tls_files(c);
     check_early_gates(c);
-    check_tls_gate(c, files);
+    check_tls_gate(c);
     check_staged_contents(c);
-    form_config(c, files);
-    fill_outcome(c, files);
+    form_config(c);
+    fill_outcome(c);
     check_token(c);
     check_port(c);
 }
