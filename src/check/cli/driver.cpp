@@ -153,9 +153,9 @@ int run(const Options& o) {
     for (const Input& input : inputs) {
         read_and_analyse(o, input, &report, &diff);
     }
-    report.exit_status = report.summary.unreadable != 0       ? kExitTrouble
-                         : report.summary.by_severity[2] != 0 ? kExitErrors
-                                                              : kExitClean;
+    report.exit_status = report.summary.unreadable != 0           ? kExitTrouble
+                         : report.summary.by_severity.errors != 0 ? kExitErrors
+                                                                  : kExitClean;
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     bool noted = false;
     bool written = true;

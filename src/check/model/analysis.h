@@ -48,9 +48,9 @@ struct FieldReading {
 // The whole check of one file: the model every report renders.
 struct FileAnalysis {
     std::vector<Finding> findings;  // in the order of the file's lines, the file's own last
-    // Findings by severity (note, warning, error), all of them, those beyond
-    // what one code shows in `findings` included.
-    std::array<std::size_t, 3> by_severity{};
+    // Findings by severity, all of them, those beyond what one code shows in
+    // `findings` included.
+    SeverityCounts by_severity;
     std::array<std::size_t, kCodeCount> by_code{};  // all findings, by code
     Outcome outcome;
     std::vector<FieldReading> record;  // every field, in record order, when asked for

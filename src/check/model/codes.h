@@ -14,6 +14,18 @@ enum class Severity {
     kError,    // the launcher will refuse to start, or a value written is lost or changed
 };
 
+// Counts of findings by severity.
+struct SeverityCounts {
+    std::size_t errors = 0;
+    std::size_t warnings = 0;
+    std::size_t notes = 0;
+
+    // Counts n more findings of severity s.
+    constexpr void add(Severity s, std::size_t n = 1) {
+        (s == Severity::kError ? errors : s == Severity::kWarning ? warnings : notes) += n;
+    }
+};
+
 // A finding's code.
 enum class Code : std::uint8_t {
 #define QUORBIX_CODE(enumerator, code, severity, about) enumerator,

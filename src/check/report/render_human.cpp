@@ -93,10 +93,6 @@ std::string displayed(std::string_view line, std::size_t from, std::size_t to, s
     return out;
 }
 
-std::string count_text(std::size_t n, const char* what) {
-    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-
 // The bytes of line number `number` (its line feed included), found from the
 // walk's place: findings come in line order, so one walk finds all lines.
 struct LineWalk {
@@ -226,9 +222,7 @@ std::string render_findings(std::string_view name, std::string_view bytes,
     }
     const std::string head = std::string(c.bold) + escaped(name) + ":" + c.reset + " ";
     if (!quiet) {
-        const std::array<std::size_t, 3> counts = reported_counts(analysis, style);
-        out += head + count_text(counts[2], "error") + ", " + count_text(counts[1], "warning") +
-               ", " + count_text(counts[0], "note") + "\n";
+        out += head + counts_text(reported_counts(analysis, style)) + "\n";
     }
     if (!quiet || analysis.outcome.action == Outcome::Action::kRefuse) {
         out += head + "outcome: the launcher " + outcome_text(analysis.outcome) + "\n";

@@ -93,8 +93,9 @@ json file_json(const ReportedFile& file, const Report& report) {
     }
     const FileAnalysis& analysis = file.analysis;
     entry["findings"] = findings_json(analysis, report.style);
-    const std::array<std::size_t, 3> counts = reported_counts(analysis, report.style);
-    entry["counts"] = {{"error", counts[2]}, {"warning", counts[1]}, {"note", counts[0]}};
+    const SeverityCounts counts = reported_counts(analysis, report.style);
+    entry["counts"] = {
+        {"error", counts.errors}, {"warning", counts.warnings}, {"note", counts.notes}};
     const Outcome& o = analysis.outcome;
     entry["outcome"] = {{"action", action_name(o.action)},
                         {"exit_status", o.exit_status},
@@ -114,13 +115,13 @@ json file_json(const ReportedFile& file, const Report& report) {
 json summary_json(const Report& report) {
     const RunSummary& s = report.summary;
     json j = {{"files", s.files},
-              {"start", s.by_action[0]},
-              {"refuse", s.by_action[1]},
-              {"disabled", s.by_action[2]},
+              {"start", s.by_action.start},
+              {"refuse", s.by_action.refuse},
+              {"disabled", s.by_action.disabled},
               {"unreadable", s.unreadable},
-              {"errors", s.by_severity[2]},
-              {"warnings", s.by_severity[1]},
-              {"notes", s.by_severity[0]}};
+              {"errors", s.by_severity.errors},
+              {"warnings", s.by_severity.warnings},
+              {"notes", s.by_severity.notes}};
     if (report.with_statistics) {
         json codes = json::object();
         for (const CodeInfo& info : kCodes) {

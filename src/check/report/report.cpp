@@ -2,19 +2,13 @@
 
 #include <algorithm>
 
+#include "check/text/text.h"
+
 #ifndef QUORBIX_VERSION
 #define QUORBIX_VERSION "unknown"
 #endif
 
 namespace quorbix {
-
-namespace {
-
-std::string log_without_newline(const std::string& line) {
-    return line.empty() || line.back() != '\n' ? line : line.substr(0, line.size() - 1);
-}
-
-}  // namespace
 
 const char* tool_version() {
     return QUORBIX_VERSION;
@@ -38,11 +32,11 @@ const Finding* gate_finding(const FileAnalysis& analysis) {
     return it == analysis.findings.end() ? nullptr : &*it;
 }
 
-std::array<std::size_t, 3> reported_counts(const FileAnalysis& analysis, const ReportStyle& style) {
-    std::array<std::size_t, 3> counts = analysis.by_severity;
+SeverityCounts reported_counts(const FileAnalysis& analysis, const ReportStyle& style) {
+    SeverityCounts counts = analysis.by_severity;
     if (style.strict) {
-        counts[2] += counts[1];
-        counts[1] = 0;
+        counts.errors += counts.warnings;
+        counts.warnings = 0;
     }
     return counts;
 }
@@ -71,8 +65,7 @@ std::string outcome_text(const Outcome& o) {
             what = "stays disabled";
             break;
     }
-    what += ": exit " + std::to_string(o.exit_status) + ", log \"" +
-            log_without_newline(o.log_line) + "\"";
+    what += ": exit " + std::to_string(o.exit_status) + ", log " + log_quoted(o.log_line);
     if (o.map_cleanup) {
         what += ", map files removed";
     }

@@ -29,13 +29,20 @@ struct ReportedFile {
     std::string bytes;  // the file, for the formats that quote its lines
 };
 
+// Files by the outcome of their run.
+struct OutcomeCounts {
+    std::size_t start = 0;
+    std::size_t refuse = 0;
+    std::size_t disabled = 0;
+};
+
 // The totals of a run: files by outcome, findings by reported severity and
 // by code.
 struct RunSummary {
     std::size_t files = 0;
     std::size_t unreadable = 0;
-    std::array<std::size_t, 3> by_action{};    // start, refuse, disabled
-    std::array<std::size_t, 3> by_severity{};  // note, warning, error, as reported
+    OutcomeCounts by_action;
+    SeverityCounts by_severity;  // as reported
     std::array<std::size_t, kCodeCount> by_code{};
 };
 
@@ -91,8 +98,8 @@ inline constexpr ReportFormat kSarifFormat{render_sarif, false, false};
 Severity reported_severity(const Finding& f, const ReportStyle& style);
 Severity reported_severity(Severity s, const ReportStyle& style);
 
-// Counts of the file's findings by reported severity: note, warning, error.
-std::array<std::size_t, 3> reported_counts(const FileAnalysis& analysis, const ReportStyle& style);
+// Counts of the file's findings by reported severity.
+SeverityCounts reported_counts(const FileAnalysis& analysis, const ReportStyle& style);
 
 // "error", "warning" or "note".
 const char* severity_name(Severity s);

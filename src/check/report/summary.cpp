@@ -4,15 +4,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "check/text/text.h"
+
 namespace quorbix {
-
-namespace {
-
-std::string count_of(std::size_t n, const char* what) {
-    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-
-}  // namespace
 
 void summary_add(RunSummary* summary, const ReportedFile& file, const ReportStyle& style) {
     ++summary->files;
@@ -20,23 +14,36 @@ void summary_add(RunSummary* summary, const ReportedFile& file, const ReportStyl
         ++summary->unreadable;
         return;
     }
-    ++summary->by_action[static_cast<std::size_t>(file.analysis.outcome.action)];
-    const std::array<std::size_t, 3> counts = reported_counts(file.analysis, style);
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        summary->by_severity[i] += counts[i];
+    switch (file.analysis.outcome.action) {
+        case Outcome::Action::kStart:
+            ++summary->by_action.start;
+            break;
+        case Outcome::Action::kRefuse:
+            ++summary->by_action.refuse;
+            break;
+        case Outcome::Action::kDisabled:
+            ++summary->by_action.disabled;
+            break;
     }
+    const SeverityCounts counts = reported_counts(file.analysis, style);
+    summary->by_severity.add(Severity::kError, counts.errors);
+    summary->by_severity.add(Severity::kWarning, counts.warnings);
+    summary->by_severity.add(Severity::kNote, counts.notes);
     for (std::size_t i = 0; i < summary->by_code.size(); ++i) {
         summary->by_code[i] += file.analysis.by_code[i];
     }
 }
 
+std::string counts_text(const SeverityCounts& counts) {
+    return count_of(counts.errors, "error") + ", " + count_of(counts.warnings, "warning") + ", " +
+           count_of(counts.notes, "note");
+}
+
 std::string render_totals(const RunSummary& summary) {
-    const auto& a = summary.by_action;
-    const auto& s = summary.by_severity;
-    return count_of(summary.files, "file") + ": " + std::to_string(a[0]) + " start, " +
-           std::to_string(a[1]) + " refused, " + std::to_string(a[2]) + " disabled, " +
-           std::to_string(summary.unreadable) + " unreadable; " + count_of(s[2], "error") + ", " +
-           count_of(s[1], "warning") + ", " + count_of(s[0], "note") + "\n";
+    const OutcomeCounts& a = summary.by_action;
+    return count_of(summary.files, "file") + ": " + dec(a.start) + " start, " + dec(a.refuse) +
+           " refused, " + dec(a.disabled) + " disabled, " + dec(summary.unreadable) +
+           " unreadable; " + counts_text(summary.by_severity) + "\n";
 }
 
 std::string render_statistics(const RunSummary& summary, const ReportStyle& style) {

@@ -11,6 +11,9 @@ namespace quorbix {
 // Adds one file's outcome and findings to *summary.
 void summary_add(RunSummary* summary, const ReportedFile& file, const ReportStyle& style);
 
+// Findings by severity in words: "9 errors, 2 warnings, 1 note".
+std::string counts_text(const SeverityCounts& counts);
+
 // The totals line: files by outcome, findings by severity.
 std::string render_totals(const RunSummary& summary);
 

@@ -106,7 +106,7 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
         return;
     }
     const std::size_t n = ++c.counts[static_cast<std::size_t>(code)];
-    ++c.analysis.by_severity[static_cast<std::size_t>(code_info(code).severity)];
+    c.analysis.by_severity.add(code_info(code).severity);
     if (n > kShownPerCode) {
         return;
     }

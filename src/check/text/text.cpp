@@ -203,6 +203,10 @@ std::string dec(std::uint64_t n) {
     return std::to_string(n);
 }
 
+std::string count_of(std::uint64_t n, const char* what) {
+    return dec(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
 }

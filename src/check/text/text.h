@@ -57,6 +57,9 @@ std::string shown_key(std::string_view key);
 // n in decimal.
 std::string dec(std::uint64_t n);
 
+// n and what is counted, plural but for one: "1 error", "2 errors".
+std::string count_of(std::uint64_t n, const char* what);
+
 // True for a blank of the settings: space or tab.
 bool is_blank(char c);
 
