@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "settings/gateway_settings.h"
+#include "settings/line_grammar.h"
 #include "settings/stream.h"
 
 namespace quorbix {
@@ -129,11 +130,8 @@ KeyTables make_key_tables() {
         t.keys.push_back(e);
         t.shortest = std::min(t.shortest, e.size);
         t.longest = std::max(t.longest, e.size);
-        const auto lower = static_cast<unsigned char>(e.name[0]);
-        t.first[lower] = true;
-        if (lower >= 'a' && lower <= 'z') {
-            t.first[lower - 'a' + 'A'] = true;
-        }
+        t.first[static_cast<unsigned char>(e.name[0])] = true;
+        t.first[static_cast<unsigned char>(ascii_upper(e.name[0]))] = true;
     });
     return t;
 }

@@ -4,15 +4,6 @@
 
 namespace quorbix {
 
-namespace {
-
-unsigned char ascii_lower(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
-
-}  // namespace
-
 SettingsLine settings_read_line(std::string_view piece) {
     SettingsLine line;
     if (piece.empty()) {
@@ -57,8 +48,8 @@ SettingsLine settings_read_line(std::string_view piece) {
 int settings_key_compare(std::string_view a, std::string_view b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
-        const int x = ascii_lower(a[i]);
-        const int y = ascii_lower(b[i]);
+        const int x = static_cast<unsigned char>(ascii_lower(a[i]));
+        const int y = static_cast<unsigned char>(ascii_lower(b[i]));
         if (x != y) {
             return x - y;
         }

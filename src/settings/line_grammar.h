@@ -31,6 +31,16 @@ struct SettingsLine {
                                // lost, or the last one, where the value is cut
 };
 
+// The byte with an ASCII capital made small, every other byte as it is; and
+// the other way round: the one folding of letter case, by which keys are
+// matched and the checker writes them.
+constexpr char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char ascii_upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Applies the line grammar to one line or first piece.
 SettingsLine settings_read_line(std::string_view piece);
 

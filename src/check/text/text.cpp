@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "settings/line_grammar.h"
+
 namespace quorbix {
 
 namespace {
@@ -227,15 +229,13 @@ std::string_view trim_blanks(std::string_view text) {
 
 std::string upper(std::string_view text) {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
+    std::transform(out.begin(), out.end(), out.begin(), ascii_upper);
     return out;
 }
 
 std::string sentence(std::string text) {
-    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
-        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    if (!text.empty()) {
+        text.front() = ascii_upper(text.front());
     }
     if (!text.empty() && text.back() != '.') {
         text.push_back('.');
