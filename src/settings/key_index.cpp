@@ -169,17 +169,18 @@ int line_key_position(const KeyTables& t, const char* p, std::size_t size, int e
 
 // Steps over the lines from p whose first byte begins no key of the record,
 // as far as the bytes up to end hold them whole, adding them to `lines`, and
-// returns the line feed of the next line, which may be a key line; p is
-// moved to that line's start. Null when no more lines lie whole before end.
+// returns the start of the line after the next line, which may be a key
+// line; p is moved to that line's start. Null when no more lines lie whole
+// before end.
 // The one loop that a file of other lines costs, kept small.
 const char* skip_other_lines(const char*& p, const char* end, const FirstBytes& first,
                              std::uint64_t& lines) {
     for (;;) {
-        const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-        if (nl == nullptr || first[static_cast<unsigned char>(*p)]) {
-            return static_cast<const char*>(nl);
+        const char* next = next_line_start(p, end);
+        if (next == nullptr || first[static_cast<unsigned char>(*p)]) {
+            return next;
         }
-        p = static_cast<const char*>(nl) + 1;
+        p = next;
         ++lines;
     }
 }
@@ -238,15 +239,15 @@ void key_index_until(SettingsStream& s, int wanted) {
         const char* const end = p + chunk.size();
         std::uint64_t lines = 0;
         while (p != end) {
-            const char* const nl = skip_other_lines(p, end, t.first, lines);
-            if (nl == nullptr) {
+            const char* const next = skip_other_lines(p, end, t.first, lines);
+            if (next == nullptr) {
                 break;
             }
             const char* const line = p;
-            p = nl + 1;
+            p = next;
             ++lines;
             const int position =
-                line_key_position(t, line, static_cast<std::size_t>(nl - line), s.next_key);
+                line_key_position(t, line, static_cast<std::size_t>(next - 1 - line), s.next_key);
             if (position >= 0 &&
                 enter_key_line(s, position,
                                {offset + static_cast<std::uint64_t>(line - chunk.data()),

@@ -13,9 +13,40 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace quorbix {
+
+// Where the line after the one at `p` (not null) begins: just past the
+// first line feed in [p, end), or null when none lies there. Every walk over
+// the lines of a file, the launcher's and the checker's, steps by it.
+inline const char* next_line_start(const char* p, const char* end) {
+    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    return lf == nullptr ? nullptr : static_cast<const char*>(lf) + 1;
+}
+
+// The line that `bytes` begin with: up to and including their first line
+// feed, or all of them when they hold none.
+inline std::string_view first_line_of(std::string_view bytes) {
+    if (bytes.empty()) {
+        return bytes;
+    }
+    const char* next = next_line_start(bytes.data(), bytes.data() + bytes.size());
+    return next == nullptr
+               ? bytes
+               : std::string_view(bytes.data(), static_cast<std::size_t>(next - bytes.data()));
+}
+
+// True when `line`, as first_line_of gives it, ends with its line feed.
+constexpr bool ends_line(std::string_view line) {
+    return !line.empty() && line.back() == '\n';
+}
+
+// `line` without its line feed.
+constexpr std::string_view without_line_feed(std::string_view line) {
+    return ends_line(line) ? line.substr(0, line.size() - 1) : line;
+}
 
 // One line (or first piece) read by the line grammar. Positions count from
 // the piece's first byte.

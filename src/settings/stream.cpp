@@ -76,9 +76,9 @@ bool stream_next_line(SettingsStream& s, SettingsLineCursor& cursor, SettingsLin
         if (chunk.empty()) {
             break;  // the file ends without a line feed
         }
-        const void* nl = std::memchr(chunk.data(), '\n', chunk.size());
-        if (nl != nullptr) {
-            end += static_cast<std::uint64_t>(static_cast<const char*>(nl) - chunk.data()) + 1;
+        const char* next = next_line_start(chunk.data(), chunk.data() + chunk.size());
+        if (next != nullptr) {
+            end += static_cast<std::uint64_t>(next - chunk.data());
             break;
         }
         end += chunk.size();

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "check/text/text.h"
+#include "settings/line_grammar.h"
 
 namespace quorbix {
 
@@ -14,14 +15,9 @@ constexpr std::size_t kContext = 3;
 
 // Where each line begins, with the file's size after the last one.
 std::vector<std::size_t> line_starts(std::string_view bytes) {
-    std::vector<std::size_t> starts{0};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n' && i + 1 < bytes.size()) {
-            starts.push_back(i + 1);
-        }
-    }
-    if (bytes.empty()) {
-        starts.clear();
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < bytes.size(); at += first_line_of(bytes.substr(at)).size()) {
+        starts.push_back(at);
     }
     starts.push_back(bytes.size());
     return starts;
@@ -96,10 +92,8 @@ std::string edited(std::string_view bytes, std::size_t from, std::size_t to,
 std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        const std::size_t n = lf == std::string_view::npos ? text.size() : lf + 1;
-        lines.push_back(text.substr(0, n));
-        text.remove_prefix(n);
+        lines.push_back(first_line_of(text));
+        text.remove_prefix(lines.back().size());
     }
     return lines;
 }
@@ -114,7 +108,7 @@ struct Block {
 void put_line(std::string& out, char mark, std::string_view line) {
     out.push_back(mark);
     out.append(line);
-    if (line.empty() || line.back() != '\n') {
+    if (!ends_line(line)) {
         out += "\n\\ No newline at end of file\n";
     }
 }

@@ -3,11 +3,11 @@
 // several files, the totals; once, what the outcomes rest on.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "check/report/report.h"
 #include "check/report/summary.h"
 #include "check/text/text.h"
+#include "settings/line_grammar.h"
 
 namespace quorbix {
 
@@ -102,15 +102,10 @@ struct LineWalk {
 
     std::string_view line(std::uint64_t wanted) {
         while (number < wanted && start < bytes.size()) {
-            const void* nl = std::memchr(bytes.data() + start, '\n', bytes.size() - start);
-            start = nl == nullptr
-                        ? bytes.size()
-                        : static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data()) + 1;
+            start += first_line_of(bytes.substr(start)).size();
             ++number;
         }
-        const std::size_t end = bytes.find('\n', start);
-        return bytes.substr(
-            start, end == std::string_view::npos ? std::string_view::npos : end - start + 1);
+        return first_line_of(bytes.substr(start));
     }
 };
 
@@ -161,9 +156,7 @@ void keep_quoted_lines(ReportedFile* file) {
 std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size_t column,
                           bool color) {
     const Colors c = colors(color);
-    if (!line.empty() && line.back() == '\n') {
-        line.remove_suffix(1);
-    }
+    line = without_line_feed(line);
     const std::size_t spot = column == 0 ? 0 : column - 1;
     std::size_t from = 0;
     if (line.size() > kExcerpt && spot > kExcerpt / 2) {

@@ -28,10 +28,7 @@ void locate_findings(RuleContext& c) {
         if (f.line == 0 || line.number != f.line) {
             continue;
         }
-        std::string_view content = line_bytes(c, line);
-        if (!content.empty() && content.back() == '\n') {
-            content.remove_suffix(1);
-        }
+        const std::string_view content = without_line_feed(line_bytes(c, line));
         f.end_column = std::max(content.size() + 1, f.column);
         const SettingsLine read = settings_read_line(content.substr(0, kBoundedLineSize - 1));
         const int position = read.has_key ? settings_key_position(read.key) : -1;

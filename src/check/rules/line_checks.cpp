@@ -7,6 +7,7 @@
 #include "check/rules/intent_checks.h"
 #include "check/rules/key_suggestions.h"
 #include "check/text/text.h"
+#include "settings/line_grammar.h"
 
 namespace quorbix {
 
@@ -22,14 +23,6 @@ constexpr const char kIgnored[] = "the launcher ignores this line";
 bool is_comment(std::string_view text) {
     const KeyPrefix p = key_prefix(text);
     return !p.prefix.empty() && p.prefix.front() != 'e';
-}
-
-// The line without its line feed.
-std::string_view content_of(std::string_view bytes) {
-    if (!bytes.empty() && bytes.back() == '\n') {
-        bytes.remove_suffix(1);
-    }
-    return bytes;
 }
 
 void check_no_equals(RuleContext& c, const SettingsLineInfo& line, std::string_view content,
@@ -208,7 +201,7 @@ bool check_quotes(RuleContext& c, const std::string& key, const SettingsLineInfo
 void check_value(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                  std::string_view bytes) {
     const FieldInfo& info = field_table()[field];
-    const std::string_view content = content_of(bytes);
+    const std::string_view content = without_line_feed(bytes);
     const bool bounded = info.scanner != Scanner::kLargeText;
     const std::string_view piece = bounded ? bytes.substr(0, kBoundedLineSize - 1) : bytes;
     const SettingsLine read = settings_read_line(piece);
@@ -235,7 +228,7 @@ void check_line(RuleContext& c, const SettingsLineInfo& line) {
     if (line.number == 1 && has_utf8_bom(bytes) && check_byte_order_mark(c, line, bytes)) {
         return;
     }
-    const std::string_view content = content_of(bytes);
+    const std::string_view content = without_line_feed(bytes);
     std::string_view body = content;
     if (!body.empty() && body.back() == '\r') {
         body.remove_suffix(1);

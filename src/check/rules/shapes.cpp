@@ -7,6 +7,7 @@
 
 #include "check/text/text.h"
 #include "settings/gateway_settings.h"
+#include "settings/line_grammar.h"
 
 namespace quorbix {
 
@@ -34,13 +35,12 @@ struct FileLine {
 };
 
 FileLine line_at(std::string_view file, std::size_t offset) {
-    const std::size_t lf = file.find('\n', offset);
-    const std::size_t end = lf == std::string_view::npos ? file.size() : lf;
-    std::string_view text = file.substr(offset, end - offset);
+    const std::string_view line = first_line_of(file.substr(offset));
+    std::string_view text = without_line_feed(line);
     if (!text.empty() && text.back() == '\r') {
         text.remove_suffix(1);
     }
-    return {text, offset, lf == std::string_view::npos ? file.size() : lf + 1};
+    return {text, offset, offset + line.size()};
 }
 
 // True when the line begins a setting of its own: QUORBIX_ and a key before "=".
