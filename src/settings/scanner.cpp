@@ -12,6 +12,8 @@ namespace quorbix {
 
 namespace {
 
+std::size_t g_in_memory_limit = kDefaultInMemoryLimit;
+
 // The process-wide line buffers. Lookups are not re-entrant.
 char g_bounded_area[kBoundedLineSize];
 char g_fallback_area[kBoundedLineSize];
@@ -140,12 +142,24 @@ LargeReading large_reading(const SettingsStream& s) {
 
 }  // namespace
 
+void SettingsStreamDeleter::operator()(SettingsStream* stream) const {
+    delete stream;
+}
+
 SettingsStreamPtr settings_open(SettingsFile* unread) {
-    return stream_open(paths::kSettings, unread);
+    return stream_open(paths::kSettings, g_in_memory_limit, unread);
 }
 
 SettingsStreamPtr settings_open_path(const char* path) {
-    return stream_open(path);
+    return stream_open(path, g_in_memory_limit);
+}
+
+SettingsStreamPtr settings_open_view(std::string_view bytes) {
+    SettingsStreamPtr s(new SettingsStream);
+    s->data = bytes.data();
+    s->len = bytes.size();
+    s->whole = true;
+    return s;
 }
 
 void settings_close(SettingsStreamPtr stream) {
@@ -214,6 +228,11 @@ std::string settings_get_large_text_at(SettingsStream* stream, int position) {
     return copy_text(value);
 }
 
+bool settings_next_line(SettingsStream* stream, SettingsLineCursor& cursor,
+                        SettingsLineInfo* line) {
+    return stream != nullptr && stream_next_line(*stream, cursor, line);
+}
+
 SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key) {
     if (stream == nullptr) {
         return {};
@@ -237,6 +256,23 @@ SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key) {
 
 std::size_t settings_large_capacity() {
     return g_large_capacity;
+}
+
+std::string_view settings_whole_bytes(const SettingsStream* stream) {
+    if (stream == nullptr || !stream->whole) {
+        return {};
+    }
+    return {stream->data, stream->len};
+}
+
+bool settings_holds_whole_file(const SettingsStream* stream) {
+    return stream != nullptr && stream->whole;
+}
+
+std::size_t settings_set_in_memory_limit(std::size_t bytes) {
+    const std::size_t previous = g_in_memory_limit;
+    g_in_memory_limit = bytes;
+    return previous;
 }
 
 }  // namespace quorbix

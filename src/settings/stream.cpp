@@ -3,20 +3,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 #include "settings/settings_file.h"
 
 namespace quorbix {
 
-void SettingsStreamDeleter::operator()(SettingsStream* stream) const {
-    delete stream;
-}
-
 namespace {
-
-std::size_t g_in_memory_limit = kDefaultInMemoryLimit;
 
 // Reads up to size bytes at offset; returns how many arrived before the end
 // of the file or a read error, which ends the file like its end.
@@ -99,7 +92,7 @@ std::string_view stream_line_piece(SettingsStream& s, const SettingsLineInfo& li
     return stream_view_at(s, line.offset, n, spill);
 }
 
-SettingsStreamPtr stream_open(const char* path, SettingsFile* unread) {
+SettingsStreamPtr stream_open(const char* path, std::size_t in_memory_limit, SettingsFile* unread) {
     SettingsFile file = settings_file_open(path);
     if (!file.fd) {
         if (unread != nullptr) {
@@ -115,7 +108,7 @@ SettingsStreamPtr stream_open(const char* path, SettingsFile* unread) {
     // A file that fits is read once, and every lookup is served from memory;
     // otherwise, or when its memory cannot be had, through the window.
     const std::uint64_t size = file.size;
-    if (size <= g_in_memory_limit) {
+    if (size <= in_memory_limit) {
         s->storage.reset(new (std::nothrow) char[static_cast<std::size_t>(size) + 1]);
     }
     if (s->storage) {
@@ -126,36 +119,6 @@ SettingsStreamPtr stream_open(const char* path, SettingsFile* unread) {
     }
     s->data = s->storage.get();
     return s;
-}
-
-SettingsStreamPtr settings_open_view(std::string_view bytes) {
-    SettingsStreamPtr s(new SettingsStream);
-    s->data = bytes.data();
-    s->len = bytes.size();
-    s->whole = true;
-    return s;
-}
-
-bool settings_next_line(SettingsStream* stream, SettingsLineCursor& cursor,
-                        SettingsLineInfo* line) {
-    return stream != nullptr && stream_next_line(*stream, cursor, line);
-}
-
-std::string_view settings_whole_bytes(const SettingsStream* stream) {
-    if (stream == nullptr || !stream->whole) {
-        return {};
-    }
-    return {stream->data, stream->len};
-}
-
-bool settings_holds_whole_file(const SettingsStream* stream) {
-    return stream != nullptr && stream->whole;
-}
-
-std::size_t settings_set_in_memory_limit(std::size_t bytes) {
-    const std::size_t previous = g_in_memory_limit;
-    g_in_memory_limit = bytes;
-    return previous;
 }
 
 }  // namespace quorbix

@@ -62,8 +62,10 @@ bool stream_next_line(SettingsStream& s, SettingsLineCursor& cursor, SettingsLin
 std::string_view stream_line_piece(SettingsStream& s, const SettingsLineInfo& line,
                                    std::size_t capacity, char* spill);
 
-// Opens the settings file at path into a stream; null when it cannot be
-// opened or is not a regular file, and then *unread, when given, says why.
-SettingsStreamPtr stream_open(const char* path, SettingsFile* unread = nullptr);
+// Opens the settings file at path into a stream, held in memory whole when
+// it is no larger than `in_memory_limit` bytes; null when it cannot be opened
+// or is not a regular file, and then *unread, when given, says why.
+SettingsStreamPtr stream_open(const char* path, std::size_t in_memory_limit,
+                              SettingsFile* unread = nullptr);
 
 }  // namespace quorbix

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "check/cli/check_main.h"
+#include "check/cli/driver.h"
 #include "temp_file.h"
 
 namespace quorbix::test {

@@ -1,3 +1,5 @@
+#include "check/cli/driver.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "check/cli/check_main.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
 #include "check/report/diff.h"

@@ -1,5 +1,5 @@
 // quorbix-check: tells what a settings file will do before a device runs it.
-#include "check/cli/check_main.h"
+#include "check/cli/driver.h"
 
 int main(int argc, char** argv) {
     return quorbix::check_main(argc, argv);

@@ -6,6 +6,7 @@
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
 #include "check/rules/key_suggestions.h"
+#include "check/rules/value_checks.h"
 #include "check/text/text.h"
 #include "settings/line_grammar.h"
 

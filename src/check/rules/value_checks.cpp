@@ -1,9 +1,9 @@
-// The checks of a number's and a Base64 text's value.
+#include "check/rules/value_checks.h"
+
 #include <algorithm>
 
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
-#include "check/rules/line_checks.h"
 #include "check/rules/shapes.h"
 #include "check/text/text.h"
 #include "daemon_config/daemon_config.h"

@@ -1,4 +1,5 @@
-// quorbix-check: says what a settings file will do before a device runs it.
+// quorbix-check's driver: reads, analyses and reports each file the command
+// line names; the seam that main stands on.
 #pragma once
 
 namespace quorbix {
