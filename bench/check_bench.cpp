@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "check/report/report.h"
+#include "check/report/formats.h"
 #include "check/rules/analyse.h"
 #include "heap_count.h"
 
@@ -40,8 +40,14 @@ std::size_t check_and_report(const std::string& settings) {
     quorbix::AnalysisOptions options;
     options.now = 1796083200;
     options.with_record = false;  // as quorbix-check without --record
-    const quorbix::FileAnalysis analysis = quorbix::analyse_settings(settings, options);
-    return quorbix::render_findings("settings", settings, analysis, quorbix::ReportStyle{}).size();
+    const quorbix::ReportedFile file{"settings", "", quorbix::analyse_settings(settings, options),
+                                     settings};
+    std::size_t size = 0;
+    for (const quorbix::ReportPiece& piece :
+         quorbix::make_human_renderer(quorbix::ReportRun{})->file(file)) {
+        size += piece.text.size();
+    }
+    return size;
 }
 
 void BM_CheckFileWithCsv4MiB(benchmark::State& state) {

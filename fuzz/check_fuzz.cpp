@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "check/report/report.h"
+#include "check/report/formats.h"
 #include "check/report/summary.h"
 #include "check/rules/analyse.h"
 #include "check/text/text.h"
@@ -59,14 +59,14 @@ void check_outcome_follows_gate_findings(const FileAnalysis& analysis) {
 // character raw, and the gcc report has one line per finding and one per
 // refusal.
 void check_reports_are_escaped(const Report& report) {
-    for (const ReportPiece& piece : render_human(report)) {
+    for (const ReportPiece& piece : render_report(*format_named("human"), report)) {
         QUORBIX_FUZZ_CHECK(piece.channel == Channel::kView ||
                            escaped(piece.text, true) == piece.text);
     }
     const FileAnalysis& analysis = report.files.front().analysis;
     const bool refusal =
         gate_finding(analysis) != nullptr && analysis.outcome.action == Outcome::Action::kRefuse;
-    for (const ReportPiece& piece : render_gcc(report)) {
+    for (const ReportPiece& piece : render_report(*format_named("gcc"), report)) {
         QUORBIX_FUZZ_CHECK(escaped(piece.text, true) == piece.text);
         QUORBIX_FUZZ_CHECK(
             piece.channel != Channel::kFindings ||
@@ -84,11 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.token = settings.substr(0, 40);
     Report report;
     report.files.push_back({"settings", "", analyse_settings(settings, options), settings});
-    report.with_record = true;
-    report.with_config = true;
-    report.with_statistics = true;
+    report.run.with_record = true;
+    report.run.with_config = true;
+    report.run.with_statistics = true;
     const ReportedFile& result = report.files.front();
-    summary_add(&report.summary, result, report.style);
+    summary_add(&report.summary, result, report.run.style);
     const std::size_t lines =
         static_cast<std::size_t>(std::count(settings.begin(), settings.end(), '\n')) + 1;
     for (const Finding& f : result.analysis.findings) {
@@ -103,14 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check_outcome_follows_gate_findings(result.analysis);
     QUORBIX_FUZZ_CHECK(result.analysis.record.size() == settings_field_count());
-    QUORBIX_FUZZ_CHECK(!render_human(report).empty());
+    QUORBIX_FUZZ_CHECK(!render_report(*format_named("human"), report).empty());
     check_reports_are_escaped(report);
-    const std::string json = render_json(report).at(0).text;
+    const std::string json = render_report(*format_named("json"), report).at(0).text;
     const nlohmann::json parsed = nlohmann::json::parse(json, nullptr, false);
     QUORBIX_FUZZ_CHECK(!parsed.is_discarded());
     QUORBIX_FUZZ_CHECK(parsed["files"].size() == 1);
-    const nlohmann::json sarif =
-        nlohmann::json::parse(render_sarif(report).at(0).text, nullptr, false);
+    const nlohmann::json sarif = nlohmann::json::parse(
+        render_report(*format_named("sarif"), report).at(0).text, nullptr, false);
     QUORBIX_FUZZ_CHECK(!sarif.is_discarded());
     QUORBIX_FUZZ_CHECK(sarif["runs"][0]["results"].size() == result.analysis.findings.size());
     return 0;

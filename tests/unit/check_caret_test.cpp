@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "check/report/report.h"
+#include "check/report/terminal.h"
 
 namespace quorbix {
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -15,7 +16,7 @@
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
 #include "check/report/diff.h"
-#include "check/report/report.h"
+#include "check/report/formats.h"
 #include "check/report/summary.h"
 #include "check/rules/analyse.h"
 #include "check/text/text.h"
@@ -84,38 +85,30 @@ std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view byt
     return {};
 }
 
-// Reads and analyses one file into the report, keeping of it only what the
-// format renders; with --diff, adds its fixes to *diff. A file too large to
-// hold is reported as one that cannot be read, and the run goes on.
-void read_and_analyse(const Options& o, const Input& input, Report* report, std::string* diff) {
+// Reads and analyses one file into *bytes and the report's view of it; with
+// --diff, adds its fixes to *diff. A file too large to hold is reported as
+// one that cannot be read, and the run goes on.
+ReportedFile read_and_analyse(const Options& o, const Input& input, std::string* bytes,
+                              std::string* diff) {
     ReportedFile r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
-    std::string bytes;
     std::uint64_t size = 0;
     try {
-        if (r.unreadable.empty() && read_input(input.path, o.default_file, &bytes, &r.unreadable)) {
-            size = bytes.size();
-            r.analysis = analyse_settings(bytes, o.analysis);
+        if (r.unreadable.empty() && read_input(input.path, o.default_file, bytes, &r.unreadable)) {
+            size = bytes->size();
+            r.analysis = analyse_settings(*bytes, o.analysis);
+            r.bytes = *bytes;  // the human report quotes the lines
             // Its hunks join the diff last: a file that cannot be held has none.
-            const std::string hunks = o.diff ? diff_of(r, input.path == "-", bytes) : "";
-            if (o.format->for_terminal) {
-                r.bytes = std::move(bytes);  // the human report quotes the lines
-                keep_quoted_lines(&r);
-            }
-            if (!o.config) {
-                r.analysis.config.clear();
-            }
-            *diff += hunks;
+            *diff += o.diff ? diff_of(r, input.path == "-", *bytes) : "";
         }
     } catch (const std::bad_alloc&) {
-        std::string().swap(bytes);
-        std::string().swap(r.bytes);
+        std::string().swap(*bytes);
+        r.bytes = {};
         r.analysis = FileAnalysis();
         r.unreadable = no_memory_for(size);
     }
-    summary_add(&report->summary, r, report->style);
-    report->files.push_back(std::move(r));
+    return r;
 }
 
 // Text for standard output: as it is in a pipe or a file, which feed the
@@ -136,44 +129,81 @@ std::string for_stdout(std::string_view text, bool terminal, bool* noted) {
     return on_terminal;
 }
 
+// Where the report's pieces are written as they come, each to its channel's
+// stream; held instead, while `hold`, until release().
+struct Output {
+    std::FILE* findings;  // the findings' stream
+    bool terminal;        // standard output is a terminal
+    bool hold;            // pieces wait for release()
+    bool noted = false;   // for_stdout's note was given
+    bool written = true;  // every write so far was whole
+    std::vector<ReportPiece> held;
+
+    void write(std::vector<ReportPiece> pieces) {
+        for (ReportPiece& piece : pieces) {
+            if (hold) {
+                held.push_back(std::move(piece));
+                continue;
+            }
+            std::FILE* stream = stream_of(piece.channel, findings);
+            written = put(stream, piece.channel == Channel::kView
+                                      ? for_stdout(piece.text, terminal, &noted)
+                                      : piece.text) &&
+                      written;
+        }
+    }
+
+    void release() {
+        hold = false;
+        write(std::move(held));
+    }
+};
+
 int run(const Options& o) {
     const ReportFormat& format = *o.format;
     std::FILE* findings = (o.config || o.record || o.diff) && format.for_terminal ? stderr : stdout;
-    Report report;
-    report.style.strict = o.strict;
-    report.style.color = format.for_terminal && color_for(o.color, findings);
-    report.problems_color = format.for_terminal && color_for(o.color, stderr);
-    report.quiet = o.quiet;
-    report.with_record = o.record;
-    report.with_config = o.config;
-    report.with_statistics = o.statistics;
-
+    ReportRun run;
+    run.style.strict = o.strict;
+    run.style.color = format.for_terminal && color_for(o.color, findings);
+    run.problems_color = format.for_terminal && color_for(o.color, stderr);
+    run.quiet = o.quiet;
+    run.with_record = o.record;
+    run.with_config = o.config;
+    run.with_statistics = o.statistics;
     const std::vector<Input> inputs =
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
+    run.files = inputs.size();
+
+    // Each file is reported as soon as it is analysed, and then let go. With
+    // --diff the report is held, as the diff is, until every file is read:
+    // the notes on standard error that say why a file gets no hunk come
+    // before the findings there.
+    const std::unique_ptr<Renderer> renderer = format.make(run);
+    Output out;
+    out.findings = findings;
+    out.terminal = ::isatty(STDOUT_FILENO) == 1;
+    out.hold = o.diff;
+    out.write(renderer->begin());
+    RunSummary summary;
     std::string diff;
     for (const Input& input : inputs) {
-        read_and_analyse(o, input, &report, &diff);
+        std::string bytes;
+        const ReportedFile file = read_and_analyse(o, input, &bytes, &diff);
+        summary_add(&summary, file, run.style);
+        out.write(renderer->file(file));
     }
-    report.exit_status = report.summary.unreadable != 0           ? kExitTrouble
-                         : report.summary.by_severity.errors != 0 ? kExitErrors
-                                                                  : kExitClean;
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-    bool noted = false;
-    bool written = true;
-    for (const ReportPiece& piece : format.render(report)) {
-        std::FILE* stream = stream_of(piece.channel, findings);
-        written =
-            put(stream, piece.channel == Channel::kView ? for_stdout(piece.text, terminal, &noted)
-                                                        : piece.text) &&
-            written;
-    }
-    written = put(stdout, for_stdout(diff, terminal, &noted)) && written;
+    const int exit_status = summary.unreadable != 0           ? kExitTrouble
+                            : summary.by_severity.errors != 0 ? kExitErrors
+                                                              : kExitClean;
+    out.write(renderer->end(summary, exit_status));
+    out.release();
+    const bool written = put(stdout, for_stdout(diff, out.terminal, &out.noted)) && out.written;
     if (std::fflush(stdout) != 0 || !written) {
         static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
                                        std::strerror(errno)));
         return kExitTrouble;
     }
-    return report.exit_status;
+    return exit_status;
 }
 
 }  // namespace

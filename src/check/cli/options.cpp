@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "check/model/codes.h"
-#include "check/report/report.h"
+#include "check/report/formats.h"
 #include "check/text/text.h"
 #include "common/paths.h"
 
@@ -21,7 +21,8 @@ namespace quorbix {
 
 namespace {
 
-constexpr const char kUsage[] =
+// The usage text, around its line of the formats (formats_usage()).
+constexpr const char kUsageHead[] =
     "usage: quorbix-check [options] [FILE|FOLDER...]\n"
     "Says what the quorbix launcher will do with a settings file, line by line, before a\n"
     "device runs it. With no FILE it checks /opt/quorbix/etc/settings as the launcher reads\n"
@@ -29,7 +30,9 @@ constexpr const char kUsage[] =
     "regular file under it, in sorted order, following no link.\n"
     "It only reads: it writes nothing, runs no shell and starts no tool.\n"
     "\n"
-    "  --format=FORMAT    human (the default), gcc (one line per finding), json or sarif\n"
+    "  --format=FORMAT    ";
+constexpr const char kUsageTail[] =
+    "\n"
     "  --json             the same as --format=json\n"
     "  -q, --quiet        only findings and refusals: nothing for a clean file\n"
     "  --statistics       a count of findings per code at the end\n"
@@ -186,28 +189,52 @@ struct OptionRow {
     Apply apply;
 };
 
-// Sets *out to the value named `value` in `names` ({name, value} pairs);
-// otherwise says which names `option` takes.
-template <typename T, std::size_t N>
-Parsed pick(const char* option, const std::string& value,
-            const std::pair<const char*, T> (&names)[N], T* out) {
+// The row of `rows` named `value`; otherwise null, having said which names
+// `option` takes.
+template <typename Row, std::size_t N>
+const Row* pick(const char* option, const std::string& value, const Row (&rows)[N]) {
     std::string known;
-    for (const auto& [name, named] : names) {
-        if (value == name) {
-            *out = named;
-            return Parsed::kRun;
+    for (const Row& row : rows) {
+        if (value == row.name) {
+            return &row;
         }
-        known += (known.empty() ? "" : ", ") + std::string(name);
+        known += (known.empty() ? "" : ", ") + std::string(row.name);
     }
-    return usage_error(std::string(option) + " takes " + known + ", not '" + value + "'");
+    usage_error(std::string(option) + " takes " + known + ", not '" + value + "'");
+    return nullptr;
 }
 
-constexpr std::pair<const char*, const ReportFormat*> kFormats[] = {{"human", &kHumanFormat},
-                                                                    {"gcc", &kGccFormat},
-                                                                    {"json", &kJsonFormat},
-                                                                    {"sarif", &kSarifFormat}};
-constexpr std::pair<const char*, ColorMode> kColorModes[] = {
+struct ColorModeName {
+    const char* name;
+    ColorMode mode;
+};
+
+constexpr ColorModeName kColorModes[] = {
     {"auto", ColorMode::kAuto}, {"always", ColorMode::kAlways}, {"never", ColorMode::kNever}};
+
+Parsed set_format(Options* o, const std::string& value) {
+    const ReportFormat* format = pick("--format", value, kFormats);
+    if (format == nullptr) {
+        return Parsed::kError;
+    }
+    o->format = format;
+    return Parsed::kRun;
+}
+
+Parsed set_color(Options* o, const std::string& value) {
+    const ColorModeName* color = pick("--color", value, kColorModes);
+    if (color == nullptr) {
+        return Parsed::kError;
+    }
+    o->color = color->mode;
+    return Parsed::kRun;
+}
+
+Parsed print_usage(Options* /*o*/, const std::string& /*value*/) {
+    const std::string usage = kUsageHead + formats_usage() + kUsageTail;
+    static_cast<void>(std::fputs(usage.c_str(), stdout));
+    return Parsed::kExit;
+}
 
 Parsed set_at(Options* o, const std::string& value) {
     const std::optional<std::time_t> when = parse_time(value);
@@ -249,13 +276,13 @@ Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
 
 // clang-format off
 constexpr OptionRow kOptions[] = {
-    {"--format", nullptr, true, [](Options* o, const std::string& v) { return pick("--format", v, kFormats, &o->format); }},
-    {"--json", nullptr, false, [](Options* o, const std::string&) { o->format = &kJsonFormat; return Parsed::kRun; }},
+    {"--format", nullptr, true, set_format},
+    {"--json", nullptr, false, [](Options* o, const std::string&) { return set_format(o, "json"); }},
     {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
     {"--statistics", nullptr, false, [](Options* o, const std::string&) { o->statistics = true; return Parsed::kRun; }},
     {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->analysis.ignored) ? Parsed::kRun : Parsed::kError; }},
     {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
-    {"--color", nullptr, true, [](Options* o, const std::string& v) { return pick("--color", v, kColorModes, &o->color); }},
+    {"--color", nullptr, true, set_color},
     {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
     {"--record", nullptr, false, [](Options* o, const std::string&) { o->record = o->analysis.with_record = true; return Parsed::kRun; }},
     {"--token", nullptr, true, [](Options* o, const std::string& v) { o->analysis.token = v; return Parsed::kRun; }},
@@ -264,7 +291,7 @@ constexpr OptionRow kOptions[] = {
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
     {"--codes", nullptr, false, print_codes},
-    {"--help", "-h", false, [](Options*, const std::string&) { static_cast<void>(std::fputs(kUsage, stdout)); return Parsed::kExit; }},
+    {"--help", "-h", false, print_usage},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
 };
 // clang-format on
@@ -294,7 +321,7 @@ Parsed check_combinations(const Options& o) {
     if ((o.config || o.record) && !o.format->takes_views) {
         return usage_error("--config and --record go with --format=human or json");
     }
-    if (o.diff && (o.format != &kHumanFormat || o.config || o.record)) {
+    if (o.diff && (!o.format->for_terminal || o.config || o.record)) {
         return usage_error(
             "--diff takes standard output alone: not with --json, --config or --record");
     }

@@ -7,14 +7,14 @@
 
 #include "check/model/analysis.h"
 #include "check/model/codes.h"
-#include "check/report/report.h"
+#include "check/report/formats.h"
 
 namespace quorbix {
 
 enum class ColorMode { kAuto, kAlways, kNever };
 
 struct Options {
-    const ReportFormat* format = &kHumanFormat;
+    const ReportFormat* format = &kFormats[0];  // the default
     ColorMode color = ColorMode::kAuto;
     bool config = false;
     bool record = false;

@@ -1,8 +1,11 @@
 // The report for problem matchers: one line per finding, as gcc says its
 // diagnostics, and nothing else on the findings' stream. A refusal is one
 // more such line, at its gate's finding.
-#include "check/report/report.h"
+#include <memory>
+
+#include "check/report/formats.h"
 #include "check/report/summary.h"
+#include "check/report/terminal.h"
 #include "check/text/text.h"
 
 namespace quorbix {
@@ -21,35 +24,45 @@ std::string gcc_line(std::string_view name, const Finding& f, const ReportStyle&
     return finding_line(name, whole, style);
 }
 
-}  // namespace
+class GccRenderer final : public Renderer {
+  public:
+    explicit GccRenderer(const ReportRun& run) : run_(run) { run_.style.color = false; }
 
-std::vector<ReportPiece> render_gcc(const Report& report) {
-    ReportStyle style = report.style;
-    style.color = false;
-    std::vector<ReportPiece> pieces;
-    for (const ReportedFile& r : report.files) {
+    std::vector<ReportPiece> begin() override { return {}; }
+
+    std::vector<ReportPiece> file(const ReportedFile& r) override {
         if (!r.unreadable.empty()) {
-            pieces.push_back(
-                {Channel::kProblems, escaped(r.name) + ": error: " + escaped(r.unreadable) + "\n"});
-            continue;
+            return {
+                {Channel::kProblems, escaped(r.name) + ": error: " + escaped(r.unreadable) + "\n"}};
         }
         std::string lines;
         for (const Finding& f : r.analysis.findings) {
-            lines += gcc_line(r.name, f, style);
+            lines += gcc_line(r.name, f, run_.style);
         }
         if (const Finding* gate = gate_finding(r.analysis);
             gate != nullptr && r.analysis.outcome.action == Outcome::Action::kRefuse) {
             Finding refusal = *gate;
             refusal.message = "the launcher " + outcome_text(r.analysis.outcome);
-            lines += gcc_line(r.name, refusal, style);
+            lines += gcc_line(r.name, refusal, run_.style);
         }
-        pieces.push_back({Channel::kFindings, std::move(lines)});
+        return {{Channel::kFindings, std::move(lines)}};
     }
-    if (report.with_statistics) {
-        pieces.push_back({Channel::kAside, render_totals(report.summary) +
-                                               render_statistics(report.summary, report.style)});
+
+    std::vector<ReportPiece> end(const RunSummary& summary, int /*exit_status*/) override {
+        if (!run_.with_statistics) {
+            return {};
+        }
+        return {{Channel::kAside, render_totals(summary) + render_statistics(summary, run_.style)}};
     }
-    return pieces;
+
+  private:
+    ReportRun run_;  // without colour
+};
+
+}  // namespace
+
+std::unique_ptr<Renderer> make_gcc_renderer(const ReportRun& run) {
+    return std::make_unique<GccRenderer>(run);
 }
 
 }  // namespace quorbix

@@ -2,10 +2,12 @@
 // layout's versions, every file's findings, counts and outcome, the record
 // and the configuration when asked, the run's summary and the exit status.
 #include <algorithm>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <vector>
 
-#include "check/report/report.h"
+#include "check/report/formats.h"
 #include "check/text/text.h"
 
 namespace quorbix {
@@ -80,7 +82,7 @@ json record_json(const FileAnalysis& analysis) {
     return record;
 }
 
-json file_json(const ReportedFile& file, const Report& report) {
+json file_json(const ReportedFile& file, const ReportRun& run) {
     json entry;
     bool percent_encoded = false;
     entry["file"] = json_file_name(file.name, &percent_encoded);
@@ -92,8 +94,8 @@ json file_json(const ReportedFile& file, const Report& report) {
         return entry;
     }
     const FileAnalysis& analysis = file.analysis;
-    entry["findings"] = findings_json(analysis, report.style);
-    const SeverityCounts counts = reported_counts(analysis, report.style);
+    entry["findings"] = findings_json(analysis, run.style);
+    const SeverityCounts counts = reported_counts(analysis, run.style);
     entry["counts"] = {
         {"error", counts.errors}, {"warning", counts.warnings}, {"note", counts.notes}};
     const Outcome& o = analysis.outcome;
@@ -103,17 +105,16 @@ json file_json(const ReportedFile& file, const Report& report) {
                         {"map_cleanup", o.map_cleanup},
                         {"config_written", o.config_written},
                         {"summary", "the launcher " + outcome_text(o)}};
-    if (report.with_record) {
+    if (run.with_record) {
         entry["record"] = record_json(analysis);
     }
-    if (report.with_config) {
+    if (run.with_config) {
         entry["config"] = o.config_written ? json(analysis.config) : json(nullptr);
     }
     return entry;
 }
 
-json summary_json(const Report& report) {
-    const RunSummary& s = report.summary;
+json summary_json(const RunSummary& s, bool with_statistics) {
     json j = {{"files", s.files},
               {"start", s.by_action.start},
               {"refuse", s.by_action.refuse},
@@ -122,7 +123,7 @@ json summary_json(const Report& report) {
               {"errors", s.by_severity.errors},
               {"warnings", s.by_severity.warnings},
               {"notes", s.by_severity.notes}};
-    if (report.with_statistics) {
+    if (with_statistics) {
         json codes = json::object();
         for (const CodeInfo& info : kCodes) {
             if (const std::size_t n = s.by_code[static_cast<std::size_t>(info.code)]; n != 0) {
@@ -134,25 +135,63 @@ json summary_json(const Report& report) {
     return j;
 }
 
+// A value as the document says it: two spaces of indent. Bytes of the
+// settings that are not UTF-8 become U+FFFD (a file's name is
+// percent-encoded instead): the document stays valid whatever the file
+// holds, and holds no control character raw.
+std::string dumped(const json& j) {
+    return json_without_controls(j.dump(2, ' ', false, json::error_handler_t::replace));
+}
+
+// The document, one file at a time: its head up to the files' opening
+// bracket, each file's object indented as an element of that array, then
+// the rest, byte for byte as the whole document dumped at once.
+class JsonRenderer final : public Renderer {
+  public:
+    explicit JsonRenderer(const ReportRun& run) : run_(run) {}
+
+    std::vector<ReportPiece> begin() override {
+        json head;
+        head["tool"] = {{"name", kToolName}, {"version", tool_version()}};
+        head["schema_version"] = kSchemaVersion;
+        head["files"] = json::array();
+        std::string text = dumped(head);
+        text.resize(text.size() - std::string_view("]\n}").size());  // up to "files": [
+        return {{Channel::kFindings, std::move(text)}};
+    }
+
+    std::vector<ReportPiece> file(const ReportedFile& file) override {
+        // An element of "files", two levels in.
+        std::string text = files_ == 0 ? "\n    " : ",\n    ";
+        for (const char c : dumped(file_json(file, run_))) {
+            text += c;
+            if (c == '\n') {
+                text += "    ";
+            }
+        }
+        ++files_;
+        return {{Channel::kFindings, std::move(text)}};
+    }
+
+    std::vector<ReportPiece> end(const RunSummary& summary, int exit_status) override {
+        json tail;
+        tail["summary"] = summary_json(summary, run_.with_statistics);
+        tail["caveat"] = std::string("outcomes are ") + kPrediction;
+        tail["exit_status"] = exit_status;
+        // The members after "files", at the document's first level.
+        const std::string rest = dumped(tail).substr(std::string_view("{\n").size());
+        return {{Channel::kFindings, (files_ == 0 ? "]" : "\n  ]") + (",\n" + rest) + "\n"}};
+    }
+
+  private:
+    ReportRun run_;
+    std::size_t files_ = 0;  // files rendered so far
+};
+
 }  // namespace
 
-std::vector<ReportPiece> render_json(const Report& report) {
-    json doc;
-    doc["tool"] = {{"name", kToolName}, {"version", tool_version()}};
-    doc["schema_version"] = kSchemaVersion;
-    doc["files"] = json::array();
-    for (const ReportedFile& file : report.files) {
-        doc["files"].push_back(file_json(file, report));
-    }
-    doc["summary"] = summary_json(report);
-    doc["caveat"] = std::string("outcomes are ") + kPrediction;
-    doc["exit_status"] = report.exit_status;
-    // Bytes of the settings that are not UTF-8 become U+FFFD (a file's name is
-    // percent-encoded instead): the document stays valid whatever the file
-    // holds, and holds no control character raw.
-    return {
-        {Channel::kFindings,
-         json_without_controls(doc.dump(2, ' ', false, json::error_handler_t::replace)) + "\n"}};
+std::unique_ptr<Renderer> make_json_renderer(const ReportRun& run) {
+    return std::make_unique<JsonRenderer>(run);
 }
 
 }  // namespace quorbix

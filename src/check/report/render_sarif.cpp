@@ -2,10 +2,11 @@
 // table, and one result per finding.
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "check/model/codes.h"
-#include "check/report/report.h"
+#include "check/report/formats.h"
 #include "check/text/text.h"
 
 namespace quorbix {
@@ -101,39 +102,58 @@ json result(const std::string& name, const Finding& f, const ReportStyle& style)
     return r;
 }
 
-}  // namespace
+// The log holds its results until the end: the run's invocation, which
+// comes before them, carries the exit status.
+class SarifRenderer final : public Renderer {
+  public:
+    explicit SarifRenderer(const ReportRun& run) : run_(run) {}
 
-std::vector<ReportPiece> render_sarif(const Report& report) {
-    json results = json::array();
-    json notifications = json::array();
-    for (const ReportedFile& file : report.files) {
+    std::vector<ReportPiece> begin() override { return {}; }
+
+    std::vector<ReportPiece> file(const ReportedFile& file) override {
         if (!file.unreadable.empty()) {
-            notifications.push_back(
+            notifications_.push_back(
                 {{"level", "error"},
                  {"message", {{"text", file.unreadable}}},
                  {"locations",
                   json::array({{{"physicalLocation",
                                  {{"artifactLocation", {{"uri", uri_of(file.name)}}}}}}})}});
-            continue;
+            return {};
         }
         std::transform(file.analysis.findings.begin(), file.analysis.findings.end(),
-                       std::back_inserter(results),
-                       [&](const Finding& f) { return result(file.name, f, report.style); });
+                       std::back_inserter(results_),
+                       [&](const Finding& f) { return result(file.name, f, run_.style); });
+        return {};
     }
-    json invocation = {{"executionSuccessful", report.summary.unreadable == 0},
-                       {"exitCode", report.exit_status}};
-    if (!notifications.empty()) {
-        invocation["toolExecutionNotifications"] = std::move(notifications);
+
+    std::vector<ReportPiece> end(const RunSummary& summary, int exit_status) override {
+        json invocation = {{"executionSuccessful", summary.unreadable == 0},
+                           {"exitCode", exit_status}};
+        if (!notifications_.empty()) {
+            invocation["toolExecutionNotifications"] = std::move(notifications_);
+        }
+        json driver = {{"name", kToolName}, {"version", tool_version()}, {"rules", rules()}};
+        json run = {{"tool", {{"driver", std::move(driver)}}},
+                    {"invocations", json::array({std::move(invocation)})},
+                    {"results", std::move(results_)}};
+        const json doc = {{"$schema", kSarifSchema},
+                          {"version", "2.1.0"},
+                          {"runs", json::array({std::move(run)})}};
+        return {{Channel::kFindings,
+                 json_without_controls(doc.dump(2, ' ', false, json::error_handler_t::replace)) +
+                     "\n"}};
     }
-    json driver = {{"name", kToolName}, {"version", tool_version()}, {"rules", rules()}};
-    json run = {{"tool", {{"driver", std::move(driver)}}},
-                {"invocations", json::array({std::move(invocation)})},
-                {"results", std::move(results)}};
-    const json doc = {
-        {"$schema", kSarifSchema}, {"version", "2.1.0"}, {"runs", json::array({std::move(run)})}};
-    return {
-        {Channel::kFindings,
-         json_without_controls(doc.dump(2, ' ', false, json::error_handler_t::replace)) + "\n"}};
+
+  private:
+    ReportRun run_;
+    json results_ = json::array();
+    json notifications_ = json::array();
+};
+
+}  // namespace
+
+std::unique_ptr<Renderer> make_sarif_renderer(const ReportRun& run) {
+    return std::make_unique<SarifRenderer>(run);
 }
 
 }  // namespace quorbix
