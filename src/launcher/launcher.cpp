@@ -169,7 +169,7 @@ int start_daemon() {
 }
 
 int run_sequence() {
-    // The record is large (161 fields); it lives on the heap for the run.
+    // The record is large (a field for every key); it lives on the heap for the run.
     auto settings = std::make_unique<GatewaySettings>();
     load_settings(*settings);  // 1
 

@@ -208,7 +208,7 @@ TEST(Robustness, RunningOutOfMemoryAnywhereEndsWithALogLine) {
 
 TEST(Robustness, FiftyMebibytesOfLines) {
     if (wrapped_by("valgrind")) {
-        // 161 rescans of 50 MiB through valgrind's own memchr take minutes;
+        // A rescan of 50 MiB for every key through valgrind's own memchr takes minutes;
         // this case runs natively, under the sanitizers and under qemu.
         GTEST_SKIP() << "too slow under valgrind";
     }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "settings/scanner.h"
 #include "temp_file.h"
@@ -26,7 +28,7 @@ GatewaySettings load_text(const std::string& content) {
 
 // The table's keys are distinct, each found at its own position, and their
 // count is the one every table sized by the record's fields takes.
-TEST(GatewaySettings, KeyTableHas161DistinctKeys) {
+TEST(GatewaySettings, KeyTableHasDistinctKeys) {
     GatewaySettings s;
     std::set<std::string> keys;
     int position = 0;
@@ -36,6 +38,26 @@ TEST(GatewaySettings, KeyTableHas161DistinctKeys) {
     });
     EXPECT_EQ(keys.size(), static_cast<std::size_t>(position));
     EXPECT_EQ(settings_field_count(), keys.size());
+}
+
+// The README states the number of the record's keys, once ("the record's N
+// keys"), and every other text says "every key" or derives it: the
+// statement must be the key table's count.
+TEST(GatewaySettings, ReadmeStatesTheKeyCount) {
+    std::string readme = test::read_file(QUORBIX_TEST_DATA_DIR "/../../README.md");
+    std::replace(readme.begin(), readme.end(), '\n', ' ');
+    const std::string before = "record's ";
+    std::vector<std::size_t> stated;
+    for (std::size_t at = readme.find(before); at != std::string::npos;
+         at = readme.find(before, at + 1)) {
+        const std::size_t digits = at + before.size();
+        const std::size_t end = readme.find_first_not_of("0123456789", digits);
+        if (end != digits && readme.compare(end, 5, " keys") == 0) {
+            stated.push_back(std::stoul(readme.substr(digits, end - digits)));
+        }
+    }
+    ASSERT_EQ(stated.size(), 1u) << "README.md states the record's key count once";
+    EXPECT_EQ(stated.front(), settings_field_count());
 }
 
 // The reader takes a line for a key's line from the bytes before its first
