@@ -155,7 +155,9 @@ struct Output {
 
     void release() {
         hold = false;
-        write(std::move(held));
+        std::vector<ReportPiece> pieces;
+        pieces.swap(held);
+        write(std::move(pieces));
     }
 };
 

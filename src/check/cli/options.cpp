@@ -205,6 +205,7 @@ const Row* pick(const char* option, const std::string& value, const Row (&rows)[
 }
 
 struct ColorModeName {
+    // cppcheck-suppress unusedStructMember ; read by pick()
     const char* name;
     ColorMode mode;
 };
