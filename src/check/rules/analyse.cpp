@@ -36,7 +36,7 @@ FileAnalysis analyse_settings(std::string_view bytes, const AnalysisOptions& opt
     GatewaySettings s;
     // The CSV value, a fleet file's largest by far, is read as a view of the
     // file (context_init) rather than copied into the record, unless the
-    // record is asked for: a check then holds little more than the file.
+    // record is asked for: an analysis then holds little more than the file.
     settings_load_from(s, stream.get(), options.with_record ? "" : "QUORBIX_CSV");
     RuleContext c;
     context_init(c, settings_whole_bytes(stream.get()), stream.get(), s, options);

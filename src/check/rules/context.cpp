@@ -102,7 +102,7 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
     if (c.options->ignored.test(static_cast<std::size_t>(code))) {
         return;
     }
-    const std::size_t n = ++c.counts[static_cast<std::size_t>(code)];
+    const std::size_t n = ++c.analysis.by_code[static_cast<std::size_t>(code)];
     c.analysis.by_severity.add(code_info(code).severity);
     if (n > kShownPerCode) {
         return;
@@ -120,9 +120,8 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
 }
 
 void context_finish(RuleContext& c) {
-    c.analysis.by_code = c.counts;
     for (const CodeInfo& info : kCodes) {
-        const std::size_t n = c.counts[static_cast<std::size_t>(info.code)];
+        const std::size_t n = c.analysis.by_code[static_cast<std::size_t>(info.code)];
         if (n > kShownPerCode) {
             Finding f;
             f.code = Code::kMoreNotShown;

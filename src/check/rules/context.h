@@ -1,5 +1,5 @@
-// The state of one file's check, shared by the line checks and the run
-// checks, and the one path by which findings are added.
+// The state of one file's analysis, shared by the rules, and the one path by
+// which findings are added.
 #pragma once
 
 #include <array>
@@ -50,6 +50,7 @@ struct JudgedGates {
 // TLS gate by the files `tls` stages.
 JudgedGates judge_gates(const GatewaySettings& s, bool csv_present, const StagedTls& tls);
 
+// What the rules share while they judge one file.
 struct RuleContext {
     std::string_view file;  // the file's bytes
     SettingsStream* stream = nullptr;
@@ -58,8 +59,6 @@ struct RuleContext {
     // The line each field is read from (number 0: absent), in record order:
     // the first line of its key.
     std::vector<SettingsLineInfo> key_lines = std::vector<SettingsLineInfo>(settings_field_count());
-    // Findings of each code so far, shown or not.
-    std::array<std::size_t, kCodeCount> counts{};
     bool csv_present = false;  // whether the CSV configuration is staged
     StagedTls tls;
     std::uint64_t continued_through = 0;  // the last line of a value spread over lines
@@ -67,7 +66,7 @@ struct RuleContext {
     // URL-safe Base64): findings about what they stage would only repeat it.
     std::vector<bool> explained = std::vector<bool>(settings_field_count());
     JudgedGates gates;
-    FileAnalysis analysis;  // what the rules found so far
+    FileAnalysis analysis;  // what the rules found so far; by_code counts as they go
 };
 
 // Prepares the check of the record s, read from stream over the bytes file.

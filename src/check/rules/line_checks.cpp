@@ -92,8 +92,8 @@ void check_unknown_key(RuleContext& c, const SettingsLineInfo& line, std::string
                     sure_key_edit(c, read, {line.number, 1, line.number, key.size() + 1, read}));
         return;
     }
-    const std::size_t unknown = c.counts[static_cast<std::size_t>(Code::kUnknownKey)] +
-                                c.counts[static_cast<std::size_t>(Code::kMisspelledKey)];
+    const std::size_t unknown = c.analysis.by_code[static_cast<std::size_t>(Code::kUnknownKey)] +
+                                c.analysis.by_code[static_cast<std::size_t>(Code::kMisspelledKey)];
     std::string near = synonym_key(key);
     bool unique = true;
     if (near.empty() && unknown < kSuggestedKeys) {
