@@ -132,11 +132,11 @@ std::string for_stdout(std::string_view text, bool terminal, bool* noted) {
 // Where the report's pieces are written as they come, each to its channel's
 // stream; held instead, while `hold`, until release().
 struct Output {
-    std::FILE* findings;  // the findings' stream
-    bool terminal;        // standard output is a terminal
-    bool hold;            // pieces wait for release()
-    bool noted = false;   // for_stdout's note was given
-    bool written = true;  // every write so far was whole
+    std::FILE* findings = stdout;  // the findings' stream
+    bool terminal = false;         // standard output is a terminal
+    bool hold = false;             // pieces wait for release()
+    bool noted = false;            // for_stdout's note was given
+    bool written = true;           // every write so far was whole
     std::vector<ReportPiece> held;
 
     void write(std::vector<ReportPiece> pieces) {
