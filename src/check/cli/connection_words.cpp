@@ -41,7 +41,7 @@ std::string notes(const ConnectionFacts& facts, const ConnectResult& r) {
     }
     if (reached(r, ConnectStage::kMqtt) && r.outcome != ConnectOutcome::kNotTried) {
         if (facts.anonymous) {
-            text += "; no user or password was sent, since QUORBIX_MQTT_ANONYMOUS is not 0";
+            text += "; no user or password was sent, since QUORBIX_MQTT_ANONY is not 0";
         } else if (r.password_not_sent) {
             text += "; the password was not sent: QUORBIX_MQTT_USR is empty, and MQTT 3.1.1 "
                     "sends no password without a user";

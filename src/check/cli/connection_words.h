@@ -34,7 +34,7 @@ struct ConnectionFacts {
     std::uint32_t port = 0;
     std::uint32_t tls_mode = 0;
     int timeout_seconds = 0;
-    bool anonymous = false;                  // QUORBIX_MQTT_ANONYMOUS is not 0: no user or password
+    bool anonymous = false;                  // QUORBIX_MQTT_ANONY is not 0: no user or password
     bool token_password = false;             // the password is the token tool's output
     std::vector<std::string> token_trouble;  // what went wrong with the token tool
     std::time_t now = 0;                     // this machine's clock, for a certificate's dates
