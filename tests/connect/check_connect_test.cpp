@@ -111,8 +111,15 @@ constexpr char kDisconnected[] = "Client gateway-1 disconnected.";
 
 std::vector<Row> rows() {
     return {
-        {"Accepted", [](const BrokerPki&) { return gateway(kBrokerPlainPort); }, {}, "connect-ok",
-         "QUORBIX_MQTT_ADDR", "note", "done", "ok", 0,
+        {"Accepted",
+         [](const BrokerPki&) { return gateway(kBrokerPlainPort); },
+         {},
+         "connect-ok",
+         "QUORBIX_MQTT_ADDR",
+         "note",
+         "done",
+         "ok",
+         0,
          [](const json& f, const json& c, const std::string& log, const CheckOutput&) {
              EXPECT_TRUE(at_loopback(c["address"], kBrokerPlainPort)) << c;
              EXPECT_EQ(c["connack"], 0);
@@ -127,51 +134,100 @@ std::vector<Row> rows() {
          [](const BrokerPki&) {
              return set(gateway(kBrokerPlainPort), "QUORBIX_MQTT_ADDR", "broker.invalid");
          },
-         {}, "connect-dns", "QUORBIX_MQTT_ADDR", "error", "dns", "failed", 1,
+         {},
+         "connect-dns",
+         "QUORBIX_MQTT_ADDR",
+         "error",
+         "dns",
+         "failed",
+         1,
          [](const json& f, const json& c, const std::string&, const CheckOutput&) {
              EXPECT_TRUE(c["address"].is_null());
              EXPECT_TRUE(holds(f["message"], "'broker.invalid' does not resolve")) << f;
          }},
-        {"ClosedPort", [](const BrokerPki&) { return gateway(kBrokerClosedPort); }, {},
-         "connect-tcp", "QUORBIX_MQTT_PORT", "error", "tcp", "failed", 1,
+        {"ClosedPort",
+         [](const BrokerPki&) { return gateway(kBrokerClosedPort); },
+         {},
+         "connect-tcp",
+         "QUORBIX_MQTT_PORT",
+         "error",
+         "tcp",
+         "failed",
+         1,
          [](const json& f, const json& c, const std::string&, const CheckOutput&) {
              EXPECT_TRUE(at_loopback(c["address"], kBrokerClosedPort)) << c;
              EXPECT_TRUE(holds(f["message"], "'localhost' port 1999")) << f;
              EXPECT_TRUE(holds(f["message"], "Connection refused")) << f;
          }},
         {"CaNotTheBrokers",
-         [](const BrokerPki& pki) { return mode1(pki, kBrokerTlsPort, "other-ca.crt"); }, {},
-         "connect-tls-verify", "QUORBIX_CA", "error", "tls", "failed", 1,
+         [](const BrokerPki& pki) { return mode1(pki, kBrokerTlsPort, "other-ca.crt"); },
+         {},
+         "connect-tls-verify",
+         "QUORBIX_CA",
+         "error",
+         "tls",
+         "failed",
+         1,
          [](const json& f, const json& c, const std::string&, const CheckOutput&) {
              EXPECT_TRUE(c["tls_version"].is_null());
              EXPECT_TRUE(holds(f["message"], "subject 'CN=localhost', issuer 'CN=quorbix test CA'"))
                  << f;
          }},
-        {"NameMismatch", [](const BrokerPki& pki) { return mode1(pki, kBrokerOtherNamePort); }, {},
-         "connect-tls-verify", "QUORBIX_MQTT_ADDR", "error", "tls", "failed", 1,
+        {"NameMismatch",
+         [](const BrokerPki& pki) { return mode1(pki, kBrokerOtherNamePort); },
+         {},
+         "connect-tls-verify",
+         "QUORBIX_MQTT_ADDR",
+         "error",
+         "tls",
+         "failed",
+         1,
          [](const json& f, const json&, const std::string&, const CheckOutput&) {
-             EXPECT_TRUE(holds(f["message"], "QUORBIX_MQTT_ADDR is 'localhost', and the "
-                                             "certificate names 'elsewhere.invalid'"))
+             EXPECT_TRUE(holds(f["message"],
+                               "QUORBIX_MQTT_ADDR is 'localhost', and the "
+                               "certificate names 'elsewhere.invalid'"))
                  << f;
          }},
         {"ExpiredClientCertificate",
-         [](const BrokerPki& pki) { return mode2(pki, kBrokerClientCertPort, "client-expired.crt"); },
-         {}, "connect-tls", "QUORBIX_LOCALCERT", "error", "tls", "failed", 1,
+         [](const BrokerPki& pki) {
+             return mode2(pki, kBrokerClientCertPort, "client-expired.crt");
+         },
+         {},
+         "connect-tls",
+         "QUORBIX_LOCALCERT",
+         "error",
+         "tls",
+         "failed",
+         1,
          [](const json& f, const json& c, const std::string&, const CheckOutput&) {
              EXPECT_EQ(c["tls_version"], "TLSv1.3") << "the handshake ended; the alert came after";
-             EXPECT_TRUE(holds(f["message"], "'certificate expired' at the first read after the "
-                                             "handshake"))
+             EXPECT_TRUE(holds(f["message"],
+                               "'certificate expired' at the first read after the "
+                               "handshake"))
                  << f;
          }},
         {"NoClientCertificateWhereRequired",
-         [](const BrokerPki& pki) { return mode1(pki, kBrokerClientCertPort); }, {}, "connect-tls",
-         "QUORBIX_MQTT_TLS", "error", "tls", "failed", 1,
+         [](const BrokerPki& pki) { return mode1(pki, kBrokerClientCertPort); },
+         {},
+         "connect-tls",
+         "QUORBIX_MQTT_TLS",
+         "error",
+         "tls",
+         "failed",
+         1,
          [](const json& f, const json&, const std::string&, const CheckOutput&) {
              EXPECT_TRUE(holds(f["message"], "'certificate required'")) << f;
              EXPECT_TRUE(holds(f["remedy"], "QUORBIX_MQTT_TLS=2")) << f;
          }},
-        {"Mode0AgainstTls", [](const BrokerPki&) { return gateway(kBrokerTlsPort); }, {},
-         "connect-tls", "QUORBIX_MQTT_TLS", "error", "tls", "failed", 1,
+        {"Mode0AgainstTls",
+         [](const BrokerPki&) { return gateway(kBrokerTlsPort); },
+         {},
+         "connect-tls",
+         "QUORBIX_MQTT_TLS",
+         "error",
+         "tls",
+         "failed",
+         1,
          [](const json& f, const json& c, const std::string&, const CheckOutput&) {
              EXPECT_TRUE(c["connack"].is_null());
              EXPECT_TRUE(holds(f["message"], "TLS mode 0, and ")) << f;
@@ -181,7 +237,13 @@ std::vector<Row> rows() {
          [](const BrokerPki&) {
              return set(gateway(kBrokerPlainPort), "QUORBIX_MQTT_PWD", "not-the-password");
          },
-         {}, "connect-mqtt", "QUORBIX_MQTT_PWD", "error", "mqtt", "failed", 1,
+         {},
+         "connect-mqtt",
+         "QUORBIX_MQTT_PWD",
+         "error",
+         "mqtt",
+         "failed",
+         1,
          [](const json& f, const json& c, const std::string&, const CheckOutput&) {
              EXPECT_EQ(c["connack"], 5);
              EXPECT_TRUE(holds(f["message"], "CONNACK 5, not authorized")) << f;
@@ -190,8 +252,13 @@ std::vector<Row> rows() {
          [](const BrokerPki& pki) {
              return token(mode2(pki, kBrokerClientCertPasswordPort, "client.crt"));
          },
-         {"--token", std::string(kBrokerPassword) + "\n"}, "connect-ok", "QUORBIX_MQTT_ADDR", "note",
-         "done", "ok", 0,
+         {"--token", std::string(kBrokerPassword) + "\n"},
+         "connect-ok",
+         "QUORBIX_MQTT_ADDR",
+         "note",
+         "done",
+         "ok",
+         0,
          [](const json&, const json& c, const std::string& log, const CheckOutput& run) {
              EXPECT_EQ(c["tls_version"], "TLSv1.3");
              EXPECT_EQ(c["connack"], 0);
@@ -200,15 +267,27 @@ std::vector<Row> rows() {
          },
          kDisconnected},
         {"TokenFromTheTokenTool",
-         [](const BrokerPki&) { return token(gateway(kBrokerPlainPort)); }, {"--run-token-tool"},
-         "connect-ok", "QUORBIX_MQTT_ADDR", "note", "done", "ok", 0,
+         [](const BrokerPki&) { return token(gateway(kBrokerPlainPort)); },
+         {"--run-token-tool"},
+         "connect-ok",
+         "QUORBIX_MQTT_ADDR",
+         "note",
+         "done",
+         "ok",
+         0,
          [](const json&, const json&, const std::string&, const CheckOutput& run) {
              EXPECT_EQ(run.token_args, "localhost/devices/gateway-1 the-key\n");
          },
          kDisconnected},
         {"NoTokenStopsAfterTls",
-         [](const BrokerPki& pki) { return token(mode1(pki, kBrokerTlsPort)); }, {},
-         "connect-not-tried", nullptr, "note", "tls", "ok", 0,
+         [](const BrokerPki& pki) { return token(mode1(pki, kBrokerTlsPort)); },
+         {},
+         "connect-not-tried",
+         nullptr,
+         "note",
+         "tls",
+         "ok",
+         0,
          [](const json& f, const json& c, const std::string& log, const CheckOutput&) {
              EXPECT_EQ(c["tls_version"], "TLSv1.3");
              EXPECT_TRUE(c["connack"].is_null());
@@ -216,8 +295,14 @@ std::vector<Row> rows() {
              EXPECT_EQ(log.find("New client connected"), std::string::npos) << log;
          }},
         {"DerCa",
-         [](const BrokerPki& pki) { return mode1(pki, kBrokerTlsPort, "ca.der"); }, {},
-         "connect-tls", "QUORBIX_CA", "error", "tls", "failed", 1,
+         [](const BrokerPki& pki) { return mode1(pki, kBrokerTlsPort, "ca.der"); },
+         {},
+         "connect-tls",
+         "QUORBIX_CA",
+         "error",
+         "tls",
+         "failed",
+         1,
          [](const json& f, const json&, const std::string&, const CheckOutput&) {
              EXPECT_TRUE(holds(f["message"], "CA certificate is DER, not PEM")) << f;
              EXPECT_TRUE(holds(f["message"], "tls-der")) << f;
@@ -226,12 +311,12 @@ std::vector<Row> rows() {
 }
 
 // Skips the test, or fails it under CI, when the broker or a namespace is missing.
-#define QUORBIX_NEEDS(condition, what)                          \
-    if (!(condition)) {                                         \
-        if (check_in_ci()) {                                    \
-            FAIL() << "under CI: " << what;                     \
-        }                                                       \
-        GTEST_SKIP() << what;                                   \
+#define QUORBIX_NEEDS(condition, what)      \
+    if (!(condition)) {                     \
+        if (check_in_ci()) {                \
+            FAIL() << "under CI: " << what; \
+        }                                   \
+        GTEST_SKIP() << what;               \
     }
 
 // The settings file of the lines.
@@ -331,8 +416,8 @@ TEST(CheckWithoutConnect, OpensNoSocket) {
         if (!why.empty()) {
             return why;
         }
-        const std::vector<std::string> strace = {kStrace, "-f", "-qq", "-e", "trace=socket,connect",
-                                                 "-o", kTraceFile};
+        const std::vector<std::string> strace = {
+            kStrace, "-f", "-qq", "-e", "trace=socket,connect", "-o", kTraceFile};
         const CheckOutput without = run_check_binary(binary, strace, {"--json", kCheckSettings});
         const CheckOutput with =
             run_check_binary(binary, strace, {"--json", "--connect", kCheckSettings});

@@ -40,7 +40,7 @@ inline constexpr int kBrokerExpiredPort = 8886;     // TLS: broker-expired.crt, 
 // TLS: a client certificate of ca.crt required, and the user and password
 // of the password file.
 inline constexpr int kBrokerClientCertPasswordPort = 8887;
-inline constexpr int kBrokerClosedPort = 1999;      // nothing listens
+inline constexpr int kBrokerClosedPort = 1999;  // nothing listens
 
 // The one user of the password file.
 inline constexpr char kBrokerUser[] = "gateway";

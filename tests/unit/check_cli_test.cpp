@@ -179,8 +179,12 @@ TEST(CheckCli, TheConnectOptions) {
     const Row rows[] = {
         {{"--connect", sound, broken}, 2, "", "", "--connect would try 2 files"},
         {{"--connect", dir.path("")}, 2, "", "", "would try 4 files, and the broker disconnects"},
-        {{"--connect", "--connect-timeout=0", port}, 2, "", "", "--connect-timeout takes whole "
-                                                                "seconds from 1 to 3600, not '0'"},
+        {{"--connect", "--connect-timeout=0", port},
+         2,
+         "",
+         "",
+         "--connect-timeout takes whole "
+         "seconds from 1 to 3600, not '0'"},
         {{"--connect", "--connect-timeout=3601", port}, 2, "", "", "not '3601'"},
         {{"--connect", "--connect-timeout", "5s", port}, 2, "", "", "not '5s'"},
         {{"--connect", "--connect-timeout=99999999999", port}, 2, "", "", "not '99999999999'"},

@@ -20,13 +20,23 @@ namespace {
 #define QUORBIX_GATEWAY(tls)                                                         \
     "QUORBIX_ENABLE=1\nQUORBIX_CSV=TWFu\nQUORBIX_MQTT_ADDR=broker.example\n"         \
     "QUORBIX_MQTT_PORT=8883\nQUORBIX_CLIENT_ID=gw-7\nQUORBIX_MQTT_KEEPALIVE=30\n"    \
-    "QUORBIX_MQTT_TLS=" tls "\nQUORBIX_MQTT_USR=gw\nQUORBIX_MQTT_PWD=s3cret\n"       \
+    "QUORBIX_MQTT_TLS=" tls                                                          \
+    "\nQUORBIX_MQTT_USR=gw\nQUORBIX_MQTT_PWD=s3cret\n"                               \
     "QUORBIX_CA=Y2EtYnl0ZXM=\nQUORBIX_LOCALCERT=Y2VydC1ieXRlcw==\nQUORBIX_LOCALKEY=" \
     "a2V5LWJ5dGVz\n"
 const std::string kMode2 = QUORBIX_GATEWAY("2");
 const std::string kMode1 = QUORBIX_GATEWAY("1");
-enum Line { kFile = 0, kHost = 3, kPort = 4, kClientId = 5, kMode = 7, kPassword = 9, kCa = 10,
-            kCert = 11, kKey = 12 };
+enum Line {
+    kFile = 0,
+    kHost = 3,
+    kPort = 4,
+    kClientId = 5,
+    kMode = 7,
+    kPassword = 9,
+    kCa = 10,
+    kCert = 11,
+    kKey = 12
+};
 
 // One check of `settings` with the stand-ins: the request the attempt got
 // (when it was made), the analysis with the connection's finding, and its view.
@@ -50,7 +60,7 @@ Checked check(const std::string& settings, const ConnectResult& result,
         return result;
     };
     seams.token_tool = [&c, &tool_run](std::string_view host, std::string_view id,
-                                        std::string_view key) {
+                                       std::string_view key) {
         c.token_tool_calls.push_back(std::string(host) + " " + std::string(id) + " " +
                                      std::string(key));
         return tool_run;
@@ -138,8 +148,8 @@ TEST(Connection, TheRequestFollowsTheSettingsAndOptions) {
              EXPECT_EQ(q.cert, "");
              EXPECT_EQ(q.key, "");
          }},
-        {"an anonymous gateway sends no user or password", kMode2 + "QUORBIX_MQTT_ANONY=1\n",
-         none, [](const ConnectRequest& q) { EXPECT_FALSE(q.send_credentials); }},
+        {"an anonymous gateway sends no user or password", kMode2 + "QUORBIX_MQTT_ANONY=1\n", none,
+         [](const ConnectRequest& q) { EXPECT_FALSE(q.send_credentials); }},
         // The configuration line keeps 1023 bytes: "mqtt_host=", 1012 of the host, a line feed.
         {"a host cut where its configuration line is cut",
          "QUORBIX_ENABLE=1\nQUORBIX_CSV=TWFu\nQUORBIX_MQTT_ADDR=" + long_host + "\n", none,
@@ -185,10 +195,10 @@ TEST(Connection, TheTokenToolRunsAsTheLauncherRunsItAndItsTroubleIsSaid) {
     run.exit_status = 3;
     ConnectionOptions options;
     options.run_token_tool = true;
-    const Checked c = check(kMode2 + "QUORBIX_MQTT_SASGEN=1\n", failed(ConnectStage::kMqtt,
-                                                                    ConnectCause::kMqttRefused,
-                                                                    "not authorized"),
-                            options, {}, run);
+    const Checked c =
+        check(kMode2 + "QUORBIX_MQTT_SASGEN=1\n",
+              failed(ConnectStage::kMqtt, ConnectCause::kMqttRefused, "not authorized"), options,
+              {}, run);
     EXPECT_EQ(c.token_tool_calls, std::vector<std::string>{"broker.example gw-7 s3cret"});
     EXPECT_EQ(c.request.password, "from-tool");
     const Finding f = connection_finding_of(c.analysis);
@@ -239,9 +249,9 @@ std::vector<ResultRow> result_rows() {
         {"refused",
          with(failed(S::kTcp, C::kTcpRefused, "Connection refused"),
               [](ConnectResult& r) {
-                  r.failed_addresses = {{"192.0.2.7:8883", C::kTcpRefused, "Connection refused"},
-                                        {"[2001:db8::7]:8883", C::kTcpRefused,
-                                         "Connection refused"}};
+                  r.failed_addresses = {
+                      {"192.0.2.7:8883", C::kTcpRefused, "Connection refused"},
+                      {"[2001:db8::7]:8883", C::kTcpRefused, "Connection refused"}};
               }),
          Code::kConnectTcp, kPort,
          "no TCP connection to 'broker.example' port 8883: 192.0.2.7:8883: Connection refused; "
@@ -282,7 +292,8 @@ std::vector<ResultRow> result_rows() {
                   r.verify_error = X509_V_ERR_CERT_HAS_EXPIRED;
                   r.peer = {0, "CN=a", "CN=CA", 0, 1, {}};
               }),
-         Code::kConnectTlsVerify, kCa, "; this machine's clock reads ", "Check this machine's clock"},
+         Code::kConnectTlsVerify, kCa, "; this machine's clock reads ",
+         "Check this machine's clock"},
         {"client certificate expired",
          with(failed(S::kTls, C::kTlsAlert, "certificate expired"),
               [](ConnectResult& r) {
@@ -378,8 +389,8 @@ TEST(Connection, TextsFromTheNetworkAreEscaped) {
 TEST(Connection, AnIgnoredCodeIsNeitherShownNorCounted) {
     AnalysisOptions options;
     options.ignored.set(static_cast<std::size_t>(Code::kConnectDns));
-    const Checked c = check(kMode2, failed(ConnectStage::kDns, ConnectCause::kDnsFailed, "no"), {},
-                            options);
+    const Checked c =
+        check(kMode2, failed(ConnectStage::kDns, ConnectCause::kDnsFailed, "no"), {}, options);
     for (const Finding& f : c.analysis.findings) {
         EXPECT_FALSE(is_connection_code(f.code)) << f.code_name();
     }

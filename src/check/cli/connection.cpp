@@ -69,9 +69,7 @@ Plan plan_of(const RuleContext& c, const AnalysisOptions& analysis_options,
     q.send_credentials = s.mqtt_anonymous == 0;
     q.user = config_value(lines, "mqtt_username");
     q.password = config_value(lines, "mqtt_password");
-    const auto staged = [&c](TlsFile file) {
-        return c.tls.bytes[static_cast<std::size_t>(file)];
-    };
+    const auto staged = [&c](TlsFile file) { return c.tls.bytes[static_cast<std::size_t>(file)]; };
     if (q.tls_mode != 0 && c.tls.present.ca) {
         q.ca = staged(TlsFile::kCa);
     }
@@ -97,7 +95,7 @@ Spot spot_of(const RuleContext& c, ConnectionSetting setting) {
             return {};
         case ConnectionSetting::kHostAndPort:
             key = c.key_lines[field_index("QUORBIX_MQTT_PORT")].number != 0 ? "QUORBIX_MQTT_PORT"
-                                                                             : "QUORBIX_MQTT_ADDR";
+                                                                            : "QUORBIX_MQTT_ADDR";
             break;
         case ConnectionSetting::kTlsMode:
             key = "QUORBIX_MQTT_TLS";
@@ -188,10 +186,6 @@ ConnectionView check_connection(std::string_view bytes, const AnalysisOptions& a
     context_finish(c);
     merge(analysis, std::move(c.analysis));
     return view;
-}
-
-std::string connection_caveat(bool at_given) {
-    return std::string(kConnectionCaveat) + (at_given ? std::string("; ") + kConnectionClock : "");
 }
 
 }  // namespace quorbix

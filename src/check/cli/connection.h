@@ -41,8 +41,4 @@ ConnectionView check_connection(std::string_view bytes, const AnalysisOptions& a
                                 const ConnectionOptions& options, FileAnalysis* analysis,
                                 const ConnectionSeams& seams = {});
 
-// What the connections rest on, for the report: kConnectionCaveat, and
-// kConnectionClock after it when --at is given.
-std::string connection_caveat(bool at_given);
-
 }  // namespace quorbix

@@ -36,15 +36,17 @@ bool reached(const ConnectResult& r, ConnectStage stage) {
 std::string notes(const ConnectionFacts& facts, const ConnectResult& r) {
     std::string text;
     if (r.default_trust_store && reached(r, ConnectStage::kTls)) {
-        text += "; no CA is staged, so this machine's trust store verified the broker, not the "
-                "device's";
+        text +=
+            "; no CA is staged, so this machine's trust store verified the broker, not the "
+            "device's";
     }
     if (reached(r, ConnectStage::kMqtt) && r.outcome != ConnectOutcome::kNotTried) {
         if (facts.anonymous) {
             text += "; no user or password was sent, since QUORBIX_MQTT_ANONY is not 0";
         } else if (r.password_not_sent) {
-            text += "; the password was not sent: QUORBIX_MQTT_USR is empty, and MQTT 3.1.1 "
-                    "sends no password without a user";
+            text +=
+                "; the password was not sent: QUORBIX_MQTT_USR is empty, and MQTT 3.1.1 "
+                "sends no password without a user";
         }
     }
     for (const std::string& trouble : facts.token_trouble) {
@@ -77,8 +79,9 @@ ConnectionFinding tcp(const ConnectionFacts& facts, const ConnectResult& r) {
     bool all_refused = true;
     for (std::size_t i = 0; i < r.failed_addresses.size(); ++i) {
         const AddressTried& a = r.failed_addresses[i];
-        message += (i == 0 ? "" : "; ") + a.address + ": " +
-                   (a.cause == ConnectCause::kTcpTimedOut ? "no answer " + within(facts) : a.reason);
+        message +=
+            (i == 0 ? "" : "; ") + a.address + ": " +
+            (a.cause == ConnectCause::kTcpTimedOut ? "no answer " + within(facts) : a.reason);
         all_refused = all_refused && a.cause == ConnectCause::kTcpRefused;
     }
     return {Code::kConnectTcp, ConnectionSetting::kHostAndPort, message, kDaemonFails,
@@ -93,7 +96,8 @@ ConnectionFinding tls_verify(const ConnectionFacts& facts, const ConnectResult& 
         message += "; the broker's certificate: " + described(r.peer);
     }
     if (r.failing.depth > 0) {
-        message += "; the certificate at depth " + dec(static_cast<std::uint64_t>(r.failing.depth)) +
+        message += "; the certificate at depth " +
+                   dec(static_cast<std::uint64_t>(r.failing.depth)) +
                    " of its chain: " + described(r.failing);
     }
     const bool name = connect_verify_error_is_name(r.verify_error);
@@ -102,18 +106,20 @@ ConnectionFinding tls_verify(const ConnectionFacts& facts, const ConnectResult& 
         for (const std::string& n : r.peer.names) {
             names += (names.empty() ? "" : ", ") + named(n);
         }
-        message += "; QUORBIX_MQTT_ADDR is " + named(r.host_checked) + ", and the certificate names " +
-                   (names.empty() ? "none" : names);
+        message += "; QUORBIX_MQTT_ADDR is " + named(r.host_checked) +
+                   ", and the certificate names " + (names.empty() ? "none" : names);
     }
     std::string remedy =
         "stage in QUORBIX_CA the CA that issued the broker's certificate, as PEM text";
     if (connect_verify_error_is_dates(r.verify_error)) {
         message += "; this machine's clock reads " + utc_text(facts.now);
-        remedy = "check this machine's clock and the device's, and the dates of the broker's "
-                 "certificate";
+        remedy =
+            "check this machine's clock and the device's, and the dates of the broker's "
+            "certificate";
     } else if (name) {
-        remedy = "set QUORBIX_MQTT_ADDR to a name the broker's certificate holds, or give the "
-                 "broker a certificate for this host";
+        remedy =
+            "set QUORBIX_MQTT_ADDR to a name the broker's certificate holds, or give the "
+            "broker a certificate for this host";
     }
     return {Code::kConnectTlsVerify, name ? ConnectionSetting::kHost : ConnectionSetting::kCa,
             message, kDaemonFails, remedy};
@@ -172,10 +178,11 @@ ConnectionFinding tls(const ConnectionFacts& facts, const ConnectResult& r) {
             return f;
         }
         case ConnectCause::kTlsAlert:
-            f.message = r.alert_after_handshake
-                            ? "the broker sent the TLS alert '" + r.reason +
-                                  "' at the first read after the handshake (" + r.tls_version + ")"
-                            : "the broker ended the TLS handshake with the alert '" + r.reason + "'";
+            f.message =
+                r.alert_after_handshake
+                    ? "the broker sent the TLS alert '" + r.reason +
+                          "' at the first read after the handshake (" + r.tls_version + ")"
+                    : "the broker ended the TLS handshake with the alert '" + r.reason + "'";
             if (facts.tls_mode == 2 && connect_alert_is_about_client_certificate(r.tls_alert)) {
                 f.setting = ConnectionSetting::kLocalCert;
             }
@@ -208,9 +215,10 @@ ConnectionFinding mqtt(const ConnectionFacts& facts, const ConnectResult& r) {
                         dec(static_cast<std::uint64_t>(r.connack)) + ", " + r.reason;
             if (r.connack == 4 || r.connack == 5) {
                 f.setting = ConnectionSetting::kPassword;
-                f.remedy = facts.token_password
-                               ? "check QUORBIX_MQTT_USR and the token, whose key is QUORBIX_MQTT_PWD"
-                               : "check QUORBIX_MQTT_USR and QUORBIX_MQTT_PWD";
+                f.remedy =
+                    facts.token_password
+                        ? "check QUORBIX_MQTT_USR and the token, whose key is QUORBIX_MQTT_PWD"
+                        : "check QUORBIX_MQTT_USR and QUORBIX_MQTT_PWD";
             } else if (r.connack == 2) {
                 f.setting = ConnectionSetting::kClientId;
                 f.remedy = "check QUORBIX_CLIENT_ID: the broker does not admit this client id";
@@ -235,8 +243,9 @@ ConnectionFinding not_tried(const ConnectionFacts& facts, const ConnectResult& r
     ConnectionFinding f{Code::kConnectNotTried, ConnectionSetting::kNone, {}, kNotTried, {}};
     switch (r.cause) {
         case ConnectCause::kStoppedBeforeMqtt:
-            f.message = std::string("no CONNECT was sent: the password is the token tool's output, "
-                                    "which was not given; ") +
+            f.message = std::string(
+                            "no CONNECT was sent: the password is the token tool's output, "
+                            "which was not given; ") +
                         (r.stage == ConnectStage::kTls ? "TCP and TLS (" + r.tls_version + ")"
                                                        : std::string("TCP")) +
                         " to " + r.address + " stood in " +
@@ -271,7 +280,8 @@ ConnectionFinding connection_finding(const ConnectionFacts& facts, const Connect
     if (r.outcome == ConnectOutcome::kNotTried || r.cause == ConnectCause::kStoppedBeforeMqtt) {
         f = not_tried(facts, r);
     } else if (r.cause == ConnectCause::kAccepted) {
-        f = {Code::kConnectOk, ConnectionSetting::kHost,
+        f = {Code::kConnectOk,
+             ConnectionSetting::kHost,
              "the broker at " + r.address + " accepted the connection " +
                  (r.tls_version.empty() ? std::string("without TLS") : "over " + r.tls_version) +
                  " in " + dec(static_cast<std::uint64_t>(r.milliseconds)) + " ms (CONNACK 0)",
@@ -298,8 +308,11 @@ ConnectionFinding connection_finding(const ConnectionFacts& facts, const Connect
 }
 
 ConnectionFinding connection_not_tried(const std::string& why, const std::string& launcher_does) {
-    return {Code::kConnectNotTried, ConnectionSetting::kNone, "no connection was tried: " + why,
-            launcher_does, {}};
+    return {Code::kConnectNotTried,
+            ConnectionSetting::kNone,
+            "no connection was tried: " + why,
+            launcher_does,
+            {}};
 }
 
 }  // namespace quorbix

@@ -188,7 +188,8 @@ int run(const Options& o) {
                         "client id once: add --connect-fleet to try them all");
             return kExitTrouble;
         }
-        run.connection_caveat = connection_caveat(o.at_given);
+        run.with_connection = true;
+        run.at_given = o.at_given;
     }
 
     // Each file is reported as soon as it is analysed, and then let go. With

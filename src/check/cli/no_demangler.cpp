@@ -7,8 +7,9 @@
 
 // Demangles nothing: returns null with *status -2, "not a valid mangled
 // name", so that a caller shows the name as it is.
-extern "C" char* __cxa_demangle(  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-    const char* /*mangled*/, char* /*buffer*/, std::size_t* /*length*/, int* status) {
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+extern "C" char* __cxa_demangle(const char* /*mangled*/, char* /*buffer*/, std::size_t* /*length*/,
+                                int* status) {
     if (status != nullptr) {
         *status = -2;
     }

@@ -368,8 +368,9 @@ Parsed check_combinations(const Options& o) {
             "--connect");
     }
     if (c.run_token_tool && o.analysis.token) {
-        return usage_error("--run-token-tool and --token or --token-file each give the token: "
-                           "give one of them");
+        return usage_error(
+            "--run-token-tool and --token or --token-file each give the token: "
+            "give one of them");
     }
     if (std::count(o.files.begin(), o.files.end(), "-") > 1) {
         return usage_error("standard input can be read only once; '-' is given more than once");

@@ -125,8 +125,8 @@ class HumanRenderer final : public Renderer {
         if (outcomes_) {
             end = std::string("Outcomes are ") + kPrediction + ".\n";
         }
-        if (connections_ && !run_.connection_caveat.empty()) {
-            end += "Connections are " + run_.connection_caveat + ".\n";
+        if (connections_ && run_.with_connection) {
+            end += "Connections are " + connection_caveat(run_) + ".\n";
         }
         if (run_.files > 1 && !run_.quiet) {
             end += render_totals(summary);

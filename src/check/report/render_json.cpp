@@ -191,8 +191,8 @@ class JsonRenderer final : public Renderer {
         json tail;
         tail["summary"] = summary_json(summary, run_.with_statistics);
         tail["caveat"] = std::string("outcomes are ") + kPrediction;
-        if (!run_.connection_caveat.empty()) {
-            tail["connection_caveat"] = "connections are " + run_.connection_caveat;
+        if (run_.with_connection) {
+            tail["connection_caveat"] = "connections are " + connection_caveat(run_);
         }
         tail["exit_status"] = exit_status;
         // The members after "files", at the document's first level.

@@ -76,9 +76,8 @@ struct ReportRun {
     bool with_config = false;      // the configuration view is asked for
     bool with_statistics = false;  // the count per code is asked for
     std::size_t files = 0;         // how many files the run reports
-    // With --connect, what the connections rest on (kConnectionCaveat, and
-    // kConnectionClock when --at is given); empty without.
-    std::string connection_caveat;
+    bool with_connection = false;  // --connect: what the connections rest on is said
+    bool at_given = false;         // --at, which the connections do not follow
 };
 
 // Where a piece of a report goes: the views (record, configuration), the
@@ -130,13 +129,9 @@ inline constexpr const char kPrediction[] =
     "not the launcher's own can still change it";
 
 // What the connections tried with --connect rest on, said once per report
-// ("Connections are ..."); and, joined to it by "; " when --at is given too,
-// that they do not follow --at.
-inline constexpr const char kConnectionCaveat[] =
-    "tried from this machine: they reflect its network, name service, clock and trust store, not "
-    "the device's";
-inline constexpr const char kConnectionClock[] =
-    "--at does not change them, since they use this machine's clock";
+// ("Connections are ..."): this machine's surroundings, and, when --at is
+// given too, that they do not follow it.
+std::string connection_caveat(const ReportRun& run);
 
 // The finding of the gate that ends the file's run, or null when the run
 // starts or that finding is not reported.
