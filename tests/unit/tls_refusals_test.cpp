@@ -21,28 +21,33 @@
 namespace quorbix {
 namespace {
 
-using test::CertSpec;
 using test::make_cert;
 using test::pem;
 
-// The keys and certificates the rows draw on, made once.
-struct Pki {
+// A CA and the client certificate it signs, with their keys.
+struct Chain {
     std::time_t now = std::time(nullptr);
     test::Pkey ca_key = test::ec_key("P-256");
     test::Pkey leaf_key = test::ec_key("P-256");
+    test::Cert root = make_cert({"Test CA", ca_key.get(), nullptr, nullptr, EVP_sha256(),
+                                 "critical,CA:TRUE", nullptr, nullptr, now});
+    test::Cert leaf = make_cert({"client", leaf_key.get(), root.get(), ca_key.get(), EVP_sha256(),
+                                 "CA:FALSE", "clientAuth", nullptr, now});
+};
+
+// Every key and certificate the table's rows draw on.
+struct Pki : Chain {
     test::Pkey other_key = test::ec_key("P-256");
     test::Pkey rsa1024 = test::rsa_key(1024);
     test::Pkey rsa2048 = test::rsa_key(2048);
     test::Pkey ec192 = test::ec_key("secp192k1");
-    test::Cert root, other_root, rsa_root, weak_root, sha1_root, pinned;
-    test::Cert leaf, server, server_only, no_signing, stranger;
+    test::Cert other_root, rsa_root, weak_root, sha1_root, pinned;
+    test::Cert server, server_only, no_signing, stranger;
     test::Cert sha1_leaf, md5_leaf, rsa1024_leaf, rsa2048_leaf, ec192_leaf, sha1_self;
 
     Pki() {
         const char* ca = "critical,CA:TRUE";
         const char* end = "CA:FALSE";
-        root = make_cert(
-            {"Test CA", ca_key.get(), nullptr, nullptr, EVP_sha256(), ca, nullptr, nullptr, now});
         other_root = make_cert({"Other CA", other_key.get(), nullptr, nullptr, EVP_sha256(), ca,
                                 nullptr, nullptr, now});
         rsa_root = make_cert(
@@ -53,27 +58,25 @@ struct Pki {
             {"SHA-1 CA", ca_key.get(), nullptr, nullptr, EVP_sha1(), ca, nullptr, nullptr, now});
         pinned = make_cert({"broker.example", other_key.get(), nullptr, nullptr, EVP_sha256(), end,
                             nullptr, nullptr, now});
-        leaf = issued("client", leaf_key.get(), root.get(), EVP_sha256(), "clientAuth");
-        server = issued("broker.example", other_key.get(), root.get(), EVP_sha256(), "serverAuth");
-        server_only = issued("client", leaf_key.get(), root.get(), EVP_sha256(), "serverAuth");
+        server = issued("broker.example", other_key.get(), EVP_sha256(), "serverAuth");
+        server_only = issued("client", leaf_key.get(), EVP_sha256(), "serverAuth");
         no_signing = make_cert({"client", leaf_key.get(), root.get(), ca_key.get(), EVP_sha256(),
                                 end, nullptr, "keyEncipherment", now});
         stranger = make_cert({"client", leaf_key.get(), other_root.get(), other_key.get(),
                               EVP_sha256(), end, nullptr, nullptr, now});
-        sha1_leaf = issued("client", leaf_key.get(), root.get(), EVP_sha1(), nullptr);
+        sha1_leaf = issued("client", leaf_key.get(), EVP_sha1(), nullptr);
         md5_leaf = make_cert({"client", leaf_key.get(), rsa_root.get(), rsa2048.get(), EVP_md5(),
                               end, nullptr, nullptr, now});
-        rsa1024_leaf = issued("client", rsa1024.get(), root.get(), EVP_sha256(), nullptr);
-        rsa2048_leaf = issued("client", rsa2048.get(), root.get(), EVP_sha256(), nullptr);
-        ec192_leaf = issued("client", ec192.get(), root.get(), EVP_sha256(), nullptr);
+        rsa1024_leaf = issued("client", rsa1024.get(), EVP_sha256(), nullptr);
+        rsa2048_leaf = issued("client", rsa2048.get(), EVP_sha256(), nullptr);
+        ec192_leaf = issued("client", ec192.get(), EVP_sha256(), nullptr);
         sha1_self = make_cert(
             {"client", leaf_key.get(), nullptr, nullptr, EVP_sha1(), end, nullptr, nullptr, now});
     }
 
-    // An end-entity certificate for key, signed by root's key.
-    test::Cert issued(const char* cn, EVP_PKEY* key, X509* issuer, const EVP_MD* md,
-                      const char* eku) {
-        return make_cert({cn, key, issuer, ca_key.get(), md, "CA:FALSE", eku, nullptr, now});
+    // An end-entity certificate for key, issued by root.
+    test::Cert issued(const char* cn, EVP_PKEY* key, const EVP_MD* md, const char* eku) {
+        return make_cert({cn, key, root.get(), ca_key.get(), md, "CA:FALSE", eku, nullptr, now});
     }
 };
 
@@ -129,6 +132,14 @@ TEST(TlsRefusals, SaysWhatATlsStackRefuses) {
          "the client certificate is DER data",
          "",
          leaf},
+        {"DER client key",
+         root,
+         leaf,
+         test::der(k.leaf_key.get()),
+         {{kKey, "tls-der"}},
+         "the client key is DER data",
+         "",
+         key},
         {"a leaf alone in the CA slot",
          leaf,
          chain,
@@ -328,7 +339,7 @@ TEST(TlsRefusals, SaysWhatATlsStackRefuses) {
 
 // The settings of a TLS mode 2 gateway whose client certificate line is
 // `cert_line`.
-std::string mode2_settings(const Pki& k, const std::string& cert_line) {
+std::string mode2_settings(const Chain& k, const std::string& cert_line) {
     return "QUORBIX_ENABLE=1\nQUORBIX_CSV=YSxiCjEsMgo=\nQUORBIX_MQTT_ADDR=hub\n"
            "QUORBIX_MQTT_PORT=8883\nQUORBIX_CLIENT_ID=gw\nQUORBIX_MQTT_TLS=2\n"
            "QUORBIX_CA=" +
@@ -339,7 +350,7 @@ std::string mode2_settings(const Pki& k, const std::string& cert_line) {
 // The certain fix rewrites the certificate line's value alone, its quotes
 // and line end kept, and the file it makes has the chain in order.
 TEST(TlsRefusals, ChainOrderFixPutsTheKeysCertificateFirst) {
-    const Pki k;
+    const Chain k;
     const std::string wrong = test::base64(pem(k.root.get()) + pem(k.leaf.get()));
     const std::string right = test::base64(pem(k.leaf.get()) + pem(k.root.get()));
     struct FixRow {
@@ -379,7 +390,7 @@ TEST(TlsRefusals, ChainOrderFixPutsTheKeysCertificateFirst) {
 
 // A DER file's help gives the line to write, whose Base64 is the PEM form.
 TEST(TlsRefusals, DerHelpGivesThePemFormsLine) {
-    const Pki k;
+    const Chain k;
     AnalysisOptions options;
     options.now = k.now;
     const std::string settings = mode2_settings(k, test::base64(pem(k.leaf.get())) + "\n");
