@@ -132,6 +132,8 @@ TEST(TlsRefusals, SaysWhatATlsStackRefuses) {
          "the client certificate is DER data",
          "",
          leaf},
+        // No PEM form of a private key to stage instead: the help names the
+        // conversion (DerKeyHelpNamesTheConversionNotTheKey).
         {"DER client key",
          root,
          leaf,
@@ -139,7 +141,7 @@ TEST(TlsRefusals, SaysWhatATlsStackRefuses) {
          {{kKey, "tls-der"}},
          "the client key is DER data",
          "",
-         key},
+         ""},
         {"a leaf alone in the CA slot",
          leaf,
          chain,
@@ -324,7 +326,10 @@ TEST(TlsRefusals, SaysWhatATlsStackRefuses) {
             << first.finding.launcher_does;
         EXPECT_EQ(first.instead, row.instead);
         EXPECT_EQ(first.certain, first.finding.code == Code::kTlsChainOrder);
-        EXPECT_EQ(first.finding.remedy.empty(), first.instead.empty() && !first.certain)
+        // A help where there is something to write instead; a DER file has
+        // one always (its PEM form, or for a key the conversion).
+        EXPECT_EQ(first.finding.remedy.empty(),
+                  first.instead.empty() && !first.certain && first.finding.code != Code::kTlsDer)
             << first.finding.remedy;
     }
     for (const auto& [name, severity] : kNewSeverities) {
@@ -403,6 +408,30 @@ TEST(TlsRefusals, DerHelpGivesThePemFormsLine) {
             EXPECT_TRUE(f.edits.empty());
             EXPECT_EQ(f.remedy, "Write the Base64 of its PEM form instead: QUORBIX_CA=\"" +
                                     test::base64(pem(k.root.get())) + "\".");
+        }
+    }
+    EXPECT_EQ(found, 1);
+}
+
+// A DER key's help names the conversion and holds nothing of the key: a
+// report often ends up in a log that others read.
+TEST(TlsRefusals, DerKeyHelpNamesTheConversionNotTheKey) {
+    const Chain k;
+    AnalysisOptions options;
+    options.now = k.now;
+    const std::string key_der = test::der(k.leaf_key.get());
+    const std::string settings =
+        "QUORBIX_ENABLE=1\nQUORBIX_CSV=YSxiCg==\nQUORBIX_MQTT_TLS=2\n"
+        "QUORBIX_LOCALCERT=" +
+        test::base64(pem(k.leaf.get())) + "\nQUORBIX_LOCALKEY=" + test::base64(key_der) + "\n";
+    int found = 0;
+    for (const Finding& f : analyse_settings(settings, options).findings) {
+        if (f.code == Code::kTlsDer) {
+            ++found;
+            EXPECT_EQ(f.remedy,
+                      "Write the Base64 of its PEM form instead: openssl pkey -inform DER -in "
+                      "local.key | base64 -w0.");
+            EXPECT_TRUE(f.edits.empty());
         }
     }
     EXPECT_EQ(found, 1);

@@ -254,16 +254,6 @@ std::string certificate_pem(X509* cert) {
     return written ? bio_text(bio.get()) : std::string();
 }
 
-// Returns the unencrypted PEM text of key, empty when it cannot be written.
-std::string private_key_pem(const EVP_PKEY* key) {
-    const BioPtr bio(BIO_new(BIO_s_secmem()));
-    const bool written =
-        bio != nullptr &&
-        PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    ERR_clear_error();
-    return written ? bio_text(bio.get()) : std::string();
-}
-
 // Returns the names of the extended key usages of cert, joined by commas.
 std::string extended_key_usage_text(X509* cert) {
     using UsagesPtr = std::unique_ptr<EXTENDED_KEY_USAGE, OsslDeleter<&EXTENDED_KEY_USAGE_free>>;

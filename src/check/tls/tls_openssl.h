@@ -117,9 +117,6 @@ bool is_self_signed(X509* cert);
 // Returns the PEM text of cert, empty when it cannot be written.
 std::string certificate_pem(X509* cert);
 
-// Returns the unencrypted PEM text of key, empty when it cannot be written.
-std::string private_key_pem(const EVP_PKEY* key);
-
 // Returns the names of the extended key usages of cert, joined by commas.
 std::string extended_key_usage_text(X509* cert);
 

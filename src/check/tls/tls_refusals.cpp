@@ -259,6 +259,10 @@ void report_der(TlsCheck& check, TlsFile file, std::string pem) {
     if (!pem.empty()) {
         p.finding.remedy = "write the Base64 of its PEM form instead";
         p.instead = std::move(pem);
+    } else if (file == TlsFile::kLocalKey) {
+        p.finding.remedy =
+            "write the Base64 of its PEM form instead: openssl pkey -inform DER -in local.key | "
+            "base64 -w0";
     }
 }
 
