@@ -8,6 +8,7 @@
 
 #include "check/rules/analyse.h"
 #include "check/rules/shapes.h"
+#include "test_pki.h"
 
 namespace quorbix {
 namespace {
@@ -19,6 +20,7 @@ const std::string kSound =
     "QUORBIX_MQTT_ADDR=hub-17.example.net\n"
     "QUORBIX_MQTT_PORT=8883\n";
 const std::string kClientId = "QUORBIX_CLIENT_ID=gateway-0042\n";
+constexpr std::time_t k20270101 = 1798761600;
 
 struct Mistake {
     const char* name;
@@ -47,6 +49,19 @@ std::string utf16le(const std::string& text) {
         out += '\0';
     }
     return out;
+}
+
+// A client certificate file with its CA first, and the client's key.
+std::string ca_first_chain() {
+    const test::Pkey ca_key = test::ec_key("P-256");
+    const test::Pkey key = test::ec_key("P-256");
+    const test::Cert ca = test::make_cert({"Hall CA", ca_key.get(), nullptr, nullptr, EVP_sha256(),
+                                           "critical,CA:TRUE", nullptr, nullptr, k20270101});
+    const test::Cert leaf =
+        test::make_cert({"gateway-0042", key.get(), ca.get(), ca_key.get(), EVP_sha256(),
+                         "CA:FALSE", "clientAuth", nullptr, k20270101});
+    return "QUORBIX_LOCALCERT=" + base64_encode(test::pem(ca.get()) + test::pem(leaf.get())) +
+           "\nQUORBIX_LOCALKEY=" + base64_encode(test::pem(key.get())) + "\n";
 }
 
 std::vector<Mistake> mistakes() {
@@ -106,6 +121,9 @@ std::vector<Mistake> mistakes() {
          "csv-binary", 2, "Encode the CSV text itself with base64 -w0, uncompressed."},
         {"comment after the closing quote", sound + "QUORBIX_MQTT_PWD=\"s3cret\" # rotated\n",
          "comment-after-quote", 6, ""},
+        {"certificate chain with the CA first", sound + ca_first_chain(), "tls-chain-order", 6,
+         "Put certificate 2 first and the others after it in their order.", 0,
+         "certificate 2 of 2 in the client certificate file (CN=gateway-0042)"},
         {"URL-safe Base64 of a DER certificate",
          sound + "QUORBIX_CA=MIIB_w-_" + std::string(40, 'A') + "\n", "base64-url-safe", 6,
          "Encode the file with plain base64 -w0, or turn every \"_\" into \"/\" and \"-\" into "
@@ -117,7 +135,7 @@ TEST(CheckMistakes, EachMistakeIsSaidOnceWithItsRemedy) {
     for (const Mistake& m : mistakes()) {
         SCOPED_TRACE(m.name);
         AnalysisOptions options;
-        options.now = 1798761600;     // 2027-01-01
+        options.now = k20270101;
         options.with_record = false;  // as the command line checks, the CSV not in the record
         const FileAnalysis analysis = analyse_settings(m.settings, options);
         int found = 0;
