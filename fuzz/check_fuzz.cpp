@@ -83,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.now = 1796083200;
     options.token = settings.substr(0, 40);
     Report report;
-    report.files.push_back({"settings", "", analyse_settings(settings, options), settings});
+    report.files.push_back(
+        {"settings", "", analyse_settings(settings, options), settings, std::nullopt});
     report.run.with_record = true;
     report.run.with_config = true;
     report.run.with_statistics = true;

@@ -249,8 +249,8 @@ std::string Broker::start(const BrokerPki& pki) {
     if (pid_ < 0) {
         return errno_reason("fork");
     }
-    const int ports[] = {kBrokerPlainPort, kBrokerTlsPort, kBrokerOtherNamePort,
-                         kBrokerClientCertPort, kBrokerExpiredPort};
+    const int ports[] = {kBrokerPlainPort,      kBrokerTlsPort,     kBrokerOtherNamePort,
+                         kBrokerClientCertPort, kBrokerExpiredPort, kBrokerClientCertPasswordPort};
     for (const int port : ports) {
         for (int tries = 0; !accepts(port); ++tries) {
             int status = 0;

@@ -37,7 +37,10 @@ inline constexpr int kBrokerTlsPort = 8883;         // TLS: broker.crt (localhos
 inline constexpr int kBrokerOtherNamePort = 8884;   // TLS: broker-other-name.crt
 inline constexpr int kBrokerClientCertPort = 8885;  // TLS: a client certificate of ca.crt required
 inline constexpr int kBrokerExpiredPort = 8886;     // TLS: broker-expired.crt, out of its dates
-inline constexpr int kBrokerClosedPort = 1999;      // nothing listens
+// TLS: a client certificate of ca.crt required, and the user and password
+// of the password file.
+inline constexpr int kBrokerClientCertPasswordPort = 8887;
+inline constexpr int kBrokerClosedPort = 1999;  // nothing listens
 
 // The one user of the password file.
 inline constexpr char kBrokerUser[] = "gateway";

@@ -48,7 +48,9 @@ constexpr const char kBrokerConfig[] =
     "listener 8885\ncafile DIR/ca.crt\ncertfile DIR/broker.crt\nkeyfile DIR/broker.key\n"
     "require_certificate true\nuse_identity_as_username true\n"
     "listener 8886\nallow_anonymous true\ncafile DIR/ca.crt\ncertfile DIR/broker-expired.crt\n"
-    "keyfile DIR/broker.key\n";
+    "keyfile DIR/broker.key\n"
+    "listener 8887\nallow_anonymous false\npassword_file DIR/passwd\ncafile DIR/ca.crt\n"
+    "certfile DIR/broker.crt\nkeyfile DIR/broker.key\nrequire_certificate true\n";
 
 // Runs a program with its arguments in dir, its output captured; returns
 // the reason when it does not exit 0.

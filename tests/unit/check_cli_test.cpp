@@ -158,6 +158,86 @@ TEST(CheckCli, FoldersAndTheOptionsOfFleetUse) {
     }
 }
 
+// --connect and its options. No row reaches the network: each either is a
+// usage error, said before any file is read, or has a file with which no
+// attempt can be made (the real attempts are the end-to-end table's).
+TEST(CheckCli, TheConnectOptions) {
+    test::TempDir dir;
+    const std::string sound = dir.write("sound", kSound);
+    const std::string broken = dir.write("broken", kBroken);
+    // QUORBIX_MQTT_PORT and QUORBIX_MQTT_TLS come before the lines of kSound, whose port 1883
+    // is not read then: no attempt can be made with either file.
+    const std::string port = dir.write("port", std::string("QUORBIX_MQTT_PORT=70000\n") + kSound);
+    const std::string mode3 = dir.write("mode3", std::string("QUORBIX_MQTT_TLS=3\n") + kSound);
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        const char* out;      // must appear on standard output ("" for nothing at all)
+        const char* not_out;  // must not appear there
+        const char* err;      // must appear on standard error ("" for nothing at all)
+    };
+    const Row rows[] = {
+        {{"--connect", sound, broken}, 2, "", "", "--connect would try 2 files"},
+        {{"--connect", dir.path("")}, 2, "", "", "would try 4 files, and the broker disconnects"},
+        {{"--connect", "--connect-timeout=0", port},
+         2,
+         "",
+         "",
+         "--connect-timeout takes whole "
+         "seconds from 1 to 3600, not '0'"},
+        {{"--connect", "--connect-timeout=3601", port}, 2, "", "", "not '3601'"},
+        {{"--connect", "--connect-timeout", "5s", port}, 2, "", "", "not '5s'"},
+        {{"--connect", "--connect-timeout=99999999999", port}, 2, "", "", "not '99999999999'"},
+        {{"--connect-timeout=5", port}, 2, "", "", "go with --connect"},
+        {{"--connect-fleet", port, sound}, 2, "", "", "go with --connect"},
+        {{"--run-token-tool", port}, 2, "", "", "go with --connect"},
+        {{"--connect", "--run-token-tool", "--token", "t", port}, 2, "", "", "each give the token"},
+        // Nothing touches the network without --connect.
+        {{"--json", sound}, 0, "\"action\": \"start\"", "\"connection", ""},
+        {{"--connect", "--connect-timeout=1", "--json", port},
+         0,
+         "\"result\": \"not-tried\"",
+         "since they use this machine's clock",
+         ""},
+        {{"--connect", "--at", "2027-01-01", "--json", port},
+         0,
+         "\"connection_caveat\": \"connections are tried from this machine: they reflect its "
+         "network, name service, clock and trust store, not the device's; --at does not change "
+         "them, since they use this machine's clock\"",
+         "",
+         ""},
+        {{"--connect", port},
+         0,
+         "note: no connection was tried: MQTT port 70000 is outside 1 to 65535 [connect-not-tried]",
+         "Connections are",
+         ""},
+        {{"--connect", "--connect-fleet", "--format=gcc", broken, mode3},
+         1,
+         ":1:1: note: no connection was tried: TLS mode 3 is not 0, 1 or 2, and what the daemon "
+         "makes of it is not known [connect-not-tried]\n",
+         "",
+         ""},
+        {{"--connect", "--connect-client-id=x", "--ignore=connect-not-tried", "--json", broken},
+         1,
+         "\"stage\": \"dns\"",
+         "connect-not-tried",
+         ""},
+    };
+    for (const Row& row : rows) {
+        const CliRun r = run_check(row.args);
+        const std::string cmd = command_of(row.args);
+        expect_status_and_err(r, cmd, row.status, row.err);
+        if (*row.out == '\0') {
+            EXPECT_EQ(r.out, "") << cmd;
+        } else {
+            EXPECT_NE(r.out.find(row.out), std::string::npos) << cmd << "\n" << r.out;
+        }
+        if (*row.not_out != '\0') {
+            EXPECT_EQ(r.out.find(row.not_out), std::string::npos) << cmd << "\n" << r.out;
+        }
+    }
+}
+
 // Each format over the fleet folder, named as a CI job would name it.
 TEST(CheckCli, FleetReportsMatchTheGoldenFiles) {
     char saved[4096];

@@ -17,7 +17,7 @@ TEST(CheckReport, HumanAndJsonReportsMatchTheGoldenFiles) {
     options.now = 1796083200;  // 2026-12-01
     Report report;
     report.files.push_back(
-        {"mistakes.settings", "", analyse_settings(settings, options), settings});
+        {"mistakes.settings", "", analyse_settings(settings, options), settings, std::nullopt});
     summary_add(&report.summary, report.files.front(), report.run.style);
     report.exit_status = 1;
     std::string human;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "check/cli/connection.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
 #include "check/report/diff.h"
@@ -98,6 +99,9 @@ ReportedFile read_and_analyse(const Options& o, const Input& input, std::string*
         if (r.unreadable.empty() && read_input(input.path, o.default_file, bytes, &r.unreadable)) {
             size = bytes->size();
             r.analysis = analyse_settings(*bytes, o.analysis);
+            if (o.connection.enabled) {
+                r.connection = check_connection(*bytes, o.analysis, o.connection, &r.analysis);
+            }
             r.bytes = *bytes;  // the human report quotes the lines
             // Its hunks join the diff last: a file that cannot be held has none.
             *diff += o.diff ? diff_of(r, input.path == "-", *bytes) : "";
@@ -106,6 +110,7 @@ ReportedFile read_and_analyse(const Options& o, const Input& input, std::string*
         std::string().swap(*bytes);
         r.bytes = {};
         r.analysis = FileAnalysis();
+        r.connection.reset();
         r.unreadable = no_memory_for(size);
     }
     return r;
@@ -175,6 +180,17 @@ int run(const Options& o) {
     const std::vector<Input> inputs =
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
     run.files = inputs.size();
+    if (o.connection.enabled) {
+        // Each attempt disconnects a gateway online with the same client id.
+        if (inputs.size() > 1 && !o.connection.fleet) {
+            usage_error("--connect would try " + std::to_string(inputs.size()) +
+                        " files, and the broker disconnects each gateway that is online with its "
+                        "client id once: add --connect-fleet to try them all");
+            return kExitTrouble;
+        }
+        run.with_connection = true;
+        run.at_given = o.at_given;
+    }
 
     // Each file is reported as soon as it is analysed, and then let go. With
     // --diff the report is held, as the diff is, until every file is read:

@@ -28,7 +28,8 @@ constexpr const char kUsageHead[] =
     "device runs it. With no FILE it checks /opt/quorbix/etc/settings as the launcher reads\n"
     "it; - reads standard input, once, and so does a named pipe; a FOLDER is walked for every\n"
     "regular file under it, in sorted order, following no link.\n"
-    "It only reads: it writes nothing, runs no shell and starts no tool.\n"
+    "It only reads: it writes nothing, runs no shell and starts no tool (but with\n"
+    "--run-token-tool), and without --connect nothing touches the network.\n"
     "\n"
     "  --format=FORMAT    ";
 constexpr const char kUsageTail[] =
@@ -49,6 +50,13 @@ constexpr const char kUsageTail[] =
     "  --strict           warnings count as errors\n"
     "  --diff             print the certain fixes as one unified diff (patch -p0, git apply);\n"
     "                     the findings then go to standard error; no file is written\n"
+    "  --connect          then try to connect to the broker as the gateway would, for each file\n"
+    "                     whose outcome is a start, from this machine, with the gateway's own\n"
+    "                     client id: a gateway online with it is disconnected once\n"
+    "  --connect-fleet    let --connect try more than one file\n"
+    "  --connect-timeout=SECONDS  one budget per file for TCP, TLS and MQTT (default 10)\n"
+    "  --connect-client-id=ID     connect with this client id instead of the file's\n"
+    "  --run-token-tool   for --connect, run the token tool as the launcher does for the password\n"
     "  --codes            list the finding codes and exit\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
@@ -246,6 +254,28 @@ Parsed set_at(Options* o, const std::string& value) {
             value + "'");
     }
     o->analysis.now = *when;
+    o->at_given = true;
+    return Parsed::kRun;
+}
+
+// The bound of --connect-timeout, in seconds.
+constexpr int kMaxConnectTimeout = 3600;
+
+Parsed set_connect_timeout(Options* o, const std::string& value) {
+    int seconds = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9' || seconds > kMaxConnectTimeout) {
+            seconds = 0;
+            break;
+        }
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds < 1 || seconds > kMaxConnectTimeout) {
+        return usage_error("--connect-timeout takes whole seconds from 1 to " +
+                           std::to_string(kMaxConnectTimeout) + ", not '" + value + "'");
+    }
+    o->connection.timeout_seconds = seconds;
+    o->connect_options_given = true;
     return Parsed::kRun;
 }
 
@@ -291,6 +321,11 @@ constexpr OptionRow kOptions[] = {
     {"--at", nullptr, true, set_at},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
+    {"--connect", nullptr, false, [](Options* o, const std::string&) { o->connection.enabled = true; return Parsed::kRun; }},
+    {"--connect-fleet", nullptr, false, [](Options* o, const std::string&) { o->connection.fleet = o->connect_options_given = true; return Parsed::kRun; }},
+    {"--connect-timeout", nullptr, true, set_connect_timeout},
+    {"--connect-client-id", nullptr, true, [](Options* o, const std::string& v) { o->connection.client_id = v; o->connect_options_given = true; return Parsed::kRun; }},
+    {"--run-token-tool", nullptr, false, [](Options* o, const std::string&) { o->connection.run_token_tool = o->connect_options_given = true; return Parsed::kRun; }},
     {"--codes", nullptr, false, print_codes},
     {"--help", "-h", false, print_usage},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
@@ -325,6 +360,17 @@ Parsed check_combinations(const Options& o) {
     if (o.diff && (!o.format->for_terminal || o.config || o.record)) {
         return usage_error(
             "--diff takes standard output alone: not with --json, --config or --record");
+    }
+    const ConnectionOptions& c = o.connection;
+    if (!c.enabled && o.connect_options_given) {
+        return usage_error(
+            "--connect-fleet, --connect-timeout, --connect-client-id and --run-token-tool go with "
+            "--connect");
+    }
+    if (c.run_token_tool && o.analysis.token) {
+        return usage_error(
+            "--run-token-tool and --token or --token-file each give the token: "
+            "give one of them");
     }
     if (std::count(o.files.begin(), o.files.end(), "-") > 1) {
         return usage_error("standard input can be read only once; '-' is given more than once");

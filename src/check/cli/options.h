@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check/cli/connection.h"
 #include "check/model/analysis.h"
 #include "check/model/codes.h"
 #include "check/report/formats.h"
@@ -24,7 +25,10 @@ struct Options {
     bool diff = false;        // the certain fixes as one unified diff on standard output
     CodeSet selected;         // with any, the codes not selected are ignored
     AnalysisOptions analysis;
-    std::vector<std::string> files;  // files and folders as given
+    bool at_given = false;               // --at is given
+    ConnectionOptions connection;        // --connect and its options
+    bool connect_options_given = false;  // an option that goes with --connect is given
+    std::vector<std::string> files;      // files and folders as given
     // No FILE was given: the device's own settings file is checked, and a
     // folder in its place is, as for the launcher, no settings file.
     bool default_file = false;

@@ -60,6 +60,11 @@ constexpr bool is_tls_material_code(Code code) {
     return code >= Code::kTlsNotPemOrDer && code <= Code::kTlsChainOrder;
 }
 
+// True for the codes of the connection tried with --connect (cli/connection).
+constexpr bool is_connection_code(Code code) {
+    return code >= Code::kConnectOk && code <= Code::kConnectNotTried;
+}
+
 // The table's entry for code.
 constexpr const CodeInfo& code_info(Code code) {
     return kCodes[static_cast<std::size_t>(code)];

@@ -116,6 +116,7 @@ class HumanRenderer final : public Renderer {
                           render_findings(r.name, r.bytes, r.analysis, run_.style, run_.quiet)});
         outcomes_ =
             outcomes_ || !run_.quiet || r.analysis.outcome.action == Outcome::Action::kRefuse;
+        connections_ = connections_ || (r.connection && r.connection->milliseconds >= 0);
         return pieces;
     }
 
@@ -123,6 +124,9 @@ class HumanRenderer final : public Renderer {
         std::string end;
         if (outcomes_) {
             end = std::string("Outcomes are ") + kPrediction + ".\n";
+        }
+        if (connections_ && run_.with_connection) {
+            end += "Connections are " + connection_caveat(run_) + ".\n";
         }
         if (run_.files > 1 && !run_.quiet) {
             end += render_totals(summary);
@@ -135,7 +139,8 @@ class HumanRenderer final : public Renderer {
 
   private:
     ReportRun run_;
-    bool outcomes_ = false;  // whether an outcome line was said
+    bool outcomes_ = false;     // whether an outcome line was said
+    bool connections_ = false;  // whether a connection was tried
 };
 
 }  // namespace

@@ -82,6 +82,17 @@ json record_json(const FileAnalysis& analysis) {
     return record;
 }
 
+// The connection tried with --connect; null for what is not known.
+json connection_json(const ConnectionView& c) {
+    auto text_or_null = [](const std::string& text) { return text.empty() ? json() : json(text); };
+    return {{"stage", c.stage},
+            {"result", c.result},
+            {"address", text_or_null(c.address)},
+            {"tls_version", text_or_null(c.tls_version)},
+            {"connack", c.connack < 0 ? json() : json(c.connack)},
+            {"milliseconds", c.milliseconds < 0 ? json() : json(c.milliseconds)}};
+}
+
 json file_json(const ReportedFile& file, const ReportRun& run) {
     json entry;
     bool percent_encoded = false;
@@ -110,6 +121,9 @@ json file_json(const ReportedFile& file, const ReportRun& run) {
     }
     if (run.with_config) {
         entry["config"] = o.config_written ? json(analysis.config) : json(nullptr);
+    }
+    if (file.connection) {
+        entry["connection"] = connection_json(*file.connection);
     }
     return entry;
 }
@@ -177,6 +191,9 @@ class JsonRenderer final : public Renderer {
         json tail;
         tail["summary"] = summary_json(summary, run_.with_statistics);
         tail["caveat"] = std::string("outcomes are ") + kPrediction;
+        if (run_.with_connection) {
+            tail["connection_caveat"] = "connections are " + connection_caveat(run_);
+        }
         tail["exit_status"] = exit_status;
         // The members after "files", at the document's first level.
         const std::string rest = dumped(tail).substr(std::string_view("{\n").size());

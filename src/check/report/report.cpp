@@ -52,6 +52,16 @@ const char* severity_name(Severity s) {
     }
 }
 
+std::string connection_caveat(const ReportRun& run) {
+    std::string text =
+        "tried from this machine: they reflect its network, name service, clock and trust store, "
+        "not the device's";
+    if (run.at_given) {
+        text += "; --at does not change them, since they use this machine's clock";
+    }
+    return text;
+}
+
 std::string outcome_text(const Outcome& o) {
     std::string what;
     switch (o.action) {

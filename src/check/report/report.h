@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,20 @@ struct ReportStyle {
     bool strict = false;  // warnings count, and show, as errors
 };
 
+// The connection tried with --connect for one file, as the JSON report
+// gives it: its stage ("dns", "tcp", "tls", "mqtt" or "done") and result
+// ("ok", "failed" or "not-tried"); the address connected to or last tried,
+// the TLS version and the CONNACK's return code when known; the time taken,
+// when an attempt was made.
+struct ConnectionView {
+    std::string stage;
+    std::string result;
+    std::string address;      // empty: unknown
+    std::string tls_version;  // empty: no TLS handshake ended
+    int connack = -1;         // -1: no CONNACK was read
+    long milliseconds = -1;   // -1: nothing was tried
+};
+
 // One file as the report takes it: its analysis, or why it was not read.
 struct ReportedFile {
     std::string name;
@@ -30,6 +45,9 @@ struct ReportedFile {
     // The file, for the formats that quote its lines; the caller holds the
     // bytes while the file is rendered.
     std::string_view bytes;
+    // With --connect, the connection tried for the file; its findings are
+    // among the analysis's.
+    std::optional<ConnectionView> connection;
 };
 
 // Files by the outcome of their run.
@@ -58,6 +76,8 @@ struct ReportRun {
     bool with_config = false;      // the configuration view is asked for
     bool with_statistics = false;  // the count per code is asked for
     std::size_t files = 0;         // how many files the run reports
+    bool with_connection = false;  // --connect: what the connections rest on is said
+    bool at_given = false;         // --at, which the connections do not follow
 };
 
 // Where a piece of a report goes: the views (record, configuration), the
@@ -107,6 +127,11 @@ const char* tool_version();
 inline constexpr const char kPrediction[] =
     "predicted from the settings alone: a full /tmp, a missing tool or a /tmp/quorbix that is "
     "not the launcher's own can still change it";
+
+// What the connections tried with --connect rest on, said once per report
+// ("Connections are ..."): this machine's surroundings, and, when --at is
+// given too, that they do not follow it.
+std::string connection_caveat(const ReportRun& run);
 
 // The finding of the gate that ends the file's run, or null when the run
 // starts or that finding is not reported.
