@@ -7,6 +7,7 @@
 #include "check/rules/analyse.h"
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
+#include "check/rules/value_intent.h"
 #include "check/text/text.h"
 #include "check/tls/tls_material.h"
 #include "daemon_config/daemon_config.h"
@@ -54,7 +55,7 @@ void check_tls_files(RuleContext& c) {
             continue;  // the setting's own finding says why
         }
         const Finding& f = p.finding;
-        add_finding(c, f.code, value_spot(c, field), f.message, f.launcher_does);
+        add_finding(c, f.code, value_spot(c, field), f.message, f.launcher_does, f.remedy);
     }
 }
 
@@ -68,12 +69,14 @@ void check_early_gates(RuleContext& c) {
                 std::string(c.key_lines[csv_field].number == 0 ? "QUORBIX_CSV is not set"
                                                                : "QUORBIX_CSV decodes to nothing") +
                     ", so no CSV configuration is staged");
-        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number == 0) {
+        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number == 0 &&
+                   c.meant[enable_field] == 0) {
             add_finding(c, Code::kNoEnable, {},
                         "no line sets QUORBIX_ENABLE, so it reads 0 and the gateway never runs",
                         once_clause(c, {}, v.gate) + verdict_text(v),
                         "add the line QUORBIX_ENABLE=1 to run the gateway");
-        } else if (v.gate == Gate::kDisabled) {
+        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number != 0 &&
+                   !c.explained[enable_field]) {
             report_stop(c, v, value_spot(c, enable_field), "QUORBIX_ENABLE is 0");
         }
     }
@@ -129,6 +132,7 @@ void check_token(RuleContext& c) {
     if (plan == PasswordPlan::kStored) {
         return;
     }
+    check_token_key(c);
     const Spot spot = value_spot(c, field_index("QUORBIX_MQTT_SASGEN"));
     const std::string not_run =
         once_clause(c) +
@@ -161,6 +165,9 @@ void check_port(RuleContext& c) {
         return;
     }
     const std::size_t port_field = field_index("QUORBIX_MQTT_PORT");
+    if (c.explained[port_field]) {
+        return;  // the port's own finding, or the host's, says why
+    }
     const bool port_set = c.key_lines[port_field].number != 0;
     const Spot spot =
         port_set ? value_spot(c, port_field) : value_spot(c, field_index("QUORBIX_MQTT_ADDR"));
