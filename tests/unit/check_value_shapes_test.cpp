@@ -139,6 +139,12 @@ TEST(CheckValueShapes, PlainTextWhereBase64Belongs) {
     for (const auto& [value, kind] : rows) {
         EXPECT_EQ(plain_text(value), kind) << value;
     }
+    // Where a text file belongs, a word that decodes to no text is text.
+    EXPECT_EQ(plain_text("reboot", true), PlainText::kText);
+    EXPECT_EQ(plain_text("reboot"), PlainText::kNone);
+    EXPECT_EQ(plain_text("YSxiCg", true), PlainText::kNone);      // "a,b\n"
+    EXPECT_EQ(plain_text("f0VMRgEBAQ", true), PlainText::kNone);  // an ELF program's head
+    EXPECT_EQ(plain_text(std::string(25, 'q'), true), PlainText::kNone);
     EXPECT_EQ(describe_bytes("abc"), "3 bytes of text");
     EXPECT_EQ(describe_bytes("a"), "1 byte of text");
     EXPECT_EQ(describe_bytes("caf\xc3\xa9\n"), "6 bytes of text");

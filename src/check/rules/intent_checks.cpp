@@ -60,8 +60,9 @@ void report_plain_text(RuleContext& c, const FieldInfo& info, const SettingsLine
     const std::string read(settings_read_line(line_bytes(c, line)).value);
     const std::string staged = staged_bytes(read);
     const bool path = spread.text == PlainText::kPath;
+    const bool script = info.role == FieldRole::kScript && !path;
     add_finding(c, Code::kNotBase64, {line.number, info.key.size() + 2},
-                info.key + " holds " + plain_text_name(spread.text) +
+                info.key + " holds " + (script ? "a script's text" : plain_text_name(spread.text)) +
                     (lines.empty() ? "" : " on this line and " + lines) + ", where the Base64 of " +
                     (path ? "the file itself" : "the file") + " belongs",
                 std::string(lines.empty() ? "the launcher" : "the launcher reads only this line,") +
@@ -235,8 +236,9 @@ bool check_spread(RuleContext& c, std::size_t field, const SettingsLineInfo& lin
         return false;  // a placeholder or a comment, said where the value is checked
     }
     const auto next = static_cast<std::size_t>(line.offset + line.length);
+    const bool text_file = info.role == FieldRole::kCsv || info.role == FieldRole::kScript;
     const SpreadValue spread =
-        spread_value(c.file, next, line.number, value, read.opens_quote, base64);
+        spread_value(c.file, next, line.number, value, read.opens_quote, base64, text_file);
     if (spread.kind == SpreadValue::Kind::kNone) {
         return false;
     }
@@ -335,8 +337,8 @@ constexpr Essential kEssentials[] = {
 void check_essentials(RuleContext& c) {
     for (const Essential& e : kEssentials) {
         const std::size_t field = field_index(e.key);
-        if (!((*c.s).*e.value).empty() || c.meant[field] != 0) {
-            continue;  // set, or a line meant to set it says why it does not
+        if (!((*c.s).*e.value).empty() || c.meant[field] != 0 || c.explained[field]) {
+            continue;  // set, or a finding of the line meant to set it says why it is not
         }
         add_finding(c, e.code, value_spot(c, field),
                     std::string("the gateway is enabled, but ") +

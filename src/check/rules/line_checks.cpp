@@ -233,8 +233,10 @@ void check_value(RuleContext& c, std::size_t field, const SettingsLineInfo& line
     if (!cut_by_bound && check_template(c, field, line, piece, read)) {
         return;  // what the value holds beyond that is the template's
     }
-    if (!cut_by_bound && !check_quotes(c, info.key, line, piece, read) &&
-        info.scanner != Scanner::kUint) {
+    const bool quotes = !cut_by_bound && check_quotes(c, info.key, line, piece, read);
+    // A value a quote empties is said by that finding alone.
+    c.explained[field] = c.explained[field] || (quotes && read.value.empty());
+    if (!cut_by_bound && !quotes && info.scanner != Scanner::kUint) {
         if (check_written_value(c, field, line, piece, read)) {
             return;
         }

@@ -101,7 +101,8 @@ void check_tls_gate(RuleContext& c) {
         conditions.emplace_back(gate_words(file.gate).passed);
         no_ca = no_ca || file.gate == Gate::kNoCa;
     }
-    if (daemon_config_empty_cafile(s, c.tls.present.ca) && !no_ca) {
+    const bool mode_explained = c.explained[field_with_role(FieldRole::kTlsMode)];
+    if (daemon_config_empty_cafile(s, c.tls.present.ca) && !no_ca && !mode_explained) {
         add_finding(c, Code::kTlsEmptyCafile, spot, mode + " without a CA certificate",
                     launcher_writes_clause(c) + "an empty mqtt_cafile= line to the configuration");
     }

@@ -294,12 +294,12 @@ bool starts_pem(std::string_view value) {
 }
 
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool quoted, bool base64) {
+                         std::string_view value, bool quoted, bool base64, bool text_file) {
     SpreadValue s;
     const Walk w{file, next, line + 1};
     const std::string_view bare = quoted ? value.substr(1) : value;
     const bool quote_open = quoted && bare.find('"') == std::string_view::npos;
-    const PlainText text = base64 ? plain_text(unquoted(value)) : PlainText::kNone;
+    const PlainText text = base64 ? plain_text(unquoted(value), text_file) : PlainText::kNone;
     if (base64 && starts_pem(value)) {
         s.kind = SpreadValue::Kind::kPem;
         spread_pem(s, value, w);

@@ -88,9 +88,11 @@ struct SpreadValue {
 // as written after the "=" (its opening quote included, its line end not).
 // `quoted` tells whether the line grammar sees a double quote open the value
 // (SettingsLine::opens_quote); `base64` whether the key's value is a Base64
-// file. Plain text where Base64 belongs is kPlainText even on one line.
+// file, `text_file` whether that file is text (plain_text). Plain text
+// where Base64 belongs is kPlainText even on one line.
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool quoted, bool base64);
+                         std::string_view value, bool quoted, bool base64,
+                         bool text_file = false);
 
 // True when text (an opening quote skipped) begins PEM armour.
 bool starts_pem(std::string_view value);

@@ -93,10 +93,11 @@ bool check_host(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
     std::string remedy = "write the host name alone";
     std::string also;  // the port's line, when the fix adds it
     bool sure = h.certain;
+    // The port the host gives is said here, not again as a port not set.
+    c.explained[port_field] = c.explained[port_field] || (!h.port.empty() && !port_set);
     if (h.certain && h.port_number != 0 && !port_set) {
         remedy += ", and the port as QUORBIX_MQTT_PORT=" + port;
         also = "\nQUORBIX_MQTT_PORT=" + port;
-        c.explained[port_field] = true;  // the port the host gives is said here
     } else if (h.certain && h.port_number != 0 && c.s->mqtt_port == h.port_number) {
         remedy += ": QUORBIX_MQTT_PORT already says " + port;
     } else if (h.certain && h.port_number != 0) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "check/text/text.h"
 #include "settings/key_index.h"
@@ -31,25 +32,16 @@ bool is_name(std::string_view text) {
     });
 }
 
-// The placeholder that begins at value[i], if one does.
-Placeholder placeholder_at(std::string_view value, std::size_t i) {
-    struct Pair {
-        std::string_view open;
-        std::string_view close;
-    };
-    static constexpr Pair kPairs[] = {{"${", "}"}, {"{{", "}}"}, {"{%", "%}"}, {"<%=", "%>"}};
-    for (const Pair& p : kPairs) {
-        if (!starts_with(value.substr(i), p.open)) {
+// The first placeholder that opens with `open` and closes with `close`;
+// after "${" a name's first letter must follow.
+Placeholder first_pair(std::string_view value, std::string_view open, std::string_view close) {
+    for (std::size_t i = value.find(open); i != std::string_view::npos; i = value.find(open, i + 1)) {
+        const std::size_t inner = i + open.size();
+        if (open == "${" && (inner >= value.size() || !(is_alpha(value[inner]) || value[inner] == '_'))) {
             continue;
         }
-        const std::size_t inner = i + p.open.size();
-        if (p.open == "${" && (inner >= value.size() || !(is_alpha(value[inner]) || value[inner] == '_'))) {
-            continue;
-        }
-        const std::size_t close = value.find(p.close, inner);
-        if (close != std::string_view::npos) {
-            return {i, close + p.close.size() - i};
-        }
+        const std::size_t end = value.find(close, inner);
+        return end == std::string_view::npos ? Placeholder{} : Placeholder{i, end + close.size() - i};
     }
     return {};
 }
@@ -60,6 +52,13 @@ constexpr std::string_view kUnits[] = {
     "minutes", "h", "hr",   "hrs",  "hour",   "hours",   "bps", "baud", "bd",
     "bit",  "bits", "tcp",  "udp",
 };
+
+// The head of a value that tells text from Base64.
+constexpr std::size_t kHeadSize = 64 * 1024;
+
+// The longest value taken for a word (small letters, "_" and "-" after its
+// first letter) rather than Base64 where a text file belongs.
+constexpr std::size_t kWordSize = 24;
 
 // Bytes that Base64 text never holds and plain text often does.
 bool is_text_sign(char c) {
@@ -93,11 +92,18 @@ bool looks_like_path(std::string_view t) {
 // ---------------------------------------------------------------- templates
 
 Placeholder template_placeholder(std::string_view value) {
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const Placeholder p = placeholder_at(value, i);
-        if (p.found()) {
-            return p;
+    // Each kind found on its own (a value can be a whole file's Base64), the
+    // first in the value wins.
+    Placeholder first;
+    for (const auto& [open, close] : {std::pair<std::string_view, std::string_view>{"${", "}"},
+                                      {"{{", "}}"}, {"{%", "%}"}, {"<%=", "%>"}}) {
+        const Placeholder p = first_pair(value, open, close);
+        if (p.found() && (!first.found() || p.at < first.at)) {
+            first = p;
         }
+    }
+    if (first.found()) {
+        return first;
     }
     const std::string_view t = trim_blanks(value);
     const std::size_t at = static_cast<std::size_t>(t.data() - value.data());
@@ -152,10 +158,10 @@ HostShape host_shape(std::string_view host) {
 // ---------------------------------------------------------------- comments
 
 std::size_t comment_in_value(std::string_view value) {
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (!is_blank(value[i]) || (i > 0 && is_blank(value[i - 1]))) {
-            continue;
-        }
+    // Blanks are found by their own search: a value can be a whole file's
+    // Base64, with none.
+    std::size_t tab = value.find('\t');
+    for (std::size_t i = std::min(value.find(' '), tab); i != std::string_view::npos;) {
         std::size_t j = i;
         while (j < value.size() && is_blank(value[j])) {
             ++j;
@@ -164,6 +170,10 @@ std::size_t comment_in_value(std::string_view value) {
             !all_blank(value.substr(j + 1))) {
             return i;
         }
+        if (tab != std::string_view::npos && tab < j) {
+            tab = value.find('\t', j);
+        }
+        i = std::min(value.find(' ', j), tab);
     }
     return std::string_view::npos;
 }
@@ -189,8 +199,10 @@ NumberSuffix number_suffix(std::string_view rest) {
 
 // ---------------------------------------------------------------- plain text
 
-PlainText plain_text(std::string_view value) {
-    const std::string_view t = trim_blanks(value);
+PlainText plain_text(std::string_view value, bool text_file) {
+    // Text shows itself in its first line; a value longer than that is
+    // judged by its head (it can be a whole file's Base64).
+    const std::string_view t = trim_blanks(value.substr(0, kHeadSize));
     if (t.empty()) {
         return PlainText::kNone;
     }
@@ -212,15 +224,21 @@ PlainText plain_text(std::string_view value) {
     }
     // Many signs make text whatever it decodes to; fewer, only when what
     // the launcher decodes is not text (Base64 of a text file decodes to
-    // text, and a few stray bytes in it do not change that).
-    if (signs == 0 || signs * 16 < t.size()) {
+    // text, and a few stray bytes in it do not change that); none, only a
+    // word where a text file belongs ("reboot" for a script) that decodes
+    // to no text.
+    const bool word = signs == 0 && text_file && t.size() <= kWordSize &&
+                      std::all_of(t.begin() + 1, t.end(), [](char c) {
+                          return (c >= 'a' && c <= 'z') || c == '_' || c == '-';
+                      });
+    if (!word && (signs == 0 || signs * 16 < t.size())) {
         return PlainText::kNone;
     }
-    if (signs * 4 < t.size()) {
+    if (word || signs * 4 < t.size()) {
         const std::string text(t);
         const DecodedBytes d = base64_decode_dup(text.c_str());
-        if (d.data == nullptr ||
-            is_text(std::string_view(reinterpret_cast<const char*>(d.data.get()), d.size))) {
+        const std::string_view decoded(reinterpret_cast<const char*>(d.data.get()), d.size);
+        if (d.data == nullptr || is_text(decoded) || decoded.substr(0, 4) == "\x7f" "ELF") {
             return PlainText::kNone;
         }
     }
@@ -260,7 +278,9 @@ std::string describe_bytes(std::string_view bytes) {
 // ---------------------------------------------------------------- lines
 
 SeparatedKey separated_key(std::string_view text) {
-    const std::size_t end = std::min(text.find_first_of(": \t"), text.size());
+    // No key of the record is longer than this: a line can be a whole file.
+    constexpr std::size_t kLongestKey = 40;
+    const std::size_t end = std::min(text.substr(0, kLongestKey).find_first_of(": \t"), text.size());
     if (end == 0 || end == text.size() || settings_key_position(text.substr(0, end)) < 0) {
         return {};
     }
@@ -288,18 +308,17 @@ bool is_ini_section(std::string_view text) {
 
 std::vector<std::size_t> cr_line_ends(std::string_view file) {
     std::vector<std::size_t> bare;
-    std::size_t line_feeds = 0;
     std::size_t ending = 0;  // bare carriage returns before a key or at the end
-    for (std::size_t i = 0; i < file.size(); ++i) {
-        if (file[i] == '\n') {
-            ++line_feeds;
-        } else if (file[i] == '\r' && (i + 1 == file.size() || file[i + 1] != '\n')) {
+    // Most files hold no carriage return at all, or only before line feeds.
+    for (std::size_t i = file.find('\r'); i != std::string_view::npos; i = file.find('\r', i + 1)) {
+        if (i + 1 == file.size() || file[i + 1] != '\n') {
             bare.push_back(i);
             const std::string_view next = file.substr(i + 1, 8);
             ending += static_cast<std::size_t>(next.empty() || upper(next) == "QUORBIX_");
         }
     }
-    if (ending == 0 || bare.size() < line_feeds) {
+    if (ending == 0 ||
+        bare.size() < static_cast<std::size_t>(std::count(file.begin(), file.end(), '\n'))) {
         return {};
     }
     return bare;

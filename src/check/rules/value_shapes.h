@@ -74,8 +74,10 @@ NumberSuffix number_suffix(std::string_view rest);
 enum class PlainText { kNone, kScript, kCsvRows, kPath, kText };
 
 // What value (as the launcher reads it, its quotes off) looks like: Base64,
-// a few stray bytes in Base64 or a value of a few symbols are kNone.
-PlainText plain_text(std::string_view value);
+// a few stray bytes in Base64 or a value of a few symbols are kNone. Where a
+// text file belongs (`text_file`: the CSV, a script), a word of small
+// letters that decodes to no text ("reboot") is plain text too.
+PlainText plain_text(std::string_view value, bool text_file = false);
 
 // "a script", "CSV rows", "a file's path", "plain text".
 const char* plain_text_name(PlainText kind);
