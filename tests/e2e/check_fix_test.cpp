@@ -59,7 +59,8 @@ struct FormatRow {
 };
 
 std::vector<FormatRow> format_rows() {
-    const std::string csv = "# slave,function,address,count,type,name\n1,3,40001,2,float,boiler_temp\n";
+    const std::string csv =
+        "# slave,function,address,count,type,name\n1,3,40001,2,float,boiler_temp\n";
     const std::string script = "#!/bin/sh\necho restarting\n\nexit 0\n";
     const std::string bom_script = "\xef\xbb\xbf#!/bin/sh\necho hi\n";
     std::string mac = "QUORBIX_ENABLE=1\nQUORBIX_CSV=" + base64(csv) +
@@ -69,15 +70,17 @@ std::vector<FormatRow> format_rows() {
     return {
         {"YAML, a spreadsheet's tab, a URL, CSV rows, scripts as text and behind a mark",
          "QUORBIX_ENABLE: 1\n"
-         "QUORBIX_CSV=" + csv.substr(0, csv.size() - 1) + "\n"
-         "\n"
-         "QUORBIX_MQTT_ADDR=mqtts://hub-17.example.net:8883\n"
-         "QUORBIX_CLIENT_ID\tgateway-0042\n"
-         "QUORBIX_MQTT_USR gw\n"
-         "QUORBIX_DIRECTMETHOD_EN=1\n"
-         "QUORBIX_DIRECTMETHOD_TOPIC1=restart\n"
-         "QUORBIX_DIRECTMETHOD_SCRIPT1=" + script + "QUORBIX_DIRECTMETHOD_SCRIPT2=" +
-             base64(bom_script) + "\n",
+         "QUORBIX_CSV=" +
+             csv.substr(0, csv.size() - 1) +
+             "\n"
+             "\n"
+             "QUORBIX_MQTT_ADDR=mqtts://hub-17.example.net:8883\n"
+             "QUORBIX_CLIENT_ID\tgateway-0042\n"
+             "QUORBIX_MQTT_USR gw\n"
+             "QUORBIX_DIRECTMETHOD_EN=1\n"
+             "QUORBIX_DIRECTMETHOD_TOPIC1=restart\n"
+             "QUORBIX_DIRECTMETHOD_SCRIPT1=" +
+             script + "QUORBIX_DIRECTMETHOD_SCRIPT2=" + base64(bom_script) + "\n",
          {{{"mqtt_host", "mqtt_keepalive"}, "mqtt_host=hub-17.example.net\nmqtt_port=8883\n"},
           {{"mqtt_clientid", "mqtt_anonymous"}, "mqtt_clientid=gateway-0042\n"},
           {{"mqtt_username", "mqtt_password"}, "mqtt_username=gw\n"}},
@@ -85,12 +88,14 @@ std::vector<FormatRow> format_rows() {
           {"/tmp/quorbix/script-1.sh", script},
           {"/tmp/quorbix/script-2.sh", "#!/bin/sh\necho hi\n"}}},
         {"a quoted URL whose port QUORBIX_MQTT_PORT already says",
-         "QUORBIX_ENABLE=1\nQUORBIX_CSV=\"" + csv.substr(0, csv.size() - 1) + "\"\n"
-         "QUORBIX_MQTT_ADDR=\"tcp://hub-17.example.net:1883/\"\nQUORBIX_MQTT_PORT=1883\n"
-         "QUORBIX_CLIENT_ID=gateway-0042\n",
+         "QUORBIX_ENABLE=1\nQUORBIX_CSV=\"" + csv.substr(0, csv.size() - 1) +
+             "\"\n"
+             "QUORBIX_MQTT_ADDR=\"tcp://hub-17.example.net:1883/\"\nQUORBIX_MQTT_PORT=1883\n"
+             "QUORBIX_CLIENT_ID=gateway-0042\n",
          {{{"mqtt_host", "mqtt_keepalive"}, "mqtt_host=hub-17.example.net\nmqtt_port=1883\n"}},
          {{"/tmp/quorbix/etc/config.csv", csv}}},
-        {"classic Mac line ends", mac,
+        {"classic Mac line ends",
+         mac,
          {{{"mqtt_host", "mqtt_keepalive"}, "mqtt_host=hub-17.example.net\nmqtt_port=8883\n"},
           {{"mqtt_clientid", "mqtt_anonymous"}, "mqtt_clientid=gateway-0042\n"}},
          {{"/tmp/quorbix/etc/config.csv", csv}}},

@@ -11,8 +11,8 @@
 #include "check/report/diff.h"
 #include "check/rules/analyse.h"
 #include "check/rules/shapes.h"
-#include "staging/base64.h"
 #include "golden.h"
+#include "staging/base64.h"
 #include "temp_file.h"
 
 namespace quorbix {
@@ -103,22 +103,22 @@ TEST(CheckFixes, HunksApplyAtTheFilesEdges) {
 // Only what is certain is offered: never a guess at what was meant.
 TEST(CheckFixes, NoFixWhereTheIntentIsAGuess) {
     const char* const rows[] = {
-        "QUORBIX_MQTT_ADDR=\"hub\nQUORBIX_CLIENT_ID=gw\n",      // unclosed quote
-        "QUORBIX_MQTT_ADDR=a\nQUORBIX_MQTT_ADDR=b\n",           // duplicate key
-        "QUORBIX_MQTT_ADDR=a\nQUORBIX_MQTT_HOST=b\n",           // synonym of a key set
-        "QUORBIX_MQTT_ADDR=a\nexport QUORBIX_MQTT_ADDR=b\n",    // export of a key set
-        "#QUORBIX_MQTT_ADDR=a\n",                               // commented out
-        "QUORBIX_PORT9_PARITY=odd\n",                           // two keys as near
-        "QUORBIX_MQTT_PWD='s3cret'\nQUORBIX_MQTT_USR=gw \n",   // kept characters
-        "QUORBIX_CA=-----BEGIN CERTIFICATE-----\nMIIB\n",       // PEM with no end
+        "QUORBIX_MQTT_ADDR=\"hub\nQUORBIX_CLIENT_ID=gw\n",       // unclosed quote
+        "QUORBIX_MQTT_ADDR=a\nQUORBIX_MQTT_ADDR=b\n",            // duplicate key
+        "QUORBIX_MQTT_ADDR=a\nQUORBIX_MQTT_HOST=b\n",            // synonym of a key set
+        "QUORBIX_MQTT_ADDR=a\nexport QUORBIX_MQTT_ADDR=b\n",     // export of a key set
+        "#QUORBIX_MQTT_ADDR=a\n",                                // commented out
+        "QUORBIX_PORT9_PARITY=odd\n",                            // two keys as near
+        "QUORBIX_MQTT_PWD='s3cret'\nQUORBIX_MQTT_USR=gw \n",     // kept characters
+        "QUORBIX_CA=-----BEGIN CERTIFICATE-----\nMIIB\n",        // PEM with no end
         "QUORBIX_MQTT_ADDR=hub:1883\nQUORBIX_MQTT_PORT=8883\n",  // two ports
-        "QUORBIX_MQTT_ADDR=hub 17\n",                           // blanks in the name
-        "QUORBIX_MQTT_ADDR=hub:99999\n",                        // no TCP port
-        "QUORBIX_MQTT_ADDR=hub ; prod\n",                       // a comment
-        "QUORBIX_MQTT_ADDR=${MQTT_HOST}\n",                     // a placeholder
-        "QUORBIX_CA=/etc/ssl/ca.pem\n",                         // a path, not the file
-        "QUORBIX_CSV=\"a,b\n1,2\n",                             // a quote that never closes
-        "QUORBIX_ENABLE: 1\nQUORBIX_ENABLE=0\n",                // a separator for a key set
+        "QUORBIX_MQTT_ADDR=hub 17\n",                            // blanks in the name
+        "QUORBIX_MQTT_ADDR=hub:99999\n",                         // no TCP port
+        "QUORBIX_MQTT_ADDR=hub ; prod\n",                        // a comment
+        "QUORBIX_MQTT_ADDR=${MQTT_HOST}\n",                      // a placeholder
+        "QUORBIX_CA=/etc/ssl/ca.pem\n",                          // a path, not the file
+        "QUORBIX_CSV=\"a,b\n1,2\n",                              // a quote that never closes
+        "QUORBIX_ENABLE: 1\nQUORBIX_ENABLE=0\n",                 // a separator for a key set
     };
     for (const char* row : rows) {
         for (const Finding& f : checked(row).findings) {
@@ -143,11 +143,14 @@ TEST(CheckFixes, FixesOfOtherFormatsGiveTheValuesMeant) {
     std::string mac = enabled + port + rest;
     std::replace(mac.begin(), mac.end(), '\n', '\r');
     const std::vector<Row> rows = {
-        {"YAML", "QUORBIX_ENABLE: 1\n" + csv + "QUORBIX_MQTT_ADDR=hub\n" + port + rest,
+        {"YAML",
+         "QUORBIX_ENABLE: 1\n" + csv + "QUORBIX_MQTT_ADDR=hub\n" + port + rest,
          {{"QUORBIX_ENABLE", "1"}}},
-        {"a tab", "QUORBIX_ENABLE=1\n" + csv + "QUORBIX_MQTT_ADDR\thub-17\n" + port + rest,
+        {"a tab",
+         "QUORBIX_ENABLE=1\n" + csv + "QUORBIX_MQTT_ADDR\thub-17\n" + port + rest,
          {{"QUORBIX_MQTT_ADDR", "hub-17"}}},
-        {"a blank, the value quoted", enabled + port + rest + "QUORBIX_MQTT_PWD \"s3 cret\"\n",
+        {"a blank, the value quoted",
+         enabled + port + rest + "QUORBIX_MQTT_PWD \"s3 cret\"\n",
          {{"QUORBIX_MQTT_PWD", "s3 cret"}}},
         {"a URL, no port set",
          "QUORBIX_ENABLE=1\n" + csv + "QUORBIX_MQTT_ADDR=mqtts://hub-17.example.net:8883\n" + rest,
@@ -158,21 +161,29 @@ TEST(CheckFixes, FixesOfOtherFormatsGiveTheValuesMeant) {
         {"an IPv6 literal and a port",
          "QUORBIX_ENABLE=1\n" + csv + rest + "QUORBIX_MQTT_ADDR=[fd00::17]:1883",
          {{"QUORBIX_MQTT_ADDR", "fd00::17"}, {"QUORBIX_MQTT_PORT", "1883"}}},
-        {"CSV rows", "QUORBIX_ENABLE=1\nQUORBIX_CSV=a,b\n1,2\n\nQUORBIX_MQTT_ADDR=hub\n" + port + rest,
+        {"CSV rows",
+         "QUORBIX_ENABLE=1\nQUORBIX_CSV=a,b\n1,2\n\nQUORBIX_MQTT_ADDR=hub\n" + port + rest,
          {{"QUORBIX_CSV", "a,b\n1,2\n"}}},
-        {"a CSV row in quotes", "QUORBIX_ENABLE=1\nQUORBIX_CSV=\"a;b\"\r\nQUORBIX_MQTT_ADDR=hub\n" + port + rest,
+        {"a CSV row in quotes",
+         "QUORBIX_ENABLE=1\nQUORBIX_CSV=\"a;b\"\r\nQUORBIX_MQTT_ADDR=hub\n" + port + rest,
          {{"QUORBIX_CSV", "a;b\n"}}},
-        {"a script over lines", enabled + port + rest +
+        {"a script over lines",
+         enabled + port + rest +
              "QUORBIX_DIRECTMETHOD_SCRIPT1=#!/bin/sh\necho restarting\n\nexit 0\n\n",
          {{"QUORBIX_DIRECTMETHOD_SCRIPT1", "#!/bin/sh\necho restarting\n\nexit 0\n"}}},
-        {"a script over lines in quotes", enabled + port + rest +
+        {"a script over lines in quotes",
+         enabled + port + rest +
              "QUORBIX_DIRECTMETHOD_SCRIPT2=\"#!/bin/sh\necho hi\"\nQUORBIX_MB_POLL=5\n",
          {{"QUORBIX_DIRECTMETHOD_SCRIPT2", "#!/bin/sh\necho hi\n"}, {"QUORBIX_MB_POLL", "5"}}},
-        {"a script behind a byte-order mark", enabled + port + rest +
-             "QUORBIX_DIRECTMETHOD_SCRIPT3=" + base64_encode("\xef\xbb\xbf#!/bin/sh\necho hi\n") + "\n",
+        {"a script behind a byte-order mark",
+         enabled + port + rest + "QUORBIX_DIRECTMETHOD_SCRIPT3=" +
+             base64_encode("\xef\xbb\xbf#!/bin/sh\necho hi\n") + "\n",
          {{"QUORBIX_DIRECTMETHOD_SCRIPT3", "#!/bin/sh\necho hi\n"}}},
-        {"CR-only line ends", mac,
-         {{"QUORBIX_ENABLE", "1"}, {"QUORBIX_CSV", "a,b\n1,2\n"}, {"QUORBIX_CLIENT_ID", "gw-0042"}}},
+        {"CR-only line ends",
+         mac,
+         {{"QUORBIX_ENABLE", "1"},
+          {"QUORBIX_CSV", "a,b\n1,2\n"},
+          {"QUORBIX_CLIENT_ID", "gw-0042"}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -188,14 +199,14 @@ TEST(CheckFixes, FixesOfOtherFormatsGiveTheValuesMeant) {
         std::size_t seen = 0;
         for (const auto& [key, value] : row.meant) {
             for (const FieldReading& r : after.record) {
-                if (r.key == key && ++seen != 0) {
-                    const bool base64 = key == "QUORBIX_CSV" || key.find("SCRIPT") != std::string::npos;
-                    const DecodedBytes d = base64_decode_dup(r.value.c_str());
-                    EXPECT_EQ(base64 ? std::string(reinterpret_cast<const char*>(d.data.get()), d.size)
-                                     : r.value,
-                              value)
-                        << key;
+                if (r.key != key) {
+                    continue;
                 }
+                ++seen;
+                const bool base64 = key == "QUORBIX_CSV" || key.find("SCRIPT") != std::string::npos;
+                const DecodedBytes d = base64_decode_dup(r.value.c_str());
+                const std::string decoded(reinterpret_cast<const char*>(d.data.get()), d.size);
+                EXPECT_EQ(base64 ? decoded : r.value, value) << key;
             }
         }
         EXPECT_EQ(seen, row.meant.size());

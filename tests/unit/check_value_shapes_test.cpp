@@ -92,8 +92,8 @@ TEST(CheckValueShapes, HostsTakenApartAsAUrlWouldBe) {
 
 TEST(CheckValueShapes, CommentsAfterAValue) {
     const std::pair<std::string, std::size_t> rows[] = {
-        {"hub ; prod", 3},  {"hub #1", 3}, {"a  # b", 1},    {"a\t;b", 1},
-        {"hub;x", kNone},   {"hub #", kNone}, {"#x", kNone}, {"a b", kNone},
+        {"hub ; prod", 3}, {"hub #1", 3},    {"a  # b", 1}, {"a\t;b", 1},
+        {"hub;x", kNone},  {"hub #", kNone}, {"#x", kNone}, {"a b", kNone},
     };
     for (const auto& [value, at] : rows) {
         EXPECT_EQ(comment_in_value(value), at) << value;
@@ -102,13 +102,13 @@ TEST(CheckValueShapes, CommentsAfterAValue) {
 
 TEST(CheckValueShapes, WhatFollowsANumber) {
     const std::pair<std::string, NumberSuffix> rows[] = {
-        {"/tcp", NumberSuffix::kUnit},   {"/TCP ", NumberSuffix::kUnit},
-        {"bps", NumberSuffix::kUnit},    {"ms", NumberSuffix::kUnit},
-        {" s", NumberSuffix::kUnit},     {"seconds", NumberSuffix::kUnit},
+        {"/tcp", NumberSuffix::kUnit},     {"/TCP ", NumberSuffix::kUnit},
+        {"bps", NumberSuffix::kUnit},      {"ms", NumberSuffix::kUnit},
+        {" s", NumberSuffix::kUnit},       {"seconds", NumberSuffix::kUnit},
         {" # ms", NumberSuffix::kComment}, {";", NumberSuffix::kComment},
-        {".5", NumberSuffix::kNone},     {"abc", NumberSuffix::kNone},
-        {"k", NumberSuffix::kNone},      {"/", NumberSuffix::kNone},
-        {"", NumberSuffix::kNone},       {"  ", NumberSuffix::kNone},
+        {".5", NumberSuffix::kNone},       {"abc", NumberSuffix::kNone},
+        {"k", NumberSuffix::kNone},        {"/", NumberSuffix::kNone},
+        {"", NumberSuffix::kNone},         {"  ", NumberSuffix::kNone},
     };
     for (const auto& [rest, suffix] : rows) {
         EXPECT_EQ(number_suffix(rest), suffix) << "'" << rest << "'";
@@ -159,18 +159,12 @@ TEST(CheckValueShapes, ASeparatorWhereTheEqualsSignBelongs) {
         std::size_t value_at;
     };
     const Row rows[] = {
-        {"QUORBIX_ENABLE: 1", 14, 16},
-        {"QUORBIX_ENABLE:1", 14, 15},
-        {"quorbix_enable\t1", 14, 15},
-        {"QUORBIX_ENABLE 1", 14, 15},
-        {"QUORBIX_ENABLE :  1", 14, 18},
-        {"QUORBIX_CUSTOM_VALUE: site=plant-3", 20, 22},
-        {"QUORBIX_ENABLE =1", 0, 0},
-        {"QUORBIX_ENABLE: =1", 0, 0},
-        {"QUORBIX_ENABLE=1", 0, 0},
-        {"QUORBIX_ENABLED: 1", 0, 0},
-        {"QUORBIX_ENABLE", 0, 0},
-        {"QUORBIX_MQTT_ADDR=mqtt://hub", 0, 0},
+        {"QUORBIX_ENABLE: 1", 14, 16},   {"QUORBIX_ENABLE:1", 14, 15},
+        {"quorbix_enable\t1", 14, 15},   {"QUORBIX_ENABLE 1", 14, 15},
+        {"QUORBIX_ENABLE :  1", 14, 18}, {"QUORBIX_CUSTOM_VALUE: site=plant-3", 20, 22},
+        {"QUORBIX_ENABLE =1", 0, 0},     {"QUORBIX_ENABLE: =1", 0, 0},
+        {"QUORBIX_ENABLE=1", 0, 0},      {"QUORBIX_ENABLED: 1", 0, 0},
+        {"QUORBIX_ENABLE", 0, 0},        {"QUORBIX_MQTT_ADDR=mqtt://hub", 0, 0},
     };
     for (const Row& row : rows) {
         const SeparatedKey k = separated_key(row.line);
@@ -211,7 +205,9 @@ TEST(CheckValueShapes, StagedScripts) {
     const Row rows[] = {
         {"#!/bin/sh\necho hi\n", false, false, false},
         {"\xef\xbb\xbf#!/bin/sh\necho hi\n", true, false, false},
-        {"\xef\xbb\xbf" "echo hi\n", true, false, false},
+        {"\xef\xbb\xbf"
+         "echo hi\n",
+         true, false, false},
         {"#!/bin/sh\\necho hi", false, true, false},
         {"#!/bin/sh\\necho hi\n", false, true, false},
         {"echo a\\necho b", false, true, false},

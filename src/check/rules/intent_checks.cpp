@@ -135,8 +135,9 @@ void check_script(RuleContext& c, std::size_t field, const std::string& script) 
     }
     if (shape.byte_order_mark) {
         add_finding(c, Code::kScriptByteOrderMark, value_spot(c, field),
-                    key + " decodes to a script that begins with a UTF-8 byte-order mark, so the "
-                          "kernel does not see its \"#!\"",
+                    key +
+                        " decodes to a script that begins with a UTF-8 byte-order mark, so the "
+                        "kernel does not see its \"#!\"",
                     once_clause(c) +
                         "the launcher stages it as it is, and running it fails: the shell takes "
                         "the mark for part of the first command",
@@ -145,8 +146,9 @@ void check_script(RuleContext& c, std::size_t field, const std::string& script) 
     }
     if (shape.escaped_newlines) {
         add_finding(c, Code::kScriptEscapedNewlines, value_spot(c, field),
-                    key + " decodes to a script of one line that holds \\n where line feeds "
-                          "were meant",
+                    key +
+                        " decodes to a script of one line that holds \\n where line feeds "
+                        "were meant",
                     once_clause(c) + "the launcher stages it as one line, " +
                         (script.compare(0, 2, "#!") == 0
                              ? "and the kernel takes all of it for the \"#!\" line: running it "
@@ -229,10 +231,10 @@ bool check_spread(RuleContext& c, std::size_t field, const SettingsLineInfo& lin
     const FieldInfo& info = field_table()[field];
     const std::string_view value = body.substr(info.key.size() + 1);
     const bool base64 = is_base64(info.role);
-    if (base64 && (template_placeholder(read.value).found() ||
-                   (!read.quoted && comment_in_value(read.value) != std::string_view::npos &&
-                    plain_text(read.value.substr(0, comment_in_value(read.value))) ==
-                        PlainText::kNone))) {
+    if (base64 &&
+        (template_placeholder(read.value).found() ||
+         (!read.quoted && comment_in_value(read.value) != std::string_view::npos &&
+          plain_text(read.value.substr(0, comment_in_value(read.value))) == PlainText::kNone))) {
         return false;  // a placeholder or a comment, said where the value is checked
     }
     const auto next = static_cast<std::size_t>(line.offset + line.length);
@@ -357,7 +359,8 @@ std::string key_remedy(const RuleContext& c, const std::string& key, std::string
            ": keep only the one of the two lines that is meant";
 }
 
-std::vector<Edit> sure_value_edit(const RuleContext& c, std::size_t field, const std::string& text) {
+std::vector<Edit> sure_value_edit(const RuleContext& c, std::size_t field,
+                                  const std::string& text) {
     const SettingsLineInfo& line = c.key_lines[field];
     if (line.number == 0) {
         return {};

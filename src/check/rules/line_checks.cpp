@@ -59,8 +59,8 @@ void check_no_equals(RuleContext& c, const SettingsLineInfo& line, std::string_v
                         std::string(kIgnored) + "; " + name + " " + reading_of(c, name));
             return;
         }
-        message = "the line's text ends at the " + what + " at column " +
-                  dec(read.text_end + 1) + ", before its \"=\"";
+        message = "the line's text ends at the " + what + " at column " + dec(read.text_end + 1) +
+                  ", before its \"=\"";
     }
     add_finding(c, Code::kNoEquals, {line.number, 1}, message, kIgnored);
 }
@@ -263,8 +263,8 @@ void check_duplicate(RuleContext& c, std::size_t field, const SettingsLineInfo& 
     const bool same = info.scanner == Scanner::kUint
                           ? parse_uint32(value) == parse_uint32(first_value)
                           : value == first_value;
-    const std::string reads = "the launcher reads " + info.key + " from line " +
-                              dec(first.number) + " and ignores this line";
+    const std::string reads = "the launcher reads " + info.key + " from line " + dec(first.number) +
+                              " and ignores this line";
     if (same) {
         add_finding(c, Code::kDuplicateSameValue, {line.number, 1},
                     info.key + " is set again, to the same value; line " + dec(first.number) +

@@ -316,9 +316,10 @@ SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t 
         }
         // Text on the key's line alone is all there is when the line holds
         // nothing but it, or it in double quotes.
-        s.complete = s.complete || (!quote_open && (value == unquoted(value) ||
-                                                    "\"" + s.joined.substr(0, s.joined.size() - 1) +
-                                                            "\"" == value));
+        s.complete =
+            s.complete ||
+            (!quote_open && (value == unquoted(value) ||
+                             "\"" + s.joined.substr(0, s.joined.size() - 1) + "\"" == value));
         return s;
     } else if (base64 && bare.size() >= 16 && base64_line_follows(w) &&
                std::all_of(bare.begin(), bare.end(), is_base64_symbol)) {
@@ -380,7 +381,8 @@ ScriptShape script_shape(std::string_view script) {
     shape.carriage_returns = script.find("\r\n") != std::string_view::npos;
     shape.byte_order_mark = starts_with(script, kUtf8Bom);
     const std::string_view first = without_line_feed(first_line_of(script));
-    const bool one_line = first.size() + static_cast<std::size_t>(ends_line(script)) == script.size();
+    const bool one_line =
+        first.size() + static_cast<std::size_t>(ends_line(script)) == script.size();
     shape.escaped_newlines = one_line && has_bare_escaped_newline(first);
     shape.no_interpreter =
         !shape.byte_order_mark && !shape.escaped_newlines && !starts_with(script, "#!");

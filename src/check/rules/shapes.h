@@ -91,8 +91,7 @@ struct SpreadValue {
 // file, `text_file` whether that file is text (plain_text). Plain text
 // where Base64 belongs is kPlainText even on one line.
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool quoted, bool base64,
-                         bool text_file = false);
+                         std::string_view value, bool quoted, bool base64, bool text_file = false);
 
 // True when text (an opening quote skipped) begins PEM armour.
 bool starts_pem(std::string_view value);
@@ -104,10 +103,10 @@ std::string base64_encode(std::string_view bytes);
 
 // What is wrong with a staged script, beyond what the decoder does.
 struct ScriptShape {
-    bool carriage_returns = false;   // CR before LF: "bad interpreter" on the device
-    bool byte_order_mark = false;    // a UTF-8 byte-order mark before its "#!"
-    bool escaped_newlines = false;   // one line holding "\n" where line feeds were meant
-    bool no_interpreter = false;     // no "#!" line, and neither of the two above
+    bool carriage_returns = false;  // CR before LF: "bad interpreter" on the device
+    bool byte_order_mark = false;   // a UTF-8 byte-order mark before its "#!"
+    bool escaped_newlines = false;  // one line holding "\n" where line feeds were meant
+    bool no_interpreter = false;    // no "#!" line, and neither of the two above
 };
 
 ScriptShape script_shape(std::string_view script);

@@ -111,12 +111,13 @@ bool check_host(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
     if (!edits.empty()) {
         edits.front().text += also;
     }
-    add_finding(c, Code::kHostNotAName, {line.number, column_in(piece, read.value, 0)},
-                "the MQTT host " + shown(read.value) + " is not a host name: it holds " +
-                    host_extras(h),
-                launcher_writes_clause(c) + "it to mqtt_host as it is, and the daemon looks all of "
-                                            "it up as a host name",
-                remedy, std::move(edits));
+    add_finding(
+        c, Code::kHostNotAName, {line.number, column_in(piece, read.value, 0)},
+        "the MQTT host " + shown(read.value) + " is not a host name: it holds " + host_extras(h),
+        launcher_writes_clause(c) +
+            "it to mqtt_host as it is, and the daemon looks all of "
+            "it up as a host name",
+        remedy, std::move(edits));
     return true;
 }
 
@@ -221,8 +222,9 @@ bool check_written_value(RuleContext& c, std::size_t field, const SettingsLineIn
 void check_token_key(RuleContext& c) {
     const std::string& key = c.s->mqtt_password;
     const bool base64 = key.size() >= 4 && key.size() % 4 == 0 &&
-                        key.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                              "0123456789+/=") == std::string::npos &&
+                        key.find_first_not_of(
+                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                            "0123456789+/=") == std::string::npos &&
                         key.find('=') >= key.size() - 2 &&
                         key.find_first_not_of('=', key.find('=')) == std::string::npos;
     if (c.s->mqtt_token_gen == 0 || !base64) {
@@ -233,12 +235,12 @@ void check_token_key(RuleContext& c) {
         decoded.find_first_of("\r\n") != decoded.size() - 1 || !is_text(decoded)) {
         return;
     }
-    add_finding(c, Code::kValueEndsInNewline, value_spot(c, field_index("QUORBIX_MQTT_PWD")),
-                "QUORBIX_MQTT_PWD, the token tool's key, is Base64 of " + describe_bytes(decoded) +
-                    " that ends in a line feed: echo without -n made it",
-                once_clause(c) +
-                    "the launcher gives the token tool the key as it is, line feed and all",
-                "encode the key without the line feed: printf '%s' KEY | base64");
+    add_finding(
+        c, Code::kValueEndsInNewline, value_spot(c, field_index("QUORBIX_MQTT_PWD")),
+        "QUORBIX_MQTT_PWD, the token tool's key, is Base64 of " + describe_bytes(decoded) +
+            " that ends in a line feed: echo without -n made it",
+        once_clause(c) + "the launcher gives the token tool the key as it is, line feed and all",
+        "encode the key without the line feed: printf '%s' KEY | base64");
 }
 
 }  // namespace quorbix

@@ -35,26 +35,28 @@ bool is_name(std::string_view text) {
 // The first placeholder that opens with `open` and closes with `close`;
 // after "${" a name's first letter must follow.
 Placeholder first_pair(std::string_view value, std::string_view open, std::string_view close) {
-    for (std::size_t i = value.find(open); i != std::string_view::npos; i = value.find(open, i + 1)) {
+    for (std::size_t i = value.find(open); i != std::string_view::npos;
+         i = value.find(open, i + 1)) {
         const std::size_t inner = i + open.size();
-        if (open == "${" && (inner >= value.size() || !(is_alpha(value[inner]) || value[inner] == '_'))) {
+        if (open == "${" &&
+            (inner >= value.size() || !(is_alpha(value[inner]) || value[inner] == '_'))) {
             continue;
         }
         const std::size_t end = value.find(close, inner);
-        return end == std::string_view::npos ? Placeholder{} : Placeholder{i, end + close.size() - i};
+        return end == std::string_view::npos ? Placeholder{}
+                                             : Placeholder{i, end + close.size() - i};
     }
     return {};
 }
 
 // The units and protocols written after a number, in lower case.
 constexpr std::string_view kUnits[] = {
-    "ms",   "s",    "sec",  "secs", "second", "seconds", "min", "mins", "minute",
-    "minutes", "h", "hr",   "hrs",  "hour",   "hours",   "bps", "baud", "bd",
-    "bit",  "bits", "tcp",  "udp",
+    "ms", "s",   "sec",  "secs",  "second", "seconds", "min", "mins", "minute", "minutes", "h",
+    "hr", "hrs", "hour", "hours", "bps",    "baud",    "bd",  "bit",  "bits",   "tcp",     "udp",
 };
 
 // The head of a value that tells text from Base64.
-constexpr std::size_t kHeadSize = 64 * 1024;
+constexpr std::size_t kHeadSize = std::size_t{64} << 10;
 
 // The longest value taken for a word (small letters, "_" and "-" after its
 // first letter) rather than Base64 where a text file belongs.
@@ -96,7 +98,9 @@ Placeholder template_placeholder(std::string_view value) {
     // first in the value wins.
     Placeholder first;
     for (const auto& [open, close] : {std::pair<std::string_view, std::string_view>{"${", "}"},
-                                      {"{{", "}}"}, {"{%", "%}"}, {"<%=", "%>"}}) {
+                                      {"{{", "}}"},
+                                      {"{%", "%}"},
+                                      {"<%=", "%>"}}) {
         const Placeholder p = first_pair(value, open, close);
         if (p.found() && (!first.found() || p.at < first.at)) {
             first = p;
@@ -106,11 +110,12 @@ Placeholder template_placeholder(std::string_view value) {
         return first;
     }
     const std::string_view t = trim_blanks(value);
-    const std::size_t at = static_cast<std::size_t>(t.data() - value.data());
+    const auto at = static_cast<std::size_t>(t.data() - value.data());
     if (t.size() >= 2 && t.front() == '$' && is_name(t.substr(1))) {
         return {at, t.size()};
     }
-    if (t.size() >= 3 && t.front() == '@' && t.back() == '@' && is_name(t.substr(1, t.size() - 2))) {
+    if (t.size() >= 3 && t.front() == '@' && t.back() == '@' &&
+        is_name(t.substr(1, t.size() - 2))) {
         return {at, t.size()};
     }
     return {};
@@ -124,7 +129,8 @@ HostShape host_shape(std::string_view host) {
     std::string_view rest = trim_blanks(host);
     const std::size_t scheme_end = rest.find("://");
     if (scheme_end != std::string_view::npos && scheme_end != 0 &&
-        std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(scheme_end), is_alpha)) {
+        std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(scheme_end),
+                    is_alpha)) {
         h.scheme = rest.substr(0, scheme_end);
         rest.remove_prefix(scheme_end + 3);
     }
@@ -145,7 +151,8 @@ HostShape host_shape(std::string_view host) {
         after.remove_prefix(h.port.size() + 1);
     }
     h.path = after;
-    const bool port_ok = h.port.empty() || (h.port.size() <= 5 && std::all_of(h.port.begin(), h.port.end(), is_digit));
+    const bool port_ok = h.port.empty() || (h.port.size() <= 5 &&
+                                            std::all_of(h.port.begin(), h.port.end(), is_digit));
     h.port_number = port_ok && !h.port.empty() ? parse_uint32(h.port) : 0;
     h.certain = !h.name.empty() && port_ok && h.port_number <= 65535 &&
                 (h.port.empty() || h.port_number != 0) &&
@@ -219,8 +226,8 @@ PlainText plain_text(std::string_view value, bool text_file) {
         if ((u < 0x20 && t[i] != '\t') || u == 0x7f) {
             return PlainText::kNone;  // not text at all
         }
-        signs += static_cast<std::size_t>(is_text_sign(t[i]) ||
-                                          (is_blank(t[i]) && !is_blank(t[i - 1])));
+        signs +=
+            static_cast<std::size_t>(is_text_sign(t[i]) || (is_blank(t[i]) && !is_blank(t[i - 1])));
     }
     // Many signs make text whatever it decodes to; fewer, only when what
     // the launcher decodes is not text (Base64 of a text file decodes to
@@ -238,12 +245,14 @@ PlainText plain_text(std::string_view value, bool text_file) {
         const std::string text(t);
         const DecodedBytes d = base64_decode_dup(text.c_str());
         const std::string_view decoded(reinterpret_cast<const char*>(d.data.get()), d.size);
-        if (d.data == nullptr || is_text(decoded) || decoded.substr(0, 4) == "\x7f" "ELF") {
+        if (d.data == nullptr || is_text(decoded) ||
+            decoded.substr(0, 4) ==
+                "\x7f"
+                "ELF") {
             return PlainText::kNone;
         }
     }
-    return t.find_first_of(",;") != std::string_view::npos ? PlainText::kCsvRows
-                                                            : PlainText::kText;
+    return t.find_first_of(",;") != std::string_view::npos ? PlainText::kCsvRows : PlainText::kText;
 }
 
 const char* plain_text_name(PlainText kind) {
@@ -280,7 +289,8 @@ std::string describe_bytes(std::string_view bytes) {
 SeparatedKey separated_key(std::string_view text) {
     // No key of the record is longer than this: a line can be a whole file.
     constexpr std::size_t kLongestKey = 40;
-    const std::size_t end = std::min(text.substr(0, kLongestKey).find_first_of(": \t"), text.size());
+    const std::size_t end =
+        std::min(text.substr(0, kLongestKey).find_first_of(": \t"), text.size());
     if (end == 0 || end == text.size() || settings_key_position(text.substr(0, end)) < 0) {
         return {};
     }

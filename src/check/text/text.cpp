@@ -162,8 +162,7 @@ std::string value_remark(std::string_view kept) {
         quotes += static_cast<std::size_t>(kept.front() == '"') +
                   static_cast<std::size_t>(kept.size() > 1 && kept.back() == '"');
     }
-    const auto backslashes =
-        static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\\'));
+    const auto backslashes = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\\'));
     std::string words;
     if (quotes != 0) {
         words = quotes == 1 ? "the quote" : "the quotes";
