@@ -32,19 +32,27 @@ bool is_name(std::string_view text) {
     });
 }
 
-// The first placeholder that opens with `open` and closes with `close`;
-// after "${" a name's first letter must follow.
-Placeholder first_pair(std::string_view value, std::string_view open, std::string_view close) {
-    for (std::size_t i = value.find(open); i != std::string_view::npos;
-         i = value.find(open, i + 1)) {
-        const std::size_t inner = i + open.size();
-        if (open == "${" &&
-            (inner >= value.size() || !(is_alpha(value[inner]) || value[inner] == '_'))) {
+// The placeholders' opening and closing marks.
+struct Marks {
+    std::string_view open;
+    std::string_view close;
+};
+constexpr Marks kMarks[] = {{"${", "}"}, {"{{", "}}"}, {"{%", "%}"}, {"<%=", "%>"}};
+
+// The placeholder whose opening mark begins at value[i], if one does; after
+// "${" a name's first letter must follow.
+Placeholder placeholder_at(std::string_view value, std::size_t i) {
+    for (const Marks& m : kMarks) {
+        const std::size_t inner = i + m.open.size();
+        if (value.substr(i, m.open.size()) != m.open ||
+            (m.open == "${" &&
+             (inner >= value.size() || !(is_alpha(value[inner]) || value[inner] == '_')))) {
             continue;
         }
-        const std::size_t end = value.find(close, inner);
-        return end == std::string_view::npos ? Placeholder{}
-                                             : Placeholder{i, end + close.size() - i};
+        const std::size_t end = value.find(m.close, inner);
+        if (end != std::string_view::npos) {
+            return {i, end + m.close.size() - i};
+        }
     }
     return {};
 }
@@ -94,16 +102,17 @@ bool looks_like_path(std::string_view t) {
 // ---------------------------------------------------------------- templates
 
 Placeholder template_placeholder(std::string_view value) {
-    // Each kind found on its own (a value can be a whole file's Base64), the
-    // first in the value wins.
+    // One search for each first byte of a mark (a value can be a whole
+    // file's Base64); the first placeholder in the value wins.
     Placeholder first;
-    for (const auto& [open, close] : {std::pair<std::string_view, std::string_view>{"${", "}"},
-                                      {"{{", "}}"},
-                                      {"{%", "%}"},
-                                      {"<%=", "%>"}}) {
-        const Placeholder p = first_pair(value, open, close);
-        if (p.found() && (!first.found() || p.at < first.at)) {
-            first = p;
+    for (const char c : {'$', '{', '<'}) {
+        for (std::size_t i = value.find(c); i != std::string_view::npos && i < first.at;
+             i = value.find(c, i + 1)) {
+            const Placeholder p = placeholder_at(value, i);
+            if (p.found()) {
+                first = p;
+                break;
+            }
         }
     }
     if (first.found()) {
@@ -208,8 +217,13 @@ NumberSuffix number_suffix(std::string_view rest) {
 
 PlainText plain_text(std::string_view value, bool text_file) {
     // Text shows itself in its first line; a value longer than that is
-    // judged by its head (it can be a whole file's Base64).
-    const std::string_view t = trim_blanks(value.substr(0, kHeadSize));
+    // judged by its head (it can be a whole file's Base64). A placeholder
+    // is no text of a file, and a comment after a value is no part of it.
+    std::string_view t = value.substr(0, kHeadSize);
+    if (template_placeholder(t).found()) {
+        return PlainText::kNone;
+    }
+    t = trim_blanks(t.substr(0, comment_in_value(t)));
     if (t.empty()) {
         return PlainText::kNone;
     }
