@@ -9,6 +9,7 @@
 
 #include "check/rules/analyse.h"
 #include "check/rules/shapes.h"
+#include "test_pki.h"
 
 namespace quorbix {
 namespace {
@@ -20,6 +21,7 @@ const std::string kSound =
     "QUORBIX_MQTT_ADDR=hub-17.example.net\n"
     "QUORBIX_MQTT_PORT=8883\n";
 const std::string kClientId = "QUORBIX_CLIENT_ID=gateway-0042\n";
+constexpr std::time_t k20270101 = 1798761600;
 
 // A row: the file, the one finding it must get (code, severity, line and
 // remedy, and whether the remedy comes as a certain fix), the lines after
@@ -62,6 +64,19 @@ std::string utf16le(const std::string& text) {
         out += '\0';
     }
     return out;
+}
+
+// A client certificate file with its CA first, and the client's key.
+std::string ca_first_chain() {
+    const test::Pkey ca_key = test::ec_key("P-256");
+    const test::Pkey key = test::ec_key("P-256");
+    const test::Cert ca = test::make_cert({"Hall CA", ca_key.get(), nullptr, nullptr, EVP_sha256(),
+                                           "critical,CA:TRUE", nullptr, nullptr, k20270101});
+    const test::Cert leaf =
+        test::make_cert({"gateway-0042", key.get(), ca.get(), ca_key.get(), EVP_sha256(),
+                         "CA:FALSE", "clientAuth", nullptr, k20270101});
+    return "QUORBIX_LOCALCERT=" + base64_encode(test::pem(ca.get()) + test::pem(leaf.get())) +
+           "\nQUORBIX_LOCALKEY=" + base64_encode(test::pem(key.get())) + "\n";
 }
 
 std::vector<Mistake> mistakes() {
@@ -121,6 +136,9 @@ std::vector<Mistake> mistakes() {
          "csv-binary", E, 2, "Encode the CSV text itself with base64 -w0, uncompressed."},
         {"comment after the closing quote", sound + "QUORBIX_MQTT_PWD=\"s3cret\" # rotated\n",
          "comment-after-quote", N, 6, ""},
+         {"certificate chain with the CA first", sound + ca_first_chain(), "tls-chain-order", E, 6,
+          "Put certificate 2 first and the others after it in their order.", kSure, 0,
+          "certificate 2 of 2 in the client certificate file (CN=gateway-0042)"},
         {"URL-safe Base64 of a DER certificate",
          sound + "QUORBIX_CA=MIIB_w-_" + std::string(40, 'A') + "\n", "base64-url-safe", E, 6,
          "Encode the file with plain base64 -w0, or turn every \"_\" into \"/\" and \"-\" into "

@@ -46,6 +46,7 @@ bool make_material(const test::TempDir& dir) {
                   "openssl pkcs8 -topk8 -in client.key -passout pass:secret -outform DER"
                   "  -out encrypted.key.der;"
                   "openssl x509 -in client.pem -outform DER -out client.der;"
+                  "openssl x509 -in ca.pem -outform DER -out ca.der;"
                   "openssl pkey -in client.key -outform DER -out client.key.der;"
                   "openssl pkey -in client.key -pubout -out public.pem;"
                   "openssl x509 -in client.pem -noout -enddate -dateopt iso_8601 > client.end");
@@ -95,8 +96,14 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
     const std::time_t hour = 60 * 60;
     const std::vector<Row> rows = {
         {"valid PEM", ca, cert, key, hour, {}, ""},
-        {"valid DER", cert_der, cert_der, key_der, hour, {}, ""},
-        {"traditional EC key", "", cert, file("traditional.key"), hour, {}, ""},
+        {"valid DER",
+         file("ca.der"),
+         cert_der,
+         key_der,
+         hour,
+         {{kCa, "tls-der", kWarning}, {kCert, "tls-der", kWarning}, {kKey, "tls-der", kWarning}},
+         "DER data"},
+        {"traditional EC key", ca, cert, file("traditional.key"), hour, {}, ""},
         {"CA and chain in the certificate file", "", cert + ca, key, hour, {}, ""},
         {"nothing staged", "", "", "", hour, {}, ""},
         {"not yet valid",
@@ -123,25 +130,25 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
          {{kKey, "tls-key-mismatch", kError}},
          ""},
         {"encrypted PKCS#8 key",
-         "",
+         ca,
          cert,
          file("encrypted.key"),
          hour,
          {{kKey, "tls-key-encrypted", kError}},
          ""},
         {"encrypted traditional key",
-         "",
+         ca,
          cert,
          file("proc-type.key"),
          hour,
          {{kKey, "tls-key-encrypted", kError}},
          ""},
         {"encrypted DER key",
-         "",
+         ca,
          cert_der,
          file("encrypted.key.der"),
          hour,
-         {{kKey, "tls-key-encrypted", kError}},
+         {{kCert, "tls-der", kWarning}, {kKey, "tls-key-encrypted", kError}},
          ""},
         {"garbage bytes",
          std::string("\x7f\x00garbage\xff", 10),
@@ -192,7 +199,7 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
           {kKey, "tls-pem-damaged", kError}},
          ""},
         {"damage after the key",
-         "",
+         ca,
          cert,
          key + truncated,
          hour,
@@ -243,11 +250,20 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
         }
         const std::vector<TlsProblem> problems =
             check_tls_material({row.ca, row.local_cert, row.local_key}, made + row.shift);
-        ASSERT_EQ(problems.size(), row.problems.size());
+        std::vector<std::string> got;
+        std::vector<std::string> want;
+        for (const TlsProblem& p : problems) {
+            got.push_back(std::to_string(static_cast<int>(p.file)) + ":" + p.finding.code_name());
+        }
+        for (const Expected& e : row.problems) {
+            want.push_back(std::to_string(static_cast<int>(e.file)) + ":" + e.code);
+        }
+        EXPECT_EQ(got, want);
+        if (got != want) {
+            continue;
+        }
         for (std::size_t i = 0; i < problems.size(); ++i) {
             SCOPED_TRACE(problems[i].finding.message);
-            EXPECT_EQ(problems[i].file, row.problems[i].file) << i;
-            EXPECT_STREQ(problems[i].finding.code_name(), row.problems[i].code) << i;
             EXPECT_EQ(problems[i].finding.severity(), row.problems[i].severity) << i;
             EXPECT_FALSE(problems[i].finding.launcher_does.empty()) << i;
         }
@@ -257,8 +273,9 @@ TEST(TlsMaterial, FindsEachProblemOfTheMaterial) {
         }
         EXPECT_EQ(ERR_peek_error(), 0UL) << "the OpenSSL error queue is left filled";
     }
+    // The codes from tls-der on have their rows in tls_refusals_test.cpp.
     for (const CodeInfo& info : kCodes) {
-        if (is_tls_material_code(info.code)) {
+        if (is_tls_material_code(info.code) && info.code < Code::kTlsDer) {
             EXPECT_EQ(covered.count(info.name), 1u) << info.name << " has no row";
         }
     }

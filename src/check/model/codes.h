@@ -58,7 +58,7 @@ using CodeSet = std::bitset<kCodeCount>;
 // True for the codes of the TLS files' contents (check/tls), apart from the
 // gates' TLS codes.
 constexpr bool is_tls_material_code(Code code) {
-    return code >= Code::kTlsNotPemOrDer && code <= Code::kTlsPrivateKeyExposed;
+    return code >= Code::kTlsNotPemOrDer && code <= Code::kTlsChainOrder;
 }
 
 // The table's entry for code.

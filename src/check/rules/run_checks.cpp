@@ -8,10 +8,12 @@
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
 #include "check/rules/value_intent.h"
+#include "check/rules/shapes.h"
 #include "check/text/text.h"
 #include "check/tls/tls_material.h"
 #include "daemon_config/daemon_config.h"
 #include "daemon_config/token.h"
+#include "settings/line_grammar.h"
 #include "staging/base64.h"
 #include "staging/gates.h"
 
@@ -46,16 +48,43 @@ void report_stop(RuleContext& c, const GateVerdict& v, Spot spot, std::string_vi
                 once_clause(c, std::move(conditions), v.gate) + verdict_text(v));
 }
 
+// The edit that writes `text` in place of the value of field's line, its
+// quotes kept; none unless that line holds the whole of `value`, as the
+// launcher reads it.
+std::vector<Edit> value_edit(const RuleContext& c, std::size_t field, const std::string& value,
+                             std::string text) {
+    const SettingsLineInfo& line = c.key_lines[field];
+    if (line.number == 0 || c.explained[field]) {
+        return {};
+    }
+    const std::string_view content = without_line_feed(line_bytes(c, line));
+    const SettingsLine read = settings_read_line(content);
+    if (!read.has_key || read.value != value) {
+        return {};
+    }
+    const std::size_t column = static_cast<std::size_t>(read.value.data() - content.data()) + 1;
+    return {{line.number, column, line.number, column + read.value.size(), std::move(text)}};
+}
+
 void check_tls_files(RuleContext& c) {
     const std::string* bytes = c.tls.bytes;
     const TlsMaterial material{bytes[0], bytes[1], bytes[2]};
     for (const TlsProblem& p : check_tls_material(material, c.options->now)) {
-        const std::size_t field = field_with_role(tls_file_row(p.file).role);
+        const TlsFileRow& row = tls_file_row(p.file);
+        const std::size_t field = field_with_role(row.role);
         if (c.explained[field]) {
             continue;  // the setting's own finding says why
         }
         const Finding& f = p.finding;
-        add_finding(c, f.code, value_spot(c, field), f.message, f.launcher_does, f.remedy);
+        std::string remedy = f.remedy;
+        std::vector<Edit> edits;
+        if (!p.instead.empty() && p.certain) {
+            edits = value_edit(c, field, c.s->*row.data, base64_encode(p.instead));
+        } else if (!p.instead.empty()) {
+            remedy += ": " + field_table()[field].key + "=\"" + base64_encode(p.instead) + "\"";
+        }
+        add_finding(c, f.code, value_spot(c, field), f.message, f.launcher_does, remedy,
+                    std::move(edits));
     }
 }
 

@@ -10,32 +10,23 @@
 
 #include "check/model/codes.h"
 #include "check/model/tls_files.h"
+#include "check/tls/tls_check.h"
 #include "check/tls/tls_openssl.h"
+#include "check/tls/tls_refusals.h"
 
 namespace quorbix {
-namespace {
 
-constexpr int kExpirySoonDays = 30;
-
-// The state of one check: the clock and the problems found so far.
-struct TlsCheck {
-    std::time_t now = 0;
-    AsnTimePtr now_time;   // now
-    AsnTimePtr soon_time;  // now plus kExpirySoonDays
-    std::vector<TlsProblem> problems;
-};
-
-// Records one problem with file.
-void add(TlsCheck& check, TlsFile file, Code code, std::string message, const char* launcher_does) {
+TlsProblem& add_problem(TlsCheck& check, TlsFile file, Code code, std::string message,
+                        std::string launcher_does) {
     TlsProblem problem;
     problem.file = file;
     problem.finding.code = code;
     problem.finding.message = std::move(message);
-    problem.finding.launcher_does = launcher_does;
+    problem.finding.launcher_does = std::move(launcher_does);
     check.problems.push_back(std::move(problem));
+    return check.problems.back();
 }
 
-// Names certificate `index` (1-based) of `count` in file, with its subject when known.
 std::string certificate_name(TlsFile file, std::size_t index, std::size_t count, const X509* cert) {
     std::string name = count == 1 ? std::string("the ") + tls_file_words(file).name
                                   : "certificate " + std::to_string(index) + " of " +
@@ -47,6 +38,10 @@ std::string certificate_name(TlsFile file, std::size_t index, std::size_t count,
     }
     return name;
 }
+
+namespace {
+
+constexpr int kExpirySoonDays = 30;
 
 // Reports a certificate of file that is not valid at the check's time or
 // soon will not be.
@@ -61,20 +56,21 @@ void check_dates(TlsCheck& check, TlsFile file, const std::string& name, const X
     ERR_clear_error();
     const std::string at = " (checked at " + utc_text(check.now) + ")";
     if (started == -2 || ended == -2) {
-        add(check, file, Code::kTlsCertificateUnparsable,
+        add_problem(
+            check, file, Code::kTlsCertificateUnparsable,
             name + " has validity dates that cannot be read",
             "The daemon will fail to load this certificate, so TLS connections that need it "
             "will fail.");
     } else if (started > 0) {
-        add(check, file, Code::kTlsCertificateNotYetValid,
-            name + " is not valid before " + utc_text(not_before) + at,
-            "The daemon will load it, but TLS connections that rely on it will fail "
-            "verification until that date.");
+        add_problem(check, file, Code::kTlsCertificateNotYetValid,
+                    name + " is not valid before " + utc_text(not_before) + at,
+                    "The daemon will load it, but TLS connections that rely on it will fail "
+                    "verification until that date.");
     } else if (ended <= 0) {
-        add(check, file, Code::kTlsCertificateExpired,
-            name + " expired on " + utc_text(not_after) + at,
-            "The daemon will load it, but TLS connections that rely on it will fail "
-            "verification until it is replaced.");
+        add_problem(check, file, Code::kTlsCertificateExpired,
+                    name + " expired on " + utc_text(not_after) + at,
+                    "The daemon will load it, but TLS connections that rely on it will fail "
+                    "verification until it is replaced.");
     } else if (ASN1_TIME_compare(not_after, check.soon_time.get()) <= 0) {
         int days = 0;
         int seconds = 0;
@@ -84,7 +80,8 @@ void check_dates(TlsCheck& check, TlsFile file, const std::string& name, const X
                                  : days == 0 ? "within a day"
                                  : days == 1 ? "in 1 day"
                                              : "in " + std::to_string(days) + " days";
-        add(check, file, Code::kTlsCertificateExpiresSoon,
+        add_problem(
+            check, file, Code::kTlsCertificateExpiresSoon,
             name + " expires " + when + ", on " + utc_text(not_after),
             "The daemon will use it until then; after that, TLS connections that rely on it "
             "will fail verification.");
@@ -105,10 +102,11 @@ std::string block_names(const std::vector<PemBlock>& blocks) {
 
 // Reports data that is neither PEM nor DER.
 void report_not_pem_or_der(TlsCheck& check, TlsFile file, std::string_view data) {
-    add(check, file, Code::kTlsNotPemOrDer,
-        std::string("the ") + tls_file_words(file).name +
-            " is neither PEM text nor DER data (its first bytes are " + leading_bytes(data) + ")",
-        "The launcher stages these bytes unchanged and the daemon will fail to load them.");
+    add_problem(check, file, Code::kTlsNotPemOrDer,
+                std::string("the ") + tls_file_words(file).name +
+                    " is neither PEM text nor DER data (its first bytes are " +
+                    leading_bytes(data) + ")",
+                "The launcher stages these bytes unchanged and the daemon will fail to load them.");
 }
 
 // Reports PEM text that cannot be read to its end; harmless when the
@@ -117,7 +115,8 @@ void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool 
     const std::string where = scan.blocks.empty() ? " has no readable PEM block"
                                                   : " cannot be read past PEM block " +
                                                         std::to_string(scan.blocks.size());
-    add(check, file, harmless ? Code::kTlsPemDamagedAfterKey : Code::kTlsPemDamaged,
+    add_problem(
+        check, file, harmless ? Code::kTlsPemDamagedAfterKey : Code::kTlsPemDamaged,
         std::string("the ") + tls_file_words(file).name + where + " (OpenSSL: " + scan.damage + ")",
         harmless ? "The daemon uses the key before the damaged block and ignores the rest."
                  : "The daemon's TLS library rejects a PEM file that cannot be read to its end, "
@@ -127,7 +126,8 @@ void report_pem_damage(TlsCheck& check, TlsFile file, const PemScan& scan, bool 
 // Reports the named certificate as not parsing, with OpenSSL's reason.
 void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::string& name,
                                    const std::string& reason) {
-    add(check, file, Code::kTlsCertificateUnparsable,
+    add_problem(
+        check, file, Code::kTlsCertificateUnparsable,
         name + " does not parse as an X.509 certificate (OpenSSL: " + reason + ")",
         "The daemon will fail to load this certificate, so TLS connections that need it will "
         "fail.");
@@ -135,16 +135,16 @@ void report_certificate_unparsable(TlsCheck& check, TlsFile file, const std::str
 
 // Reports a certificate file that holds a private key and no certificate.
 void report_key_in_certificate_slot(TlsCheck& check, TlsFile file) {
-    add(check, file, Code::kTlsKeyInCertificateSlot,
+    add_problem(
+        check, file, Code::kTlsKeyInCertificateSlot,
         std::string("the ") + tls_file_words(file).name +
             " holds a private key and no certificate; were the certificate and key swapped?",
         "The daemon finds no certificate in the file and will fail to set up TLS.");
 }
 
-// Checks a certificate file (the CA file or the client certificate with its
-// chain) in PEM or DER; returns its first certificate when that parses.
-// Checks a certificate file of DER data; returns its certificate when it parses.
-X509Ptr check_der_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
+// Checks a certificate file of DER data, and keeps its certificate when it parses.
+void check_der_certificate_file(TlsCheck& check, CertificateFile& file) {
+    const std::string_view data = file.text;
     X509Ptr cert = parse_certificate(bytes_of(data), data.size(), false);
     if (cert == nullptr) {
         const std::string reason = take_first_error();
@@ -152,15 +152,16 @@ X509Ptr check_der_certificate_file(TlsCheck& check, TlsFile file, std::string_vi
                             is_encrypted_pkcs8(bytes_of(data), data.size());
         ERR_clear_error();
         if (is_key) {
-            report_key_in_certificate_slot(check, file);
+            report_key_in_certificate_slot(check, file.file);
         } else {
-            report_certificate_unparsable(check, file, certificate_name(file, 1, 1, nullptr),
-                                          reason);
+            report_certificate_unparsable(check, file.file,
+                                          certificate_name(file.file, 1, 1, nullptr), reason);
         }
-        return nullptr;
+        return;
     }
-    check_dates(check, file, certificate_name(file, 1, 1, cert.get()), cert.get());
-    return cert;
+    check_dates(check, file.file, certificate_name(file.file, 1, 1, cert.get()), cert.get());
+    report_der(check, file.file, certificate_pem(cert.get()));
+    file.certs.push_back(std::move(cert));
 }
 
 // True for a CA certificate valid at the check's time.
@@ -174,93 +175,115 @@ bool is_valid_ca(const TlsCheck& check, X509* cert) {
     return (started == -1 || started == 0) && ended == 1 && is_ca_certificate(cert);
 }
 
-// A member of a CA bundle that verifies nothing, while another one is valid.
-void report_bundle_member(TlsCheck& check, const std::string& name, X509* cert) {
+// A member of a CA bundle that verifies nothing, while `valid` names a
+// member that is a valid CA.
+void report_bundle_member(TlsCheck& check, const std::string& name, X509* cert,
+                          const std::string& valid) {
+    const std::string only_connect = "; only --connect can tell whether that CA is the broker's.";
     if (!is_ca_certificate(cert)) {
-        add(check, TlsFile::kCa, Code::kTlsBundleLeaf, name + " is a leaf certificate, not a CA",
-            "The daemon loads it with the bundle's other members, which do the verifying; it "
-            "adds nothing.");
+        add_problem(check, TlsFile::kCa, Code::kTlsBundleLeaf,
+                    name + " is a leaf certificate, not a CA",
+                    "The daemon loads it with the bundle's other members, and " + valid +
+                        " is a valid CA" + only_connect);
         return;
     }
     const bool ended = ASN1_TIME_compare(X509_get0_notAfter(cert), check.now_time.get()) <= 0;
     ERR_clear_error();
-    add(check, TlsFile::kCa, Code::kTlsBundleMemberExpired,
-        name +
-            (ended ? " expired on " + utc_text(X509_get0_notAfter(cert))
-                   : " is not valid before " + utc_text(X509_get0_notBefore(cert))) +
-            " (checked at " + utc_text(check.now) + ")",
-        "The daemon verifies with the bundle's valid members; this one adds nothing until it "
-        "is replaced.");
+    add_problem(check, TlsFile::kCa, Code::kTlsBundleMemberExpired,
+                name +
+                    (ended ? " expired on " + utc_text(X509_get0_notAfter(cert))
+                           : " is not valid before " + utc_text(X509_get0_notBefore(cert))) +
+                    " (checked at " + utc_text(check.now) + ")",
+                "The daemon verifies with the bundle's other members, and " + valid +
+                    " is a valid CA" + only_connect);
 }
 
-// Checks each certificate of a PEM file; a CA bundle with a valid CA has its
-// other members of no use, not fatal. Returns the first certificate.
-X509Ptr check_pem_certificates(TlsCheck& check, TlsFile file,
-                               const std::vector<const PemBlock*>& blocks) {
-    std::vector<X509Ptr> certs;
+// Checks each certificate of a PEM file and keeps them in file.certs; a CA
+// bundle with a valid CA has its other members of no use, not fatal. A
+// self-signed member is not one of those: OpenSSL takes it as a trust anchor.
+void check_pem_certificates(TlsCheck& check, CertificateFile& file,
+                            const std::vector<const PemBlock*>& blocks) {
+    std::vector<X509Ptr>& certs = file.certs;
     std::vector<std::string> errors;
-    bool valid_ca = false;
+    std::size_t valid_ca = blocks.size();
     for (const PemBlock* block : blocks) {
         certs.push_back(
             parse_certificate(block->der.get(), block->size, block->name == "TRUSTED CERTIFICATE"));
         errors.push_back(certs.back() == nullptr ? take_first_error() : std::string());
-        valid_ca = valid_ca || is_valid_ca(check, certs.back().get());
-    }
-    const bool bundle = file == TlsFile::kCa && certs.size() > 1 && valid_ca;
-    for (std::size_t i = 0; i < certs.size(); ++i) {
-        const std::string name = certificate_name(file, i + 1, certs.size(), certs[i].get());
-        if (certs[i] == nullptr) {
-            report_certificate_unparsable(check, file, name, errors[i]);
-        } else if (bundle && !is_valid_ca(check, certs[i].get())) {
-            report_bundle_member(check, name, certs[i].get());
-        } else {
-            check_dates(check, file, name, certs[i].get());
+        if (valid_ca == blocks.size() && is_valid_ca(check, certs.back().get())) {
+            valid_ca = certs.size() - 1;
         }
     }
-    return certs.empty() ? nullptr : std::move(certs.front());
+    const bool bundle = file.file == TlsFile::kCa && certs.size() > 1 && valid_ca < certs.size();
+    std::string valid;  // "certificate 1 (CN=Root CA)"
+    if (bundle) {
+        const std::string subject = subject_text(certs[valid_ca].get());
+        valid = "certificate " + std::to_string(valid_ca + 1) +
+                (subject.empty() ? std::string() : " (" + subject + ")");
+    }
+    for (std::size_t i = 0; i < certs.size(); ++i) {
+        const std::string name = certificate_name(file.file, i + 1, certs.size(), certs[i].get());
+        X509* cert = certs[i].get();
+        if (cert == nullptr) {
+            report_certificate_unparsable(check, file.file, name, errors[i]);
+        } else if (bundle && !is_valid_ca(check, cert) &&
+                   (is_ca_certificate(cert) || !is_self_signed(cert))) {
+            report_bundle_member(check, name, cert, valid);
+        } else {
+            check_dates(check, file.file, name, cert);
+        }
+    }
 }
 
-X509Ptr check_certificate_file(TlsCheck& check, TlsFile file, std::string_view data) {
+// Checks a certificate file (the CA file or the client certificate with its
+// chain) in PEM or DER, and keeps what it holds in file.
+void check_certificate_file(TlsCheck& check, CertificateFile& file) {
+    const std::string_view data = file.text;
     if (is_der_sequence(data)) {
-        return check_der_certificate_file(check, file, data);
+        check_der_certificate_file(check, file);
+        return;
     }
     if (!has_pem_armour(data)) {
-        report_not_pem_or_der(check, file, data);
-        return nullptr;
+        report_not_pem_or_der(check, file.file, data);
+        return;
     }
     const PemScan scan = read_pem_blocks(data);
     std::vector<const PemBlock*> cert_blocks;
     bool has_key = false;
     for (const PemBlock& block : scan.blocks) {
         if (is_certificate_block(block.name)) {
+            file.cert_blocks.push_back(file.block_ends.size());
             cert_blocks.push_back(&block);
         } else if (is_private_key_block(block.name)) {
             has_key = true;
         }
+        file.block_ends.push_back(block.end);
     }
-    X509Ptr first = check_pem_certificates(check, file, cert_blocks);
+    file.pem_whole = scan.damage.empty();
+    check_pem_certificates(check, file, cert_blocks);
+    const char* name = tls_file_words(file.file).name;
     if (!scan.damage.empty()) {
-        report_pem_damage(check, file, scan, false);
+        report_pem_damage(check, file.file, scan, false);
     } else if (cert_blocks.empty() && has_key) {
-        report_key_in_certificate_slot(check, file);
+        report_key_in_certificate_slot(check, file.file);
     } else if (cert_blocks.empty()) {
-        add(check, file, Code::kTlsNoCertificate,
-            std::string("the ") + tls_file_words(file).name + " holds no certificate, only " +
-                block_names(scan.blocks),
+        add_problem(
+            check, file.file, Code::kTlsNoCertificate,
+            std::string("the ") + name + " holds no certificate, only " + block_names(scan.blocks),
             "The daemon finds no certificate in the file and will fail to set up TLS.");
     }
     if (!cert_blocks.empty() && has_key) {
-        add(check, file, Code::kTlsPrivateKeyExposed,
-            std::string("the ") + tls_file_words(file).name + " file also holds a private key",
-            "The launcher stages the file readable by every user of the device (only the "
-            "client key is made private), and the daemon ignores the key in it.");
+        add_problem(check, file.file, Code::kTlsPrivateKeyExposed,
+                    std::string("the ") + name + " file also holds a private key",
+                    "The launcher stages the file readable by every user of the device (only the "
+                    "client key is made private), and the daemon ignores the key in it.");
     }
-    return first;
 }
 
 // Reports a client key that needs a passphrase.
 void report_key_encrypted(TlsCheck& check) {
-    add(check, TlsFile::kLocalKey, Code::kTlsKeyEncrypted,
+    add_problem(
+        check, TlsFile::kLocalKey, Code::kTlsKeyEncrypted,
         "the client key is encrypted with a passphrase",
         "The daemon is given no passphrase, so it cannot load the key and will fail to set up "
         "TLS.");
@@ -268,14 +291,15 @@ void report_key_encrypted(TlsCheck& check) {
 
 // Reports a client key that does not parse, with OpenSSL's reason.
 void report_key_unparsable(TlsCheck& check, const std::string& reason) {
-    add(check, TlsFile::kLocalKey, Code::kTlsKeyUnparsable,
-        "the client key does not parse as a private key (OpenSSL: " + reason + ")",
-        "The daemon will fail to load the key and will fail to set up TLS.");
+    add_problem(check, TlsFile::kLocalKey, Code::kTlsKeyUnparsable,
+                "the client key does not parse as a private key (OpenSSL: " + reason + ")",
+                "The daemon will fail to load the key and will fail to set up TLS.");
 }
 
 // Reports a client key file that holds a certificate and no private key.
 void report_certificate_in_key_slot(TlsCheck& check) {
-    add(check, TlsFile::kLocalKey, Code::kTlsCertificateInKeySlot,
+    add_problem(
+        check, TlsFile::kLocalKey, Code::kTlsCertificateInKeySlot,
         "the client key holds a certificate and no private key; were the certificate and key "
         "swapped?",
         "The daemon finds no private key in the file and will fail to set up TLS.");
@@ -288,6 +312,9 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
         EvpPkeyPtr key = parse_private_key(bytes_of(data), data.size());
         const std::string reason = key == nullptr ? take_first_error() : std::string();
         if (key != nullptr) {
+            // The key's PEM form is not printed: a report often ends up in a
+            // CI log that others read. The help names the conversion instead.
+            report_der(check, TlsFile::kLocalKey, std::string());
             return key;
         }
         if (is_encrypted_pkcs8(bytes_of(data), data.size())) {
@@ -321,10 +348,10 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
         key = parse_private_key(key_block->der.get(), key_block->size);
         if (key == nullptr && key_block->name == "OPENSSH PRIVATE KEY") {
             ERR_clear_error();
-            add(check, TlsFile::kLocalKey, Code::kTlsKeyUnparsable,
-                "the client key is an OpenSSH private key, which only ssh reads",
-                "The daemon will fail to load the key and will fail to set up TLS.");
-            check.problems.back().finding.remedy =
+            add_problem(check, TlsFile::kLocalKey, Code::kTlsKeyUnparsable,
+                        "the client key is an OpenSSH private key, which only ssh reads",
+                        "The daemon will fail to load the key and will fail to set up TLS.")
+                .finding.remedy =
                 "convert a copy of the key to PEM with ssh-keygen -p -m PEM -f KEYFILE, and encode "
                 "that";
         } else if (key == nullptr) {
@@ -336,9 +363,9 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
     } else if (key_block == nullptr && has_certificate) {
         report_certificate_in_key_slot(check);
     } else if (key_block == nullptr) {
-        add(check, TlsFile::kLocalKey, Code::kTlsNoPrivateKey,
-            "the client key holds no private key, only " + block_names(scan.blocks),
-            "The daemon finds no private key in the file and will fail to set up TLS.");
+        add_problem(check, TlsFile::kLocalKey, Code::kTlsNoPrivateKey,
+                    "the client key holds no private key, only " + block_names(scan.blocks),
+                    "The daemon finds no private key in the file and will fail to set up TLS.");
     }
     return key;
 }
@@ -351,27 +378,26 @@ std::vector<TlsProblem> check_tls_material(const TlsMaterial& m, std::time_t now
     check.now = now;
     check.now_time = AsnTimePtr(ASN1_TIME_set(nullptr, now));
     check.soon_time = AsnTimePtr(ASN1_TIME_adj(nullptr, now, kExpirySoonDays, 0));
+    CertificateFile ca;
+    ca.file = TlsFile::kCa;
+    ca.text = m.ca;
     if (!m.ca.empty()) {
-        check_certificate_file(check, TlsFile::kCa, m.ca);
+        check_certificate_file(check, ca);
     }
-    X509Ptr leaf;
+    CertificateFile local;
+    local.file = TlsFile::kLocalCert;
+    local.text = m.local_cert;
     if (!m.local_cert.empty()) {
-        leaf = check_certificate_file(check, TlsFile::kLocalCert, m.local_cert);
+        check_certificate_file(check, local);
     }
+    EvpPkeyPtr key;
     if (!m.local_key.empty()) {
-        const EvpPkeyPtr key = check_key_file(check, m.local_key);
-        const EVP_PKEY* certified = leaf != nullptr ? X509_get0_pubkey(leaf.get()) : nullptr;
-        // 1: the same key; 0 or -1: a different key or type; -2: cannot be compared.
-        const int same =
-            key != nullptr && certified != nullptr ? EVP_PKEY_eq(certified, key.get()) : 1;
-        if (same == 0 || same == -1) {
-            add(check, TlsFile::kLocalKey, Code::kTlsKeyMismatch,
-                "the client key does not belong to " +
-                    certificate_name(TlsFile::kLocalCert, 1, 1, leaf.get()),
-                "The daemon will fail to pair the key with the certificate and will not set up "
-                "TLS.");
-        }
+        key = check_key_file(check, m.local_key);
     }
+    check_refusals(check, ca, local, key.get());
+    // The refusals of each file after its own problems, the files in their order.
+    std::stable_sort(check.problems.begin(), check.problems.end(),
+                     [](const TlsProblem& a, const TlsProblem& b) { return a.file < b.file; });
     return std::move(check.problems);
 }
 

@@ -1,5 +1,7 @@
 #include "check/tls/tls_openssl.h"
 
+#include <openssl/core_names.h>
+#include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
@@ -22,6 +24,25 @@ std::string printable(std::string_view name) {
     std::replace_if(
         out.begin(), out.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
     return out;
+}
+
+// Returns what bio holds as text.
+std::string bio_text(BIO* bio) {
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(bio, &data);
+    return n > 0 && data != nullptr ? std::string(data, static_cast<std::size_t>(n))
+                                    : std::string();
+}
+
+// Returns name in RFC 2253 form, non-ASCII bytes escaped, at most 120 bytes.
+std::string name_text(const X509_NAME* name) {
+    const BioPtr bio(BIO_new(BIO_s_mem()));
+    if (bio == nullptr || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) {
+        return {};
+    }
+    char buf[121];
+    const int n = BIO_read(bio.get(), buf, static_cast<int>(sizeof buf) - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
 
 // Formats a broken-down UTC time as "YYYY-MM-DD HH:MM:SS UTC".
@@ -132,6 +153,7 @@ PemScan read_pem_blocks(std::string_view text) {
         block.name = printable(name != nullptr ? name : "");
         block.encrypted = header != nullptr &&
                           std::string_view(header).find("ENCRYPTED") != std::string_view::npos;
+        block.end = text.size() - BIO_ctrl_pending(bio.get());
         scan.blocks.push_back(std::move(block));
     }
 }
@@ -188,14 +210,12 @@ bool is_encrypted_pkcs8(const unsigned char* der, std::size_t size) {
 
 // Returns the subject of cert in RFC 2253 form, non-ASCII bytes escaped, at most 120 bytes.
 std::string subject_text(const X509* cert) {
-    const BioPtr bio(BIO_new(BIO_s_mem()));
-    if (bio == nullptr ||
-        X509_NAME_print_ex(bio.get(), X509_get_subject_name(cert), 0, XN_FLAG_RFC2253) < 0) {
-        return {};
-    }
-    char buf[121];
-    const int n = BIO_read(bio.get(), buf, static_cast<int>(sizeof buf) - 1);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    return name_text(X509_get_subject_name(cert));
+}
+
+// Returns the issuer of cert as subject_text gives a subject.
+std::string issuer_text(const X509* cert) {
+    return name_text(X509_get_issuer_name(cert));
 }
 
 // Formats an ASN.1 time as UTC text.
@@ -210,10 +230,62 @@ std::string utc_text(std::time_t t) {
     return ::gmtime_r(&t, &tm) != nullptr ? utc_text(tm) : std::string("an unreadable date");
 }
 
+// True when cert may sign others: a CA by its extensions, or an old
+// self-signed certificate without any.
 bool is_ca_certificate(X509* cert) {
     const bool ca = X509_check_ca(cert) != 0;
     ERR_clear_error();
     return ca;
+}
+
+// True when cert is self-signed by its names and key identifiers (its
+// signature is not checked, as OpenSSL never checks a trust anchor's own).
+bool is_self_signed(X509* cert) {
+    const bool self = X509_self_signed(cert, 0) == 1;
+    ERR_clear_error();
+    return self;
+}
+
+// Returns the PEM text of cert, empty when it cannot be written.
+std::string certificate_pem(X509* cert) {
+    const BioPtr bio(BIO_new(BIO_s_mem()));
+    const bool written = bio != nullptr && PEM_write_bio_X509(bio.get(), cert) == 1;
+    ERR_clear_error();
+    return written ? bio_text(bio.get()) : std::string();
+}
+
+// Returns the names of the extended key usages of cert, joined by commas.
+std::string extended_key_usage_text(X509* cert) {
+    using UsagesPtr = std::unique_ptr<EXTENDED_KEY_USAGE, OsslDeleter<&EXTENDED_KEY_USAGE_free>>;
+    const UsagesPtr usages(static_cast<EXTENDED_KEY_USAGE*>(
+        X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr)));
+    std::string out;
+    const int count = usages != nullptr ? sk_ASN1_OBJECT_num(usages.get()) : 0;
+    for (int i = 0; i < count && i < 8; ++i) {
+        char buf[41];
+        const int n = OBJ_obj2txt(buf, sizeof buf, sk_ASN1_OBJECT_value(usages.get(), i), 0);
+        if (n > 0) {
+            out += (out.empty() ? "" : ", ") +
+                   printable(std::string_view(buf, std::min(std::size_t{40}, std::size_t(n))));
+        }
+    }
+    ERR_clear_error();
+    return out;
+}
+
+// Describes key by its size, type and curve: "a 1024-bit RSA key".
+std::string key_text(const EVP_PKEY* key) {
+    const char* type = EVP_PKEY_get0_type_name(key);
+    std::string text = "a " + std::to_string(EVP_PKEY_get_bits(key)) + "-bit " +
+                       (type != nullptr ? printable(type) + " " : std::string()) + "key";
+    char group[41];
+    std::size_t length = 0;
+    if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
+                                       &length) == 1) {
+        text += " (" + printable(std::string_view(group, std::min(length, std::size_t{40}))) + ")";
+    }
+    ERR_clear_error();
+    return text;
 }
 
 }  // namespace quorbix

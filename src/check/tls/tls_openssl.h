@@ -57,12 +57,14 @@ struct ErrorQueueClearer {
     ~ErrorQueueClearer() { ERR_clear_error(); }
 };
 
-// One PEM block: its type name, whether its headers mark it encrypted, and its DER bytes.
+// One PEM block: its type name, whether its headers mark it encrypted, its
+// DER bytes, and where it ends in the text (past its END line).
 struct PemBlock {
     std::string name;
     bool encrypted = false;
     OsslBytes der;
     std::size_t size = 0;
+    std::size_t end = 0;
 };
 
 // The blocks of a PEM text; damage is OpenSSL's reason when reading stopped
@@ -108,6 +110,19 @@ X509Ptr parse_certificate(const unsigned char* der, std::size_t size, bool trust
 // self-signed certificate without any.
 bool is_ca_certificate(X509* cert);
 
+// True when cert is self-signed by its names and key identifiers (its
+// signature is not checked, as OpenSSL never checks a trust anchor's own).
+bool is_self_signed(X509* cert);
+
+// Returns the PEM text of cert, empty when it cannot be written.
+std::string certificate_pem(X509* cert);
+
+// Returns the names of the extended key usages of cert, joined by commas.
+std::string extended_key_usage_text(X509* cert);
+
+// Describes key by its size, type and curve: "a 1024-bit RSA key".
+std::string key_text(const EVP_PKEY* key);
+
 // Decodes DER bytes as an unencrypted private key of any type; null when
 // they are not one (an encrypted key is refused without a prompt).
 EvpPkeyPtr parse_private_key(const unsigned char* der, std::size_t size);
@@ -117,6 +132,9 @@ bool is_encrypted_pkcs8(const unsigned char* der, std::size_t size);
 
 // Returns the subject of cert in RFC 2253 form, non-ASCII bytes escaped, at most 120 bytes.
 std::string subject_text(const X509* cert);
+
+// Returns the issuer of cert as subject_text gives a subject.
+std::string issuer_text(const X509* cert);
 
 // Formats an ASN.1 time as UTC text.
 std::string utc_text(const ASN1_TIME* t);
