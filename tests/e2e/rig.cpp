@@ -397,6 +397,14 @@ std::vector<std::pair<std::string, std::string>> wrapper_libraries() {
 
 }  // namespace
 
+std::string checker_command() {
+    std::string command;
+    for (const std::string& word : wrapper_words()) {
+        command += word + " ";
+    }
+    return command + kCheckMount;
+}
+
 RunResult run_launcher(const Case& c) {
     RunResult r;
     int fds[2];

@@ -170,6 +170,10 @@ void put_file(const std::string& path, std::string_view content, mode_t mode = 0
 // when it cannot.
 void put_dir(const std::string& path, mode_t mode = 0755);
 
+// Inside a hook: the checker under test as the start of a shell command, its
+// wrapper's words first; the checker's arguments follow it.
+std::string checker_command();
+
 // Inside a hook: ends the namespace side and fails the case with this reason.
 [[noreturn]] void rig_fail(const std::string& what);
 

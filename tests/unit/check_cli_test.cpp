@@ -166,7 +166,7 @@ TEST(CheckCli, TheConnectOptions) {
     const std::string sound = dir.write("sound", kSound);
     const std::string broken = dir.write("broken", kBroken);
     // QUORBIX_MQTT_PORT and QUORBIX_MQTT_TLS come before the lines of kSound, whose port 1883
-    // is not read then: no attempt can be made with either file.
+    // is not read then (a duplicate-key error): no attempt can be made with either file.
     const std::string port = dir.write("port", std::string("QUORBIX_MQTT_PORT=70000\n") + kSound);
     const std::string mode3 = dir.write("mode3", std::string("QUORBIX_MQTT_TLS=3\n") + kSound);
     struct Row {
@@ -195,19 +195,19 @@ TEST(CheckCli, TheConnectOptions) {
         // Nothing touches the network without --connect.
         {{"--json", sound}, 0, "\"action\": \"start\"", "\"connection", ""},
         {{"--connect", "--connect-timeout=1", "--json", port},
-         0,
+         1,
          "\"result\": \"not-tried\"",
          "since they use this machine's clock",
          ""},
         {{"--connect", "--at", "2027-01-01", "--json", port},
-         0,
+         1,
          "\"connection_caveat\": \"connections are tried from this machine: they reflect its "
          "network, name service, clock and trust store, not the device's; --at does not change "
          "them, since they use this machine's clock\"",
          "",
          ""},
         {{"--connect", port},
-         0,
+         1,
          "note: no connection was tried: MQTT port 70000 is outside 1 to 65535 [connect-not-tried]",
          "Connections are",
          ""},

@@ -46,7 +46,29 @@ TEST(CheckEscape, ControlsAndInvalidUtf8AreShownAsTheirBytes) {
     }
     EXPECT_EQ(escaped("a\nb\r\n", true), "a\nb<0d>\n");
     // A quoted value cut inside a character shows the bytes it keeps of it.
-    EXPECT_EQ(quoted_text("ab\xc3\xa9", '"', 3), "\"ab<c3>\"... (4 bytes)");
+    EXPECT_EQ(quoted_text("ab\xc3\xa9", 3), "'ab<c3>'... (4 bytes)");
+}
+
+// A value is shown as the launcher reads it: nothing to undo but the <xx> of
+// control bytes, and words where a quote or backslash is the value's own.
+TEST(CheckEscape, ValuesAreShownAsTheLauncherReadsThem) {
+    const EscapeRow rows[] = {
+        {"a plain value", "s3cret", "'s3cret'"},
+        {"single quotes kept in the value", "'s3cret'",
+         "''s3cret'' (the quotes are part of the value)"},
+        {"a backslash and an n, not a line feed", "{\\n}",
+         "'{\\n}' (the backslash is part of the value)"},
+        {"double quotes inside are plain to see", "{\"state\":\"alive", "'{\"state\":\"alive'"},
+        {"a double quote at an end", "\"x", "'\"x' (the quote is part of the value)"},
+        {"one of each", "a\\b'c", "'a\\b'c' (the quote and the backslash are part of the value)"},
+        {"a tab, a carriage return and a NUL", std::string("a\tb\r\0", 5), "'a<09>b<0d><00>'"},
+        {"elided, the remark about what is shown", "'" + std::string(50, 'a'),
+         "''" + std::string(39, 'a') + "'... (51 bytes; the quote is part of the value)"},
+    };
+    for (const EscapeRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(shown(row.text), row.shown);
+    }
 }
 
 TEST(CheckEscape, APatchNamesAFileOnlyWhereItReadsAsThatFile) {

@@ -184,7 +184,7 @@ TEST(CheckHostile, TheRecordViewAndTheConfigurationOnATerminal) {
     const CliRun record = run_check({"--record", fleet.path});
     expect_no_raw_control(record.out, "the record view");
     expect_no_raw_control(record.err, "the findings");
-    EXPECT_TRUE(holds(record.out, "line 9      \"" + kHostileShown + "\"\n")) << record.out;
+    EXPECT_TRUE(holds(record.out, "line 9      '" + kHostileShown + "'\n")) << record.out;
     for (const HostileName& n : hostile_names()) {
         EXPECT_TRUE(holds(record.out, "==> " + fleet.path + "/" + n.shown + " <==\n")) << n.what;
     }

@@ -24,7 +24,7 @@ constexpr const char kNoConnectSent[] =
 
 // A text from the network or the settings, quoted and escaped.
 std::string named(std::string_view text) {
-    return quoted_text(text, '\'', 200);
+    return quoted_text(text, 200);
 }
 
 bool reached(const ConnectResult& r, ConnectStage stage) {

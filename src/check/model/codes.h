@@ -8,10 +8,11 @@
 
 namespace quorbix {
 
+// What a finding's mistake does, by the rule at the head of codes.def.
 enum class Severity {
-    kNote,     // informational
-    kWarning,  // probably not what was meant
-    kError,    // the launcher will refuse to start, or a value written is lost or changed
+    kNote,
+    kWarning,
+    kError,
 };
 
 // Counts of findings by severity.

@@ -30,10 +30,10 @@ struct LineWalk {
     }
 };
 
-// A record value for the record view: numbers as they are, texts quoted with
-// control bytes escaped, long ones elided with their length.
+// A record value for the record view: numbers as they are, texts as every
+// message shows a value (quoted_text), long ones elided with their length.
 std::string record_value(const FieldReading& r) {
-    return r.scanner == Scanner::kUint ? r.value : quoted_text(r.value, '"', 60);
+    return r.scanner == Scanner::kUint ? r.value : quoted_text(r.value, 60);
 }
 
 // Every field of the record as the launcher reads it, with the line it came

@@ -99,7 +99,7 @@ GateWords gate_words(Gate gate) {
 
 void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
                  std::string_view launcher_does, std::string_view remedy, std::vector<Edit> edits) {
-    if (c.options->ignored.test(static_cast<std::size_t>(code))) {
+    if (c.file_explained || c.options->ignored.test(static_cast<std::size_t>(code))) {
         return;
     }
     const std::size_t n = ++c.analysis.by_code[static_cast<std::size_t>(code)];
@@ -175,6 +175,11 @@ std::string once_clause(const RuleContext& c, std::vector<std::string> condition
 
 std::string launcher_writes_clause(const RuleContext& c) {
     return once_clause(c) + "the launcher writes ";
+}
+
+void note_meant(RuleContext& c, std::string_view key, std::uint64_t line) {
+    std::uint64_t& meant = c.meant[field_index(key)];
+    meant = meant == 0 ? line : meant;
 }
 
 std::string reading_of(const RuleContext& c, std::string_view key) {

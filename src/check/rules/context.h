@@ -65,6 +65,13 @@ struct RuleContext {
     // Fields whose value a finding of its own explains (spread over lines,
     // URL-safe Base64): findings about what they stage would only repeat it.
     std::vector<bool> explained = std::vector<bool>(settings_field_count());
+    // The line meant to set each field where a finding says it is not read
+    // there (a key misspelled, behind "export ", with ":" for "="): what the
+    // file then lacks is said on that line, not again for the file.
+    std::vector<std::uint64_t> meant = std::vector<std::uint64_t>(settings_field_count());
+    // A finding about the file as a whole that explains every other (a wide
+    // encoding, CR-only line ends): no other is added after it.
+    bool file_explained = false;
     JudgedGates gates;
     FileAnalysis analysis;  // what the rules found so far; by_code counts as they go
 };
@@ -74,7 +81,8 @@ void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
                   const GatewaySettings& s, const AnalysisOptions& options);
 
 // Adds a finding of `code` at `spot`; beyond a number per code it is
-// counted, not shown. Its texts are escaped (text.h) for every format.
+// counted, not shown. Its texts are escaped (text.h) for every format. After
+// a finding that explains the whole file, nothing more is added.
 void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
                  std::string_view launcher_does, std::string_view remedy = {},
                  std::vector<Edit> edits = {});
@@ -121,5 +129,8 @@ std::string launcher_writes_clause(const RuleContext& c);
 // How the launcher ends up reading the record's key: from which line, or
 // not at all.
 std::string reading_of(const RuleContext& c, std::string_view key);
+
+// Says that `line` was meant to set `key`, a key of the record, and does not.
+void note_meant(RuleContext& c, std::string_view key, std::uint64_t line);
 
 }  // namespace quorbix

@@ -51,6 +51,28 @@ std::size_t spread_end_column(const RuleContext& c, const SpreadValue& spread,
     return spread.end_offset - begin + 1;
 }
 
+// Plain text where the Base64 of a file belongs: what it looks like, and
+// what the launcher makes of the letters and digits on the key's line.
+void report_plain_text(RuleContext& c, const FieldInfo& info, const SettingsLineInfo& line,
+                       const SpreadValue& spread, const std::string& lines,
+                       std::vector<Edit> edits) {
+    const std::string file(staged_name(info.role));
+    const std::string read(settings_read_line(line_bytes(c, line)).value);
+    const std::string staged = staged_bytes(read);
+    const bool path = spread.text == PlainText::kPath;
+    const bool script = info.role == FieldRole::kScript && !path;
+    add_finding(c, Code::kNotBase64, {line.number, info.key.size() + 2},
+                info.key + " holds " + (script ? "a script's text" : plain_text_name(spread.text)) +
+                    (lines.empty() ? "" : " on this line and " + lines) + ", where the Base64 of " +
+                    (path ? "the file itself" : "the file") + " belongs",
+                std::string(lines.empty() ? "the launcher" : "the launcher reads only this line,") +
+                    " decodes the letters and digits in it as Base64 and stages " +
+                    (staged.empty() ? "no " + file : describe_bytes(staged) + " as the " + file),
+                path ? "put the output of base64 -w0 on that file here"
+                     : "write the output of base64 -w0 on the text instead",
+                std::move(edits));
+}
+
 // The finding of a value spread over lines, with its fix where it is certain.
 void report_spread(RuleContext& c, const FieldInfo& info, const SettingsLineInfo& line,
                    std::string_view body, const SpreadValue& spread) {
@@ -84,14 +106,19 @@ void report_spread(RuleContext& c, const FieldInfo& info, const SettingsLineInfo
                         ": it was wrapped, and every line after this one is a line of its own",
                     reads, "encode the file on one line with base64 -w0, or join the lines",
                     {std::move(whole)});
+    } else if (spread.kind == SpreadValue::Kind::kPlainText) {
+        std::vector<Edit> edits;
+        if (spread.complete && spread.text != PlainText::kPath) {
+            const std::string q = body[eq + 1] == '"' ? "\"" : "";
+            whole.text = q + base64_encode(spread.joined) + q;
+            edits.push_back(std::move(whole));
+        }
+        report_plain_text(c, info, line, spread, lines, std::move(edits));
     } else {
-        const bool script = spread.kind == SpreadValue::Kind::kScript;
         add_finding(c, Code::kValueSpread, spot,
-                    (script ? "the script text of " : "the quoted value of ") + info.key + over +
+                    "the quoted value of " + info.key + over +
                         ", and the settings have no lines that continue",
-                    reads,
-                    script ? "put the output of base64 -w0 on the script on this line"
-                           : "put the value on one line");
+                    reads, "put the value on one line");
     }
 }
 
@@ -105,6 +132,29 @@ void check_script(RuleContext& c, std::size_t field, const std::string& script) 
                         "the launcher stages it as it is, and running it fails with \"bad "
                         "interpreter\"",
                     "convert it with dos2unix before encoding it");
+    }
+    if (shape.byte_order_mark) {
+        add_finding(c, Code::kScriptByteOrderMark, value_spot(c, field),
+                    key +
+                        " decodes to a script that begins with a UTF-8 byte-order mark, so the "
+                        "kernel does not see its \"#!\"",
+                    once_clause(c) +
+                        "the launcher stages it as it is, and running it fails: the shell takes "
+                        "the mark for part of the first command",
+                    "encode the script without the byte-order mark",
+                    sure_value_edit(c, field, base64_encode(script.substr(kUtf8Bom.size()))));
+    }
+    if (shape.escaped_newlines) {
+        add_finding(c, Code::kScriptEscapedNewlines, value_spot(c, field),
+                    key +
+                        " decodes to a script of one line that holds \\n where line feeds "
+                        "were meant",
+                    once_clause(c) + "the launcher stages it as one line, " +
+                        (script.compare(0, 2, "#!") == 0
+                             ? "and the kernel takes all of it for the \"#!\" line: running it "
+                               "fails"
+                             : "and the shell runs it with no line break in it"),
+                    "encode the script with real line feeds; printf '%b' turns each \\n into one");
     }
     if (shape.no_interpreter) {
         add_finding(c, Code::kScriptNoInterpreter, value_spot(c, field),
@@ -125,6 +175,7 @@ void check_wide_encoding(RuleContext& c, WideEncoding wide) {
                     ": its NUL bytes end the text of every line, so no line holds a key",
                 "the launcher reads none of its settings",
                 "save it as UTF-8, for example with iconv -f " + name + " -t UTF-8");
+    c.file_explained = !c.options->ignored.test(static_cast<std::size_t>(Code::kWideEncoding));
 }
 
 bool check_byte_order_mark(RuleContext& c, const SettingsLineInfo& line, std::string_view bytes) {
@@ -134,6 +185,9 @@ bool check_byte_order_mark(RuleContext& c, const SettingsLineInfo& line, std::st
     }
     const bool known = settings_key_position(rest.key) >= 0;
     const std::string name = known ? upper(rest.key) : std::string();
+    if (known) {
+        note_meant(c, name, line.number);
+    }
     add_finding(c, Code::kByteOrderMark, {line.number, 1},
                 "the file begins with a UTF-8 byte-order mark, which becomes part of the first "
                 "key: " +
@@ -161,7 +215,8 @@ bool check_prefixed_key(RuleContext& c, const SettingsLineInfo& line, std::strin
     if (exported && rest.key == trim_blanks(rest.key)) {
         edits = sure_key_edit(c, name, {line.number, 1, line.number, p.prefix.size() + 1, ""});
     }
-    add_finding(c, Code::kCommentLine, {line.number, 1},
+    note_meant(c, name, line.number);
+    add_finding(c, exported ? Code::kExportPrefix : Code::kCommentLine, {line.number, 1},
                 habit + " before the key makes the line's key " + shown_key(read_key(body)) +
                     ", so " + name + " is not read here",
                 "the launcher ignores this line; " + name + " " + reading_of(c, name),
@@ -172,12 +227,20 @@ bool check_prefixed_key(RuleContext& c, const SettingsLineInfo& line, std::strin
 }
 
 bool check_spread(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
-                  std::string_view body, bool opens_quote) {
+                  std::string_view body, const SettingsLine& read) {
     const FieldInfo& info = field_table()[field];
     const std::string_view value = body.substr(info.key.size() + 1);
+    const bool base64 = is_base64(info.role);
+    if (base64 &&
+        (template_placeholder(read.value).found() ||
+         (!read.quoted && comment_in_value(read.value) != std::string_view::npos &&
+          plain_text(read.value.substr(0, comment_in_value(read.value))) == PlainText::kNone))) {
+        return false;  // a placeholder or a comment, said where the value is checked
+    }
     const auto next = static_cast<std::size_t>(line.offset + line.length);
+    const bool text_file = info.role == FieldRole::kCsv || info.role == FieldRole::kScript;
     const SpreadValue spread =
-        spread_value(c.file, next, line.number, value, opens_quote, is_base64(info.role));
+        spread_value(c.file, next, line.number, value, read.opens_quote, base64, text_file);
     if (spread.kind == SpreadValue::Kind::kNone) {
         return false;
     }
@@ -275,10 +338,10 @@ constexpr Essential kEssentials[] = {
 
 void check_essentials(RuleContext& c) {
     for (const Essential& e : kEssentials) {
-        if (!((*c.s).*e.value).empty()) {
-            continue;
-        }
         const std::size_t field = field_index(e.key);
+        if (!((*c.s).*e.value).empty() || c.meant[field] != 0 || c.explained[field]) {
+            continue;  // set, or a finding of the line meant to set it says why it is not
+        }
         add_finding(c, e.code, value_spot(c, field),
                     std::string("the gateway is enabled, but ") +
                         (c.key_lines[field].number == 0 ? "no line sets " + std::string(e.key)
@@ -294,6 +357,29 @@ std::string key_remedy(const RuleContext& c, const std::string& key, std::string
     }
     return "line " + dec(set) + " already sets " + key +
            ": keep only the one of the two lines that is meant";
+}
+
+std::vector<Edit> sure_value_edit(const RuleContext& c, std::size_t field,
+                                  const std::string& text) {
+    const SettingsLineInfo& line = c.key_lines[field];
+    if (line.number == 0) {
+        return {};
+    }
+    const std::string_view bytes = line_bytes(c, line);
+    const bool bounded = field_table()[field].scanner != Scanner::kLargeText;
+    const SettingsLine read =
+        settings_read_line(bounded ? bytes.substr(0, kBoundedLineSize - 1) : bytes);
+    std::string_view body = without_line_feed(bytes);
+    if (!body.empty() && body.back() == '\r') {
+        body.remove_suffix(1);
+    }
+    const std::string_view written = body.substr(read.key.size() + 1);
+    const bool quoted = written.size() >= 2 && written.front() == '"' && written.back() == '"';
+    if ((quoted ? written.substr(1, written.size() - 2) : written) != read.value) {
+        return {};  // the launcher reads less than is written: the fix would guess
+    }
+    const std::string q = quoted ? "\"" : "";
+    return {Edit{line.number, read.key.size() + 2, line.number, body.size() + 1, q + text + q}};
 }
 
 std::vector<Edit> sure_key_edit(const RuleContext& c, const std::string& key, Edit edit) {

@@ -27,11 +27,12 @@ bool check_byte_order_mark(RuleContext& c, const SettingsLineInfo& line, std::st
 // (its line end left off); true when it was reported.
 bool check_prefixed_key(RuleContext& c, const SettingsLineInfo& line, std::string_view body);
 
-// A value of `field` that runs on over the lines after its key's line; true
-// when it was reported, and the lines it runs on over are then left alone.
-// `opens_quote` is the key line's SettingsLine::opens_quote.
+// A value of `field` that runs on over the lines after its key's line, or
+// plain text where its Base64 belongs; true when it was reported, and the
+// lines it runs on over are then left alone. `read` is the line as the
+// field's scanner reads it.
 bool check_spread(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
-                  std::string_view body, bool opens_quote);
+                  std::string_view body, const SettingsLine& read);
 
 // Characters kept in a text value that were probably not meant.
 void check_value_habit(RuleContext& c, const std::string& key, const SettingsLineInfo& line,
@@ -46,6 +47,11 @@ void check_essentials(RuleContext& c);
 // The remedy `plain` for a line meant to set `key`, unless another line
 // already sets it: then, to keep one of the two.
 std::string key_remedy(const RuleContext& c, const std::string& key, std::string plain);
+
+// A fix that writes `text` for the value of the line the launcher reads
+// `field` from, in the quotes it has: only where the launcher reads the
+// whole value as written, else none.
+std::vector<Edit> sure_value_edit(const RuleContext& c, std::size_t field, const std::string& text);
 
 // A fix that writes `key` on a line: only while no line sets the key, for
 // otherwise it would change which line the launcher reads.

@@ -7,6 +7,8 @@
 #include "check/rules/intent_checks.h"
 #include "check/rules/key_suggestions.h"
 #include "check/rules/value_checks.h"
+#include "check/rules/value_intent.h"
+#include "check/rules/value_shapes.h"
 #include "check/text/text.h"
 #include "settings/line_grammar.h"
 
@@ -46,9 +48,19 @@ void check_no_equals(RuleContext& c, const SettingsLineInfo& line, std::string_v
         message = "the line's text is cut at its last double quote, at column " +
                   dec(read.quote_cut + 1) + ", before its \"=\"";
     } else {
-        message = std::string("the line's text ends at the ") +
-                  (content[read.text_end] == '\r' ? "carriage return" : "NUL byte") +
-                  " at column " + dec(read.text_end + 1) + ", before its \"=\"";
+        const std::string what = content[read.text_end] == '\r' ? "carriage return" : "NUL byte";
+        const std::string_view before = content.substr(0, read.text_end);
+        if (settings_key_position(before) >= 0) {
+            // A key of the record loses its value: the line is cut.
+            const std::string name = upper(before);
+            note_meant(c, name, line.number);
+            add_finding(c, Code::kLineCut, {line.number, read.text_end + 1},
+                        "a " + what + " after the key ends the line's text before its \"=\"",
+                        std::string(kIgnored) + "; " + name + " " + reading_of(c, name));
+            return;
+        }
+        message = "the line's text ends at the " + what + " at column " + dec(read.text_end + 1) +
+                  ", before its \"=\"";
     }
     add_finding(c, Code::kNoEquals, {line.number, 1}, message, kIgnored);
 }
@@ -60,6 +72,7 @@ bool check_disguised_key(RuleContext& c, const SettingsLineInfo& line, std::stri
     if (trimmed.size() != key.size() && settings_key_position(trimmed) >= 0) {
         const std::size_t blank = is_blank(key.front()) ? 0 : key.find_last_not_of(" \t") + 1;
         const std::string name = upper(trimmed);
+        note_meant(c, name, line.number);
         // The blanks after the "=" go too: "KEY = value" means "KEY=value".
         const std::string_view after = line_bytes(c, line).substr(key.size() + 1);
         const std::size_t lead = std::min(after.find_first_not_of(" \t"), after.size());
@@ -84,6 +97,7 @@ void check_unknown_key(RuleContext& c, const SettingsLineInfo& line, std::string
     const Spot spot{line.number, 1};
     if (const SlotTrap* trap = slot_trap(upper(key))) {
         const std::string read(trap->read);
+        note_meant(c, read, line.number);
         add_finding(c, Code::kSlotKey, spot,
                     std::string(trap->written) + " is never read: " + std::string(trap->why) +
                         "; its key is " + read,
@@ -100,6 +114,7 @@ void check_unknown_key(RuleContext& c, const SettingsLineInfo& line, std::string
         near = nearest_key(key, &unique);
     }
     if (!near.empty()) {
+        note_meant(c, near, line.number);
         add_finding(
             c, Code::kMisspelledKey, spot,
             "unknown key " + shown_key(key) + "; did you mean " + near + "?",
@@ -199,19 +214,35 @@ bool check_quotes(RuleContext& c, const std::string& key, const SettingsLineInfo
     return true;
 }
 
+// What the scanner of `field` reads of a line's bytes.
+std::string_view scanned(std::size_t field, std::string_view bytes) {
+    const bool bounded = field_table()[field].scanner != Scanner::kLargeText;
+    return bounded ? bytes.substr(0, kBoundedLineSize - 1) : bytes;
+}
+
 void check_value(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
                  std::string_view bytes) {
     const FieldInfo& info = field_table()[field];
     const std::string_view content = without_line_feed(bytes);
     const bool bounded = info.scanner != Scanner::kLargeText;
-    const std::string_view piece = bounded ? bytes.substr(0, kBoundedLineSize - 1) : bytes;
+    const std::string_view piece = scanned(field, bytes);
     const SettingsLine read = settings_read_line(piece);
     check_line_cut(c, info.key, line, content, piece, read);
     const bool cut_by_bound = bounded && content.size() > kBoundedLineSize - 1 &&
                               check_bounded_cut(c, info.key, line, bytes, read);
-    if (!cut_by_bound && !check_quotes(c, info.key, line, piece, read) &&
-        info.scanner != Scanner::kUint && !is_base64(info.role)) {
-        check_value_habit(c, info.key, line, piece, read);
+    if (!cut_by_bound && check_template(c, field, line, piece, read)) {
+        return;  // what the value holds beyond that is the template's
+    }
+    const bool quotes = !cut_by_bound && check_quotes(c, info.key, line, piece, read);
+    // A value a quote empties is said by that finding alone.
+    c.explained[field] = c.explained[field] || (quotes && read.value.empty());
+    if (!cut_by_bound && !quotes && info.scanner != Scanner::kUint) {
+        if (check_written_value(c, field, line, piece, read)) {
+            return;
+        }
+        if (!is_base64(info.role)) {
+            check_value_habit(c, info.key, line, piece, read);
+        }
     }
     if (info.scanner == Scanner::kUint) {
         check_number(c, field, line, piece, read);
@@ -219,6 +250,32 @@ void check_value(RuleContext& c, std::size_t field, const SettingsLineInfo& line
     if (is_base64(info.role)) {
         check_base64(c, field, line, piece, read);
     }
+}
+
+// A key of the record set again: an error when the value differs, as the
+// later one is lost.
+void check_duplicate(RuleContext& c, std::size_t field, const SettingsLineInfo& line,
+                     std::string_view value) {
+    const SettingsLineInfo& first = c.key_lines[field];
+    const FieldInfo& info = field_table()[field];
+    const std::string_view first_value =
+        settings_read_line(scanned(field, line_bytes(c, first))).value;
+    const bool same = info.scanner == Scanner::kUint
+                          ? parse_uint32(value) == parse_uint32(first_value)
+                          : value == first_value;
+    const std::string reads = "the launcher reads " + info.key + " from line " + dec(first.number) +
+                              " and ignores this line";
+    if (same) {
+        add_finding(c, Code::kDuplicateSameValue, {line.number, 1},
+                    info.key + " is set again, to the same value; line " + dec(first.number) +
+                        " set it first",
+                    reads, "delete this line: an edit of it would not take");
+        return;
+    }
+    add_finding(c, Code::kDuplicateKey, {line.number, 1},
+                info.key + " is set again, to " + shown(value) + "; line " + dec(first.number) +
+                    " set it first, to " + shown(first_value),
+                reads, "keep only the one of the two lines that is meant");
 }
 
 void check_line(RuleContext& c, const SettingsLineInfo& line) {
@@ -238,11 +295,13 @@ void check_line(RuleContext& c, const SettingsLineInfo& line) {
         return;
     }
     const SettingsLine read = settings_read_line(bytes.substr(0, kBoundedLineSize - 1));
-    if (check_prefixed_key(c, line, body)) {
+    if (check_prefixed_key(c, line, body) || check_key_separator(c, line, body)) {
         return;
     }
     if (!read.has_key) {
-        check_no_equals(c, line, content, read);
+        if (!check_ini_section(c, line, body)) {
+            check_no_equals(c, line, content, read);
+        }
         return;
     }
     const int position = settings_key_position(read.key);
@@ -251,16 +310,11 @@ void check_line(RuleContext& c, const SettingsLineInfo& line) {
         return;
     }
     const auto field = static_cast<std::size_t>(position);
-    if (check_spread(c, field, line, body, read.opens_quote)) {
+    if (check_spread(c, field, line, body, settings_read_line(scanned(field, bytes)))) {
         return;
     }
-    const SettingsLineInfo& first = c.key_lines[field];
-    if (first.number != line.number) {
-        const std::string& key = field_table()[field].key;
-        add_finding(c, Code::kDuplicateKey, {line.number, 1},
-                    key + " is set again; line " + dec(first.number) + " set it first",
-                    "the launcher reads " + key + " from line " + dec(first.number) +
-                        " and ignores this line");
+    if (c.key_lines[field].number != line.number) {
+        check_duplicate(c, field, line, settings_read_line(scanned(field, bytes)).value);
         return;
     }
     check_value(c, field, line, bytes);
@@ -272,6 +326,11 @@ void check_lines(RuleContext& c) {
     const WideEncoding wide = wide_encoding(c.file);
     if (wide != WideEncoding::kNone) {
         check_wide_encoding(c, wide);
+        return;
+    }
+    const std::vector<std::size_t> crs = cr_line_ends(c.file);
+    if (!crs.empty()) {
+        check_cr_line_ends(c, crs);
         return;
     }
     SettingsLineCursor cursor;

@@ -7,6 +7,7 @@
 #include "check/rules/analyse.h"
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
+#include "check/rules/value_intent.h"
 #include "check/rules/shapes.h"
 #include "check/text/text.h"
 #include "check/tls/tls_material.h"
@@ -97,12 +98,14 @@ void check_early_gates(RuleContext& c) {
                 std::string(c.key_lines[csv_field].number == 0 ? "QUORBIX_CSV is not set"
                                                                : "QUORBIX_CSV decodes to nothing") +
                     ", so no CSV configuration is staged");
-        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number == 0) {
+        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number == 0 &&
+                   c.meant[enable_field] == 0) {
             add_finding(c, Code::kNoEnable, {},
                         "no line sets QUORBIX_ENABLE, so it reads 0 and the gateway never runs",
                         once_clause(c, {}, v.gate) + verdict_text(v),
                         "add the line QUORBIX_ENABLE=1 to run the gateway");
-        } else if (v.gate == Gate::kDisabled) {
+        } else if (v.gate == Gate::kDisabled && c.key_lines[enable_field].number != 0 &&
+                   !c.explained[enable_field]) {
             report_stop(c, v, value_spot(c, enable_field), "QUORBIX_ENABLE is 0");
         }
     }
@@ -127,7 +130,8 @@ void check_tls_gate(RuleContext& c) {
         conditions.emplace_back(gate_words(file.gate).passed);
         no_ca = no_ca || file.gate == Gate::kNoCa;
     }
-    if (daemon_config_empty_cafile(s, c.tls.present.ca) && !no_ca) {
+    const bool mode_explained = c.explained[field_with_role(FieldRole::kTlsMode)];
+    if (daemon_config_empty_cafile(s, c.tls.present.ca) && !no_ca && !mode_explained) {
         add_finding(c, Code::kTlsEmptyCafile, spot, mode + " without a CA certificate",
                     launcher_writes_clause(c) + "an empty mqtt_cafile= line to the configuration");
     }
@@ -158,6 +162,7 @@ void check_token(RuleContext& c) {
     if (plan == PasswordPlan::kStored) {
         return;
     }
+    check_token_key(c);
     const Spot spot = value_spot(c, field_index("QUORBIX_MQTT_SASGEN"));
     const std::string not_run =
         once_clause(c) +
@@ -190,6 +195,9 @@ void check_port(RuleContext& c) {
         return;
     }
     const std::size_t port_field = field_index("QUORBIX_MQTT_PORT");
+    if (c.explained[port_field]) {
+        return;  // the port's own finding, or the host's, says why
+    }
     const bool port_set = c.key_lines[port_field].number != 0;
     const Spot spot =
         port_set ? value_spot(c, port_field) : value_spot(c, field_index("QUORBIX_MQTT_ADDR"));

@@ -43,9 +43,9 @@ FileLine line_at(std::string_view file, std::size_t offset) {
     return {text, offset, offset + line.size()};
 }
 
-// True when the line begins a setting of its own: QUORBIX_ and a key before "=".
+// True when the line begins a setting of its own, however it is written.
 bool is_setting_line(std::string_view text) {
-    return upper(text.substr(0, 8)) == "QUORBIX_" && text.find('=') != std::string_view::npos;
+    return upper(text.substr(0, 8)) == "QUORBIX_";
 }
 
 std::string_view unquoted(std::string_view value) {
@@ -140,16 +140,27 @@ void spread_pem(SpreadValue& s, std::string_view value, Walk w) {
     }
 }
 
-// Text lines up to a closing quote (quoted) or the next setting.
-void spread_text(SpreadValue& s, Walk w, bool quoted) {
+// Text lines up to a closing quote (quoted) or the next setting, and a
+// blank line when `blank_ends`; blank lines at the end are left out. Each
+// line joins s.joined with a line feed, a closing quote and what follows it
+// off.
+void spread_text(SpreadValue& s, Walk w, bool quoted, bool blank_ends) {
+    std::string blanks;  // blank lines not yet followed by text
     for (std::uint64_t k = 0; w.offset < w.file.size() && k < kMaxSpreadLines; ++k) {
         const FileLine l = line_at(w.file, w.offset);
-        if (is_setting_line(l.text)) {
+        if (is_setting_line(l.text) || (blank_ends && all_blank(l.text))) {
             break;
         }
-        take(s, l, w.number + k);
         w.offset = l.next;
-        if (quoted && l.text.find('"') != std::string_view::npos) {
+        const std::size_t quote = quoted ? l.text.find('"') : std::string_view::npos;
+        if (all_blank(l.text)) {
+            blanks += std::string(l.text) + "\n";
+            continue;
+        }
+        take(s, l, w.number + k);
+        s.joined += blanks + std::string(l.text.substr(0, quote)) + "\n";
+        blanks.clear();
+        if (quote != std::string_view::npos) {
             s.complete = true;
             break;
         }
@@ -283,23 +294,40 @@ bool starts_pem(std::string_view value) {
 }
 
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool quoted, bool base64) {
+                         std::string_view value, bool quoted, bool base64, bool text_file) {
     SpreadValue s;
     const Walk w{file, next, line + 1};
     const std::string_view bare = quoted ? value.substr(1) : value;
+    const bool quote_open = quoted && bare.find('"') == std::string_view::npos;
+    const PlainText text = base64 ? plain_text(unquoted(value), text_file) : PlainText::kNone;
     if (base64 && starts_pem(value)) {
         s.kind = SpreadValue::Kind::kPem;
         spread_pem(s, value, w);
-    } else if (base64 && starts_with(bare, "#!")) {
-        s.kind = SpreadValue::Kind::kScript;
-        spread_text(s, w, quoted && bare.find('"') == std::string_view::npos);
+    } else if (text != PlainText::kNone) {
+        s.kind = SpreadValue::Kind::kPlainText;
+        s.text = text;
+        s.joined = std::string(quote_open ? bare : unquoted(value)) + "\n";
+        // A script runs on over blank lines; other text ends at one.
+        if (text != PlainText::kPath) {
+            spread_text(s, w, quote_open, text != PlainText::kScript);
+        }
+        if (s.kind == SpreadValue::Kind::kNone) {
+            return {};  // a quote opened and never closed
+        }
+        // Text on the key's line alone is all there is when the line holds
+        // nothing but it, or it in double quotes.
+        s.complete =
+            s.complete ||
+            (!quote_open && (value == unquoted(value) ||
+                             "\"" + s.joined.substr(0, s.joined.size() - 1) + "\"" == value));
+        return s;
     } else if (base64 && bare.size() >= 16 && base64_line_follows(w) &&
                std::all_of(bare.begin(), bare.end(), is_base64_symbol)) {
         s.kind = SpreadValue::Kind::kBase64;
         spread_base64(s, w);
-    } else if (!base64 && quoted && bare.find('"') == std::string_view::npos) {
+    } else if (!base64 && quote_open) {
         s.kind = SpreadValue::Kind::kQuotedText;
-        spread_text(s, w, true);
+        spread_text(s, w, true, false);
     }
     if (s.kind != SpreadValue::Kind::kPem && s.first_line == 0) {
         return {};
@@ -327,8 +355,38 @@ std::string base64_encode(std::string_view bytes) {
 
 // ---------------------------------------------------------------- staged contents
 
+namespace {
+
+// True when a line of shell text holds "\n" outside quotes, where the shell
+// takes it for no line feed (inside quotes printf and echo may).
+bool has_bare_escaped_newline(std::string_view line) {
+    char quote = '\0';
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        const char c = line[i];
+        if (quote != '\0') {
+            quote = c == quote ? '\0' : quote;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '\\' && line[i + 1] == 'n') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 ScriptShape script_shape(std::string_view script) {
-    return {script.find("\r\n") != std::string_view::npos, !starts_with(script, "#!")};
+    ScriptShape shape;
+    shape.carriage_returns = script.find("\r\n") != std::string_view::npos;
+    shape.byte_order_mark = starts_with(script, kUtf8Bom);
+    const std::string_view first = without_line_feed(first_line_of(script));
+    const bool one_line =
+        first.size() + static_cast<std::size_t>(ends_line(script)) == script.size();
+    shape.escaped_newlines = one_line && has_bare_escaped_newline(first);
+    shape.no_interpreter =
+        !shape.byte_order_mark && !shape.escaped_newlines && !starts_with(script, "#!");
+    return shape;
 }
 
 const char* csv_binary_kind(std::string_view head, bool nul_bytes) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "check/rules/value_shapes.h"
+
 namespace quorbix {
 
 // ---------------------------------------------------------------- encoding
@@ -64,15 +66,20 @@ bool is_comment_after_quote(std::string_view dropped);
 
 // ---------------------------------------------------------------- spread values
 
-// A value that runs on over the lines after its key's line.
+// A value that runs on over the lines after its key's line, or plain text
+// where Base64 belongs.
 struct SpreadValue {
-    enum class Kind { kNone, kBase64, kPem, kScript, kQuotedText } kind = Kind::kNone;
+    enum class Kind { kNone, kBase64, kPem, kPlainText, kQuotedText } kind = Kind::kNone;
     std::uint64_t first_line = 0;  // the first continuation line; 0 when there is none
     std::uint64_t last_line = 0;
     std::size_t end_offset = 0;  // file offset of the last continuation line's text end
-    bool complete = false;       // kPem: the END line is there; kQuotedText: the quote closes
-    // kBase64: the continuation lines' text run together; kPem: the PEM text
-    // from the key's line to the END line, each line ended by a line feed.
+    // kPem: the END line is there; kQuotedText and kPlainText: a quote that
+    // opens the value closes, and the text is all there is.
+    bool complete = false;
+    PlainText text = PlainText::kNone;  // kPlainText: what it looks like
+    // kBase64: the continuation lines' text run together; kPem and
+    // kPlainText: the text from the key's line on, each line ended by a line
+    // feed.
     std::string joined;
 };
 
@@ -80,9 +87,11 @@ struct SpreadValue {
 // after it, `line` its number) that carry on `value`, the key line's value
 // as written after the "=" (its opening quote included, its line end not).
 // `quoted` tells whether the line grammar sees a double quote open the value
-// (SettingsLine::opens_quote); `base64` whether the key's value is a Base64 file.
+// (SettingsLine::opens_quote); `base64` whether the key's value is a Base64
+// file, `text_file` whether that file is text (plain_text). Plain text
+// where Base64 belongs is kPlainText even on one line.
 SpreadValue spread_value(std::string_view file, std::size_t next, std::uint64_t line,
-                         std::string_view value, bool quoted, bool base64);
+                         std::string_view value, bool quoted, bool base64, bool text_file = false);
 
 // True when text (an opening quote skipped) begins PEM armour.
 bool starts_pem(std::string_view value);
@@ -95,7 +104,9 @@ std::string base64_encode(std::string_view bytes);
 // What is wrong with a staged script, beyond what the decoder does.
 struct ScriptShape {
     bool carriage_returns = false;  // CR before LF: "bad interpreter" on the device
-    bool no_interpreter = false;    // no "#!" line
+    bool byte_order_mark = false;   // a UTF-8 byte-order mark before its "#!"
+    bool escaped_newlines = false;  // one line holding "\n" where line feeds were meant
+    bool no_interpreter = false;    // no "#!" line, and neither of the two above
 };
 
 ScriptShape script_shape(std::string_view script);

@@ -5,6 +5,7 @@
 #include "check/rules/fields.h"
 #include "check/rules/intent_checks.h"
 #include "check/rules/shapes.h"
+#include "check/rules/value_shapes.h"
 #include "check/text/text.h"
 #include "daemon_config/daemon_config.h"
 #include "staging/base64.h"
@@ -101,6 +102,9 @@ void check_number(RuleContext& c, std::size_t field, const SettingsLineInfo& lin
     if (v.empty()) {
         return;  // reads 0, as an absent key does
     }
+    // A number read as other than its digits says why once: its range is
+    // the same mistake.
+    bool misread = true;
     if (!r.has_digits()) {
         add_finding(c, Code::kNumberNoDigits, spot_at, shown(v) + " holds no decimal digits",
                     reads);
@@ -112,11 +116,24 @@ void check_number(RuleContext& c, std::size_t field, const SettingsLineInfo& lin
                     shown(v) + " is negative; numbers are unsigned 32-bit and wrap around", reads);
     } else if (r.overflow) {
         add_finding(c, Code::kNumberOverflow, spot_at, shown(v) + " is beyond 4294967295", reads);
+    } else {
+        misread = false;
+    }
+    const std::string_view rest = v.substr(r.digits_end);
+    const NumberSuffix suffix = number_suffix(rest);
+    if (misread) {
+        c.explained[field] = true;
+        return;
+    }
+    if (r.trailing_text && suffix != NumberSuffix::kNone) {
+        add_finding(c, Code::kNumberUnitSuffix, {line.number, at + r.digits_end + 1},
+                    std::string(suffix == NumberSuffix::kUnit ? "the unit" : "the comment") +
+                        " after the number, " + shown(trim_blanks(rest)) +
+                        ", is not read: the settings take the number alone",
+                    reads, "write the number alone: " + dec(r.value));
     } else if (r.trailing_text) {
-        add_finding(
-            c, Code::kNumberTrailingText, {line.number, at + r.digits_end + 1},
-            "text after the number's digits, " + shown(v.substr(r.digits_end)) + ", is ignored",
-            reads);
+        add_finding(c, Code::kNumberTrailingText, {line.number, at + r.digits_end + 1},
+                    "text after the number's digits, " + shown(rest) + ", is ignored", reads);
     } else if (r.sign_char == '+') {
         add_finding(c, Code::kNumberPlus, spot_at, "a plus sign before the number", reads);
     } else if (r.sign != 0 || r.digits_end != v.size()) {

@@ -151,36 +151,60 @@ std::string json_file_name(std::string_view name, bool* encoded) {
     return out;
 }
 
-std::string quoted_text(std::string_view text, char quote, std::size_t max) {
-    std::string out(1, quote);
+namespace {
+
+// Words for the quotes and backslashes of a shown value that a reader could
+// take for the showing's own: every single quote, a double quote at either
+// end, every backslash; empty when there are none.
+std::string value_remark(std::string_view kept) {
+    std::size_t quotes = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\''));
+    if (!kept.empty()) {
+        quotes += static_cast<std::size_t>(kept.front() == '"') +
+                  static_cast<std::size_t>(kept.size() > 1 && kept.back() == '"');
+    }
+    const auto backslashes = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\\'));
+    std::string words;
+    if (quotes != 0) {
+        words = quotes == 1 ? "the quote" : "the quotes";
+    }
+    if (backslashes != 0) {
+        words += std::string(words.empty() ? "" : " and ") +
+                 (backslashes == 1 ? "the backslash" : "the backslashes");
+    }
+    if (words.empty()) {
+        return words;
+    }
+    return words + (quotes + backslashes == 1 ? " is" : " are") + " part of the value";
+}
+
+}  // namespace
+
+std::string quoted_text(std::string_view text, std::size_t max) {
+    std::string out = "'";
     // Cut first: a character cut at the bound is shown by its bytes.
     const std::string_view kept = text.substr(0, max);
     for (std::size_t i = 0; i < kept.size();) {
-        const char c = kept[i];
         const std::size_t n = utf8_length(kept, i);
-        if (c == quote || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\0') {
-            out += "\\0";
+        if (kept[i] == '\t') {
+            out += hex_byte('\t');
         } else {
             append_shown(&out, kept, i, n);
         }
         i += std::max<std::size_t>(n, 1);
     }
-    out.push_back(quote);
+    out.push_back('\'');
+    const std::string remark = value_remark(kept);
     if (text.size() > max) {
-        out += "... (" + std::to_string(text.size()) + " bytes)";
+        out += "... (" + std::to_string(text.size()) + " bytes" +
+               (remark.empty() ? "" : "; " + remark) + ")";
+    } else if (!remark.empty()) {
+        out += " (" + remark + ")";
     }
     return out;
 }
 
 std::string shown(std::string_view text) {
-    return quoted_text(text, '\'', 40);
+    return quoted_text(text, 40);
 }
 
 std::string shown_key(std::string_view key) {

@@ -40,14 +40,16 @@ std::string json_without_controls(std::string_view document);
 // with *encoded set.
 std::string json_file_name(std::string_view name, bool* encoded);
 
-// text between two `quote` characters, the quote and the backslash escaped
-// with a backslash, tab, carriage return and NUL as \t, \r and \0, every
-// other byte that escaped() shows as <xx> so; beyond `max` bytes elided, with
-// its length said.
-std::string quoted_text(std::string_view text, char quote, std::size_t max);
+// A value as the launcher reads it, as every message and view shows one:
+// between single quotes, with nothing escaped inside but every byte of a
+// control character (tabs included) and of invalid UTF-8 as <xx>; beyond
+// `max` bytes elided, with its length said. Where a quote or a backslash of
+// the value could be taken for the showing's own, words say it is the
+// value's: "''s3cret'' (the quotes are part of the value)".
+std::string quoted_text(std::string_view text, std::size_t max);
 
-// A text of the file as a message quotes it: in single quotes, control bytes
-// escaped, elided after a few dozen bytes with its length said.
+// A value of the file as a message quotes it: quoted_text() elided after a
+// few dozen bytes.
 std::string shown(std::string_view text);
 
 // A key of the file as a message shows it: in single quotes, every byte that

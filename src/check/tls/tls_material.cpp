@@ -346,7 +346,15 @@ EvpPkeyPtr check_key_file(TlsCheck& check, std::string_view data) {
         report_key_encrypted(check);
     } else if (key_block != nullptr) {
         key = parse_private_key(key_block->der.get(), key_block->size);
-        if (key == nullptr) {
+        if (key == nullptr && key_block->name == "OPENSSH PRIVATE KEY") {
+            ERR_clear_error();
+            add_problem(check, TlsFile::kLocalKey, Code::kTlsKeyUnparsable,
+                        "the client key is an OpenSSH private key, which only ssh reads",
+                        "The daemon will fail to load the key and will fail to set up TLS.")
+                .finding.remedy =
+                "convert a copy of the key to PEM with ssh-keygen -p -m PEM -f KEYFILE, and encode "
+                "that";
+        } else if (key == nullptr) {
             report_key_unparsable(check, take_first_error());
         }
     }
