@@ -346,7 +346,7 @@ std::vector<Row> rows() {
          },
          Stage::kTls, Outcome::kFailed, Cause::kTlsStagedFile, "no certificate or crl found",
          [](const ConnectResult& r, const std::string& /*log*/) {
-             EXPECT_EQ(r.staged_file, StagedFile::kCa);
+             EXPECT_EQ(r.staged_file, ConnectFile::kCa);
              EXPECT_TRUE(r.staged_der);
              EXPECT_TRUE(at_loopback(r.address, kBrokerTlsPort)) << "TCP stood first";
          }},

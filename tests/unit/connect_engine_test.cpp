@@ -89,35 +89,35 @@ TEST(ConnectEngine, StagedFilesLoadOnlyAsPem) {
         const char* name;
         std::uint32_t mode;
         std::string ca, cert, key;
-        StagedFile failed;
+        ConnectFile failed;
         bool der;
         const char* reason;  // nullptr: any reason
     };
     const std::vector<Row> rows = {
-        {"mode 1, PEM CA", 1, ca, "", "", StagedFile::kNone, false, ""},
-        {"mode 1, DER CA", 1, dir.read("ca.der"), "", "", StagedFile::kCa, true,
+        {"mode 1, PEM CA", 1, ca, "", "", ConnectFile::kNone, false, ""},
+        {"mode 1, DER CA", 1, dir.read("ca.der"), "", "", ConnectFile::kCa, true,
          "no certificate or crl found"},
-        {"mode 1, a CA of text", 1, "not a certificate\n", "", "", StagedFile::kCa, false,
+        {"mode 1, a CA of text", 1, "not a certificate\n", "", "", ConnectFile::kCa, false,
          "no certificate or crl found"},
-        {"mode 1, a damaged CA", 1, damaged, "", "", StagedFile::kCa, false, nullptr},
-        {"mode 2, PEM", 2, ca, cert, key, StagedFile::kNone, false, ""},
-        {"mode 2, the chain after the leaf", 2, ca, cert + ca, key, StagedFile::kNone, false, ""},
-        {"mode 2, the CA before the leaf", 2, ca, ca + cert, key, StagedFile::kKey, false,
+        {"mode 1, a damaged CA", 1, damaged, "", "", ConnectFile::kCa, false, nullptr},
+        {"mode 2, PEM", 2, ca, cert, key, ConnectFile::kNone, false, ""},
+        {"mode 2, the chain after the leaf", 2, ca, cert + ca, key, ConnectFile::kNone, false, ""},
+        {"mode 2, the CA before the leaf", 2, ca, ca + cert, key, ConnectFile::kKey, false,
          "key values mismatch"},
-        {"mode 2, DER certificate", 2, ca, dir.read("client.der"), key, StagedFile::kCert, true,
+        {"mode 2, DER certificate", 2, ca, dir.read("client.der"), key, ConnectFile::kCert, true,
          nullptr},
-        {"mode 2, a damaged block after the leaf", 2, ca, cert + damaged, key, StagedFile::kCert,
+        {"mode 2, a damaged block after the leaf", 2, ca, cert + damaged, key, ConnectFile::kCert,
          false, nullptr},
-        {"mode 2, DER key", 2, ca, cert, dir.read("client.key.der"), StagedFile::kKey, true,
+        {"mode 2, DER key", 2, ca, cert, dir.read("client.key.der"), ConnectFile::kKey, true,
          nullptr},
-        {"mode 2, another key", 2, ca, cert, dir.read("other.key"), StagedFile::kKey, false,
+        {"mode 2, another key", 2, ca, cert, dir.read("other.key"), ConnectFile::kKey, false,
          "key values mismatch"},
         {"mode 2, an encrypted key is refused without a prompt", 2, ca, cert,
-         dir.read("encrypted.key"), StagedFile::kKey, false, nullptr},
-        {"mode 2, no certificate", 2, ca, "", key, StagedFile::kCert, false,
+         dir.read("encrypted.key"), ConnectFile::kKey, false, nullptr},
+        {"mode 2, no certificate", 2, ca, "", key, ConnectFile::kCert, false,
          "no client certificate is staged"},
-        {"mode 2, no key", 2, ca, cert, "", StagedFile::kKey, false, "no client key is staged"},
-        {"mode 1 ignores the client files", 1, ca, "junk", "junk", StagedFile::kNone, false, ""},
+        {"mode 2, no key", 2, ca, cert, "", ConnectFile::kKey, false, "no client key is staged"},
+        {"mode 1 ignores the client files", 1, ca, "junk", "junk", ConnectFile::kNone, false, ""},
     };
     for (const Row& row : rows) {
         ConnectRequest q;
@@ -127,7 +127,7 @@ TEST(ConnectEngine, StagedFilesLoadOnlyAsPem) {
         q.key = row.key;
         const TlsSetup setup = tls_setup(q);
         EXPECT_EQ(setup.failed_file, row.failed) << row.name << ": " << setup.reason;
-        EXPECT_EQ(setup.ctx == nullptr, row.failed != StagedFile::kNone) << row.name;
+        EXPECT_EQ(setup.ctx == nullptr, row.failed != ConnectFile::kNone) << row.name;
         EXPECT_EQ(setup.failed_der, row.der) << row.name;
         if (row.reason != nullptr) {
             EXPECT_EQ(setup.reason, row.reason) << row.name;

@@ -313,7 +313,7 @@ std::vector<ResultRow> result_rows() {
         {"a DER key",
          with(failed(S::kTls, C::kTlsStagedFile, "no start line"),
               [](ConnectResult& r) {
-                  r.staged_file = StagedFile::kKey;
+                  r.staged_file = ConnectFile::kKey;
                   r.staged_der = true;
               }),
          Code::kConnectTls, kKey, "the staged client key is DER, not PEM", "as PEM text"},

@@ -151,11 +151,11 @@ std::string alert_remedy(const ConnectionFacts& facts, const ConnectResult& r) {
 }
 
 // The staged file a result names, in words and by its setting.
-std::pair<const char*, ConnectionSetting> staged(StagedFile file) {
+std::pair<const char*, ConnectionSetting> staged(ConnectFile file) {
     switch (file) {
-        case StagedFile::kCert:
+        case ConnectFile::kCert:
             return {"client certificate", ConnectionSetting::kLocalCert};
-        case StagedFile::kKey:
+        case ConnectFile::kKey:
             return {"client key", ConnectionSetting::kLocalKey};
         default:
             return {"CA certificate", ConnectionSetting::kCa};

@@ -197,7 +197,7 @@ void over_connection(ConnectResult& r, const ConnectRequest& request, const TlsS
     if (setup.ctx == nullptr) {
         r.staged_file = setup.failed_file;
         r.staged_der = setup.failed_der;
-        const ConnectCause cause = setup.failed_file == StagedFile::kNone
+        const ConnectCause cause = setup.failed_file == ConnectFile::kNone
                                        ? ConnectCause::kTlsFailed
                                        : ConnectCause::kTlsStagedFile;
         finish(r, ConnectStage::kTls, cause, setup.reason);

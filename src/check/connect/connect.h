@@ -72,8 +72,9 @@ enum class ConnectCause {
     kMqttTimedOut,         // mqtt: no CONNACK within the budget
 };
 
-// A staged file that the TLS stage loads.
-enum class StagedFile { kNone, kCa, kCert, kKey };
+// A staged file that the TLS stage loads (one of the three TLS files, as
+// this library names them).
+enum class ConnectFile { kNone, kCa, kCert, kKey };
 
 // A certificate the broker presented.
 struct PeerCertificate {
@@ -123,7 +124,7 @@ struct ConnectResult {
     PeerCertificate peer;
     PeerCertificate failing;
     // For kTlsStagedFile: which file, and whether it is DER rather than PEM.
-    StagedFile staged_file = StagedFile::kNone;
+    ConnectFile staged_file = ConnectFile::kNone;
     bool staged_der = false;
     // Notes: a password was given without a user and not sent; no CA was
     // staged (mode 2), so this machine's trust store verified the broker.

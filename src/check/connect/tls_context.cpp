@@ -51,7 +51,7 @@ bool looks_like_der(const std::string& bytes) {
 }
 
 // Records that a staged file kept the context from being made.
-TlsSetup failed(TlsSetup setup, StagedFile file, const std::string& bytes, std::string reason) {
+TlsSetup failed(TlsSetup setup, ConnectFile file, const std::string& bytes, std::string reason) {
     setup.ctx.reset();
     setup.failed_file = file;
     setup.failed_der = looks_like_der(bytes);
@@ -160,7 +160,7 @@ TlsSetup tls_setup(const ConnectRequest& request) {
     ERR_clear_error();
     setup.ctx.reset(SSL_CTX_new(TLS_client_method()));
     if (setup.ctx == nullptr) {
-        return failed(std::move(setup), StagedFile::kNone, {}, first_error("no TLS context"));
+        return failed(std::move(setup), ConnectFile::kNone, {}, first_error("no TLS context"));
     }
     SSL_CTX* ctx = setup.ctx.get();
     // The daemon's client has no passphrase either.
@@ -168,24 +168,24 @@ TlsSetup tls_setup(const ConnectRequest& request) {
     if (request.ca.empty()) {
         setup.default_trust_store = true;
         if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
-            return failed(std::move(setup), StagedFile::kCa, {}, first_error("no trust store"));
+            return failed(std::move(setup), ConnectFile::kCa, {}, first_error("no trust store"));
         }
     } else if (std::string reason = load_ca(ctx, request.ca); !reason.empty()) {
-        return failed(std::move(setup), StagedFile::kCa, request.ca, std::move(reason));
+        return failed(std::move(setup), ConnectFile::kCa, request.ca, std::move(reason));
     }
     if (request.tls_mode == 2) {
         if (request.cert.empty()) {
-            return failed(std::move(setup), StagedFile::kCert, {},
+            return failed(std::move(setup), ConnectFile::kCert, {},
                           "no client certificate is staged");
         }
         if (std::string reason = load_certificate_chain(ctx, request.cert); !reason.empty()) {
-            return failed(std::move(setup), StagedFile::kCert, request.cert, std::move(reason));
+            return failed(std::move(setup), ConnectFile::kCert, request.cert, std::move(reason));
         }
         if (request.key.empty()) {
-            return failed(std::move(setup), StagedFile::kKey, {}, "no client key is staged");
+            return failed(std::move(setup), ConnectFile::kKey, {}, "no client key is staged");
         }
         if (std::string reason = load_key(ctx, request.key); !reason.empty()) {
-            return failed(std::move(setup), StagedFile::kKey, request.key, std::move(reason));
+            return failed(std::move(setup), ConnectFile::kKey, request.key, std::move(reason));
         }
     }
     ERR_clear_error();

@@ -31,7 +31,7 @@ using SslHandle = std::unique_ptr<SSL, TlsFree<&SSL_free>>;
 // being made.
 struct TlsSetup {
     SslCtxHandle ctx;
-    StagedFile failed_file = StagedFile::kNone;
+    ConnectFile failed_file = ConnectFile::kNone;
     bool failed_der = false;  // the file is not PEM but looks like DER
     std::string reason;       // OpenSSL's reason when the context is null
     bool default_trust_store = false;
