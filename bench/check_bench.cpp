@@ -40,8 +40,10 @@ std::size_t check_and_report(const std::string& settings) {
     quorbix::AnalysisOptions options;
     options.now = 1796083200;
     options.with_record = false;  // as quorbix-check without --record
-    const quorbix::ReportedFile file{"settings", "", quorbix::analyse_settings(settings, options),
-                                     settings};
+    quorbix::ReportedFile file;
+    file.name = "settings";
+    file.analysis = quorbix::analyse_settings(settings, options);
+    file.bytes = settings;
     std::size_t size = 0;
     for (const quorbix::ReportPiece& piece :
          quorbix::make_human_renderer(quorbix::ReportRun{})->file(file)) {
