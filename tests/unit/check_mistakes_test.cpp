@@ -136,9 +136,9 @@ std::vector<Mistake> mistakes() {
          "csv-binary", E, 2, "Encode the CSV text itself with base64 -w0, uncompressed."},
         {"comment after the closing quote", sound + "QUORBIX_MQTT_PWD=\"s3cret\" # rotated\n",
          "comment-after-quote", N, 6, ""},
-         {"certificate chain with the CA first", sound + ca_first_chain(), "tls-chain-order", E, 6,
-          "Put certificate 2 first and the others after it in their order.", kSure, 0,
-          "certificate 2 of 2 in the client certificate file (CN=gateway-0042)"},
+        {"certificate chain with the CA first", sound + ca_first_chain(), "tls-chain-order", E, 6,
+         "Put certificate 2 first and the others after it in their order.", kSure, 0,
+         "certificate 2 of 2 in the client certificate file (CN=gateway-0042)"},
         {"URL-safe Base64 of a DER certificate",
          sound + "QUORBIX_CA=MIIB_w-_" + std::string(40, 'A') + "\n", "base64-url-safe", E, 6,
          "Encode the file with plain base64 -w0, or turn every \"_\" into \"/\" and \"-\" into "
