@@ -39,7 +39,7 @@ constexpr const char kUsageTail[] =
     "  --statistics       a count of findings per code at the end\n"
     "  --ignore=CODE,...  neither show nor count these codes\n"
     "  --select=CODE,...  show and count only these codes\n"
-    "  --color=WHEN       auto (the default), always or never\n"
+    "  --color[=WHEN]     auto (the default), always or never; --color alone is always\n"
     "  --config           print the daemon configuration the launcher would write, byte for byte\n"
     "  --record           print every field as the launcher reads it, with its line or \"absent\"\n"
     "  --token TEXT       the token tool's output, for --config (without it, a marked "
@@ -332,6 +332,11 @@ constexpr OptionRow kOptions[] = {
 };
 // clang-format on
 
+// The options whose value is optional, as GNU tools have them: given only
+// as "--name=VALUE", and the name alone means the value here. The next
+// argument is never taken for it.
+constexpr std::pair<const char*, const char*> kOptionalValues[] = {{"--color", "always"}};
+
 // Finds the option `arg` names ("--name", "--name=VALUE" or the alias) and
 // takes its value from the argument or the next one; null for no option.
 const OptionRow* find_option(std::string_view arg, std::string* value, bool* inline_value) {
@@ -339,6 +344,12 @@ const OptionRow* find_option(std::string_view arg, std::string* value, bool* inl
         const std::string_view name = row.name;
         if (arg == name || (row.alias != nullptr && arg == row.alias)) {
             *inline_value = false;
+            for (const auto& [optional, meaning] : kOptionalValues) {
+                if (name == optional) {
+                    *value = meaning;
+                    *inline_value = true;
+                }
+            }
             return &row;
         }
         if (row.takes_value && arg.size() > name.size() && arg.substr(0, name.size()) == name &&
@@ -357,9 +368,12 @@ Parsed check_combinations(const Options& o) {
     if ((o.config || o.record) && !o.format->takes_views) {
         return usage_error("--config and --record go with --format=human or json");
     }
-    if (o.diff && (!o.format->for_terminal || o.config || o.record)) {
-        return usage_error(
-            "--diff takes standard output alone: not with --json, --config or --record");
+    if (o.diff && !o.format->for_terminal) {
+        return usage_error(std::string("--diff takes standard output alone: not with --format=") +
+                           o.format->name);
+    }
+    if (o.diff && (o.config || o.record)) {
+        return usage_error("--diff takes standard output alone: not with --config or --record");
     }
     const ConnectionOptions& c = o.connection;
     if (!c.enabled && o.connect_options_given) {
@@ -427,6 +441,7 @@ Parsed parse_options(int argc, char** argv, Options* o) {
         o->selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
         o->analysis.ignored |= ~o->selected;
     }
+    o->analysis.ignored &= hideable_codes();
     if (o->files.empty()) {
         o->files.emplace_back(paths::kSettings);
         o->default_file = true;
