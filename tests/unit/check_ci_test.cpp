@@ -234,6 +234,56 @@ TEST(CheckCi, SmallerPromisesOfTheCommandLine) {
     EXPECT_EQ(run_check({"-q", sound, warned}).out.find(totals), std::string::npos);
 }
 
+// -j 2 reports a varied fleet byte for byte as -j 1 does, in every format
+// and with the options that add to a report: files that start, refuse and
+// stay disabled, with findings and without, fixes, an unreadable file and
+// one too large to check, and enough files that the threads overtake each
+// other.
+TEST(CheckCi, TwoJobsReportAsOneDoes) {
+#ifdef QUORBIX_TEST_ONE_JOB
+    GTEST_SKIP() << "threads are compared on the build machine, not under the emulator";
+#endif
+    const test::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.path("fleet").c_str(), 0700), 0);
+    const char* const kinds[] = {kSound, kWarned, kBroken, "QUORBIX_ENABLE=0\n",
+                                 "\xef\xbb\xbfQUORBIX_ENABLE=1\nQUORBIX_MQTT_ADDR = h\n"};
+    for (int i = 0; i < 60; ++i) {
+        // Files of different sizes, so that they take different times.
+        std::string bytes = kinds[i % 5];
+        bytes += std::string(static_cast<std::size_t>(i % 7) * 700, '#') + "\n";
+        dir.write("fleet/" + std::to_string(100 + i), bytes);
+    }
+    const std::string huge = dir.write("fleet/150-huge", "");
+    ASSERT_EQ(::truncate(huge.c_str(), (off_t{512} << 20) + 1), 0);
+    const std::string data = QUORBIX_TEST_DATA_DIR "/check/";
+    const std::vector<std::string> files = {dir.path("fleet"), data + "fleet",
+                                            data + "mistakes.settings", dir.path("missing"),
+                                            data + "fixable.settings"};
+    const std::vector<std::string> options[] = {
+        {"--format=human"},
+        {"--format=human", "--statistics", "--record"},
+        {"--format=gcc", "--statistics"},
+        {"--format=json", "--config", "--statistics"},
+        {"--format=sarif"},
+        {"--diff"},
+        {"-q", "--strict"},
+    };
+    for (const std::vector<std::string>& option : options) {
+        std::vector<std::string> one = {"--at", "2026-12-01", "-j", "1"};
+        one.insert(one.end(), option.begin(), option.end());
+        one.insert(one.end(), files.begin(), files.end());
+        std::vector<std::string> two = one;
+        two[3] = "2";
+        const CliRun a = run_check(one);
+        const CliRun b = run_check(two);
+        EXPECT_EQ(a.status, 2) << command_of(one);
+        EXPECT_EQ(b.status, a.status) << command_of(two);
+        EXPECT_TRUE(a.out == b.out) << command_of(two);
+        EXPECT_TRUE(a.err == b.err) << command_of(two);
+        EXPECT_GT(a.out.size() + a.err.size(), 10000U) << command_of(one);
+    }
+}
+
 // With --diff the notes on standard error are whole lines among the
 // findings there, the diff alone on standard output.
 TEST(CheckCi, DiffNotesAreWholeLines) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check/cli/connection.h"
+#include "check/cli/in_order.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
 #include "check/report/diff.h"
@@ -63,15 +64,16 @@ std::FILE* stream_of(Channel channel, std::FILE* findings) {
 // The file's certain fixes as a unified diff. Standard input has no name a
 // patch could apply to, nor has a file whose name a patch cannot carry:
 // their fixes are only said, and a note says why there is no diff.
-std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view bytes) {
+// The note that says why is added to *notes.
+std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view bytes,
+                    std::string* notes) {
     std::vector<Edit> edits;
     for (const Finding& f : r.analysis.findings) {
         edits.insert(edits.end(), f.edits.begin(), f.edits.end());
     }
     if (from_stdin) {
         if (!edits.empty()) {
-            static_cast<void>(std::fputs(
-                "quorbix-check: <stdin>: no diff for standard input; name the file\n", stderr));
+            *notes += "quorbix-check: <stdin>: no diff for standard input; name the file\n";
         }
         return {};
     }
@@ -80,17 +82,26 @@ std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view byt
     if (diff.empty() || why == nullptr) {
         return diff;
     }
-    static_cast<void>(std::fprintf(stderr, "quorbix-check: %s: no diff: %s; rename the file\n",
-                                   escaped(r.name).c_str(), why));
+    *notes += "quorbix-check: " + escaped(r.name) + ": no diff: " + why + "; rename the file\n";
     return {};
 }
 
+// One file read and analysed, with what is written for it beside its
+// report: its hunks of the diff, and the notes for standard error, whole
+// lines, that come before its report.
+struct CheckedFile {
+    std::string bytes;
+    ReportedFile file;  // its `bytes` are this one's
+    std::string diff;
+    std::string notes;
+};
+
 // Reads and analyses one file into *bytes and the report's view of it; with
-// --diff, its fixes into *diff (a note on standard error, as one whole line,
-// when it gets none). A file too large to hold is reported as one that
-// cannot be read, and the run goes on.
+// --diff, its fixes into *diff (a note into *notes when it gets none). A
+// file too large to hold is reported as one that cannot be read, and the run
+// goes on.
 ReportedFile read_and_analyse(const Options& o, const Input& input, std::string* bytes,
-                              std::string* diff) {
+                              std::string* diff, std::string* notes) {
     ReportedFile r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
@@ -104,7 +115,7 @@ ReportedFile read_and_analyse(const Options& o, const Input& input, std::string*
             }
             r.bytes = *bytes;  // the human report quotes the lines
             // Its hunks join the diff last: a file that cannot be held has none.
-            *diff = o.diff ? diff_of(r, input.path == "-", *bytes) : "";
+            *diff = o.diff ? diff_of(r, input.path == "-", *bytes, notes) : "";
         }
     } catch (const std::bad_alloc&) {
         std::string().swap(*bytes);
@@ -202,23 +213,31 @@ int run(const Options& o) {
         run.at_given = o.at_given;
     }
 
-    // Each file is reported as soon as it is analysed, and then let go; with
-    // --diff its hunks follow on standard output, the findings being on
-    // standard error.
+    // Each file is reported as soon as it and every file before it are
+    // analysed, and then let go; with --diff its hunks follow on standard
+    // output, the findings being on standard error. Connections are tried
+    // one at a time.
     const std::unique_ptr<Renderer> renderer = format.make(run);
     Output out;
     out.findings = findings;
     out.terminal = ::isatty(STDOUT_FILENO) == 1;
     out.write(renderer->begin());
     RunSummary summary;
-    for (const Input& input : inputs) {
-        std::string bytes;
-        std::string diff;
-        const ReportedFile file = read_and_analyse(o, input, &bytes, &diff);
-        summary_add(&summary, file, run.style);
-        out.write(renderer->file(file));
-        out.write_diff(diff);
-    }
+    const unsigned jobs = o.connection.enabled ? 1 : o.jobs != 0 ? o.jobs : processors_available();
+    for_each_in_order<CheckedFile>(
+        inputs.size(), jobs,
+        [&o, &inputs](std::size_t i) {
+            auto checked = std::make_unique<CheckedFile>();
+            checked->file =
+                read_and_analyse(o, inputs[i], &checked->bytes, &checked->diff, &checked->notes);
+            return checked;
+        },
+        [&](std::unique_ptr<CheckedFile> checked) {
+            out.written = put(stderr, checked->notes) && out.written;
+            summary_add(&summary, checked->file, run.style);
+            out.write(renderer->file(checked->file));
+            out.write_diff(checked->diff);
+        });
     const int exit_status = summary.unreadable != 0           ? kExitTrouble
                             : summary.by_severity.errors != 0 ? kExitErrors
                                                               : kExitClean;

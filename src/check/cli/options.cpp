@@ -57,6 +57,8 @@ constexpr const char kUsageTail[] =
     "  --connect-timeout=SECONDS  one budget per file for TCP, TLS and MQTT (default 10)\n"
     "  --connect-client-id=ID     connect with this client id instead of the file's\n"
     "  --run-token-tool   for --connect, run the token tool as the launcher does for the password\n"
+    "  -j, --jobs=N       check N files at once (default: one per processor); the\n"
+    "                     report is the same, in the same order\n"
     "  --codes            list the finding codes and exit\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
@@ -279,6 +281,26 @@ Parsed set_connect_timeout(Options* o, const std::string& value) {
     return Parsed::kRun;
 }
 
+// The most files -j checks at once.
+constexpr unsigned kMaxJobs = 1024;
+
+Parsed set_jobs(Options* o, const std::string& value) {
+    unsigned jobs = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9' || jobs > kMaxJobs) {
+            jobs = 0;
+            break;
+        }
+        jobs = jobs * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (jobs < 1 || jobs > kMaxJobs) {
+        return usage_error("-j takes a number of files to check at once from 1 to " +
+                           std::to_string(kMaxJobs) + ", not '" + value + "'");
+    }
+    o->jobs = jobs;
+    return Parsed::kRun;
+}
+
 // The token tool's output from a file; the launcher keeps only its first
 // line, so a bounded head of the file is all that is read.
 Parsed set_token_file(Options* o, const std::string& path) {
@@ -326,6 +348,7 @@ constexpr OptionRow kOptions[] = {
     {"--connect-timeout", nullptr, true, set_connect_timeout},
     {"--connect-client-id", nullptr, true, [](Options* o, const std::string& v) { o->connection.client_id = v; o->connect_options_given = true; return Parsed::kRun; }},
     {"--run-token-tool", nullptr, false, [](Options* o, const std::string&) { o->connection.run_token_tool = o->connect_options_given = true; return Parsed::kRun; }},
+    {"--jobs", "-j", true, set_jobs},
     {"--codes", nullptr, false, print_codes},
     {"--help", "-h", false, print_usage},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},

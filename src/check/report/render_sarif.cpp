@@ -82,9 +82,10 @@ class Lines {
     // code units, from 1: each character of four bytes counts two, and each
     // byte of invalid UTF-8 one.
     [[nodiscard]] std::size_t utf16_column(std::uint64_t number, std::size_t column) const {
-        const std::string_view line = number >= 1 && number <= starts_.size()
-                                          ? first_line_of(bytes_.substr(starts_[number - 1]))
-                                          : std::string_view();
+        const std::string_view line =
+            number >= 1 && number <= starts_.size()
+                ? first_line_of(bytes_.substr(starts_[static_cast<std::size_t>(number - 1)]))
+                : std::string_view();
         const std::size_t bytes = std::min(column == 0 ? 0 : column - 1, line.size());
         std::size_t units = 0;
         for (std::size_t i = 0; i < bytes;) {
