@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <new>
 #include <system_error>
 
+#include "check/connect/net.h"
 #include "common/unique_fd.h"
 #include "settings/scanner.h"
 #include "settings/settings_file.h"
@@ -125,7 +125,7 @@ bool read_bounded(int fd, std::optional<std::uint64_t> size_at_open, std::uint64
             continue;
         }
         if (n < 0) {
-            *why = std::strerror(errno);
+            *why = errno_text(errno);  // strerror's own text, safe on any thread
             return false;
         }
         if (n == 0) {
@@ -146,8 +146,7 @@ bool read_input(const std::string& path, bool as_launcher, std::string* bytes, s
     if (path != "-") {
         file = settings_file_open(path.c_str());
         if (file.error != 0) {
-            *why = std::string(std::strerror(file.error)) +
-                   "; the launcher would take it as no settings file";
+            *why = errno_text(file.error) + "; the launcher would take it as no settings file";
             return false;
         }
         if (file.not_regular && !as_launcher) {
