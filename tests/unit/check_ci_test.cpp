@@ -108,6 +108,7 @@ TEST(CheckCi, AnUnreadableFileIsAFindingInTheDocuments) {
     EXPECT_EQ(hole["error"],
               "cannot read: No such file or directory; the launcher would take it as no "
               "settings file");
+    ASSERT_TRUE(hole.contains("findings")) << hole.dump();
     ASSERT_EQ(hole["findings"].size(), 1U);
     EXPECT_EQ(hole["findings"][0]["code"], "unreadable");
     EXPECT_EQ(hole["findings"][0]["severity"], "error");
@@ -123,6 +124,7 @@ TEST(CheckCi, AnUnreadableFileIsAFindingInTheDocuments) {
     for (const nlohmann::json& result : log["runs"][0]["results"]) {
         const nlohmann::json& where = result["locations"][0]["physicalLocation"];
         uris.push_back(where["artifactLocation"]["uri"]);
+        ASSERT_TRUE(where.contains("region")) << result.dump();
         EXPECT_GE(where["region"]["startLine"], 1) << result.dump();
         if (result["ruleId"] == "unreadable") {
             EXPECT_EQ(result["level"], "error");

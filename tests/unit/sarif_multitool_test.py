@@ -74,8 +74,8 @@ with tempfile.TemporaryDirectory() as work:
     failures += found
     seen = {}
     for r in doc["runs"][0]["results"]:
-        region = r["locations"][0]["physicalLocation"]["region"]
-        if r["ruleId"] in EXPECTED_COLUMNS:
+        region = r["locations"][0]["physicalLocation"].get("region", {})
+        if r["ruleId"] in EXPECTED_COLUMNS and region:
             deleted = r["fixes"][0]["artifactChanges"][0]["replacements"][0]["deletedRegion"]
             seen[r["ruleId"]] = ((region["startColumn"], region["endColumn"]),
                                  (deleted["startColumn"], deleted["endColumn"]))
