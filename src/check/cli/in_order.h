@@ -39,14 +39,15 @@ void for_each_in_order(std::size_t count, unsigned jobs,
     // empty until its work is done.
     const std::size_t window = std::size_t{4} * jobs;
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable ready;  // the next result to emit is done
+    std::condition_variable room;   // the window has room for one more item
     std::deque<std::unique_ptr<Result>> waiting;
     std::size_t first = 0;  // the next result to emit
     std::size_t next = 0;   // the next item to start
     const auto worker = [&] {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return next >= count || next < first + window; });
+            room.wait(lock, [&] { return next >= count || next < first + window; });
             if (next >= count) {  // every item is started, or the run ends
                 return;
             }
@@ -58,7 +59,9 @@ void for_each_in_order(std::size_t count, unsigned jobs,
                 waiting.resize(i - first + 1);
             }
             waiting[i - first] = std::move(result);
-            changed.notify_all();
+            if (i == first) {
+                ready.notify_one();
+            }
         }
     };
     std::vector<std::thread> threads;
@@ -68,11 +71,11 @@ void for_each_in_order(std::size_t count, unsigned jobs,
     std::exception_ptr failed;
     std::unique_lock<std::mutex> lock(mutex);
     while (first < count && !failed) {
-        changed.wait(lock, [&] { return !waiting.empty() && waiting.front() != nullptr; });
+        ready.wait(lock, [&] { return !waiting.empty() && waiting.front() != nullptr; });
         std::unique_ptr<Result> result = std::move(waiting.front());
         waiting.pop_front();
         ++first;
-        changed.notify_all();
+        room.notify_one();
         lock.unlock();
         try {
             emit(std::move(result));
@@ -82,7 +85,7 @@ void for_each_in_order(std::size_t count, unsigned jobs,
         lock.lock();
     }
     next = count;  // no more is started
-    changed.notify_all();
+    room.notify_all();
     lock.unlock();
     for (std::thread& thread : threads) {
         thread.join();
