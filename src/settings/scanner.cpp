@@ -14,7 +14,10 @@ namespace {
 
 std::size_t g_in_memory_limit = kDefaultInMemoryLimit;
 
-// The process-wide line buffers. Lookups are not re-entrant.
+// The process-wide line buffers, which only a stream read from a file
+// through its window fills: lookups on such streams are not re-entrant. A
+// stream over bytes held whole (settings_open_view) serves its lines where
+// they lie and writes none of them, so that threads may each read their own.
 char g_bounded_area[kBoundedLineSize];
 char g_fallback_area[kBoundedLineSize];
 
@@ -24,7 +27,9 @@ struct LargeBuffer {
     std::size_t size = 0;
 };
 LargeBuffer g_large;
-std::size_t g_large_capacity = 0;
+// The last large lookup's capacity, written by every large lookup: one per
+// thread (a plain word, with neither constructor nor destructor).
+thread_local std::size_t g_large_capacity = 0;
 
 // The value of the key of the record at `position`, read as a scanner with a
 // line buffer of `capacity` bytes reads its first line.

@@ -98,7 +98,8 @@ bool settings_next_line(SettingsStream* stream, SettingsLineCursor& cursor, Sett
 SettingsLineInfo settings_key_line(SettingsStream* stream, const char* key);
 
 // The large-value scanner's current line capacity (its buffer size), for
-// tests and diagnostics; 0 before the first large lookup.
+// tests and diagnostics; 0 before the first large lookup. Of the calling
+// thread's lookups.
 std::size_t settings_large_capacity();
 
 // The file's bytes when the stream holds the whole file, else the empty view.

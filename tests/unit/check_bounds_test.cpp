@@ -58,7 +58,11 @@ TEST(CheckBounds, AFileOverTheBoundIsReportedAndTheOthersAreChecked) {
         const FleetWithHugeFile fleet(size);
         const CliRun human = run_check({fleet.path});
         EXPECT_EQ(human.status, 2);
-        EXPECT_EQ(human.err, fleet.path + "/huge: error: " + why + "\n");
+        EXPECT_EQ(human.err, "");
+        EXPECT_NE(human.out.find(fleet.path + "/huge:1:1: error: cannot read: " + why +
+                                 " [unreadable]\n"),
+                  std::string::npos)
+            << human.out;
         EXPECT_NE(human.out.find("/fleet/a: outcome: the launcher starts"), std::string::npos);
         EXPECT_NE(human.out.find("/fleet/z: outcome: the launcher starts"), std::string::npos);
         EXPECT_NE(human.out.find("3 files: 2 start, 0 refused, 0 disabled, 1 unreadable;"),
@@ -70,7 +74,8 @@ TEST(CheckBounds, AFileOverTheBoundIsReportedAndTheOthersAreChecked) {
         const nlohmann::json doc = nlohmann::json::parse(json.out, nullptr, false);
         ASSERT_FALSE(doc.is_discarded());
         ASSERT_EQ(doc["files"].size(), 3U);
-        EXPECT_EQ(doc["files"][1]["error"], why);
+        EXPECT_EQ(doc["files"][1]["error"], "cannot read: " + std::string(why));
+        EXPECT_EQ(doc["files"][1]["findings"][0]["code"], "unreadable");
         EXPECT_EQ(doc["files"][2]["outcome"]["action"], "start");
     }
 }
@@ -187,10 +192,13 @@ TEST(CheckBounds, AFileWithNoMemoryLeftForItIsReportedAndTheOthersAreChecked) {
         r = run_check({fleet.path});
     }
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, fleet.path +
-                         "/huge: error: too large to check: no memory is left to hold and check "
-                         "its 419430400 bytes; the launcher reads so large a file through a "
-                         "window\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find(fleet.path +
+                         "/huge:1:1: error: cannot read: too large to check: no memory is left to "
+                         "hold and check its 419430400 bytes; the launcher reads so large a file "
+                         "through a window [unreadable]\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("3 files: 2 start, 0 refused, 0 disabled, 1 unreadable;"),
               std::string::npos)
         << r.out;

@@ -56,7 +56,7 @@ TEST(CheckCli, ExitStatusesAndStreams) {
         {{warned}, 0, "warning: MQTT QoS 3", ""},
         {{"--strict", warned}, 1, "error: MQTT QoS 3", ""},
         {{broken}, 1, "refuses to start: exit 255", ""},
-        {{sound, missing}, 2, "starts the daemon", "cannot read the file"},
+        {{sound, missing}, 2, "missing:1:1: error: cannot read: No such file or directory", ""},
         {{"--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--at", "yesterday", sound}, 2, "", "--at takes"},
         // A 32-bit time_t ends in 2038: a later time is refused, never wrapped.

@@ -150,14 +150,16 @@ TEST(CheckFindings, EachCodeAtItsLineAndColumn) {
 }
 
 // The codes of the TLS files' contents have their rows in tls_material_test.cpp,
-// and those of the connection in connection_test.cpp.
+// those of the connection in connection_test.cpp, and a file that cannot be
+// read in check_ci_test.cpp.
 TEST(CheckFindings, EveryCodeHasARow) {
     std::set<std::string> covered;
     for (const FindingRow& row : finding_rows()) {
         covered.insert(row.code);
     }
     for (const CodeInfo& info : kCodes) {
-        if (!is_tls_material_code(info.code) && !is_connection_code(info.code)) {
+        if (!is_tls_material_code(info.code) && !is_connection_code(info.code) &&
+            info.code != Code::kUnreadable) {
             EXPECT_EQ(covered.count(info.name), 1u) << info.name << " has no row";
         }
     }

@@ -209,8 +209,8 @@ TEST(CheckHostile, TheRecordViewAndTheConfigurationOnATerminal) {
     EXPECT_FALSE(holds(run_check({"--config", plain}, "", true).err, kNote));
 }
 
-// What reaches standard error: names that cannot be read, arguments quoted
-// by usage errors.
+// What reaches standard error, or standard output: names that cannot be
+// read, arguments quoted by usage errors.
 TEST(CheckHostile, StandardErrorEscapesNamesAndArguments) {
     const test::TempDir dir;
     struct Row {
@@ -220,8 +220,8 @@ TEST(CheckHostile, StandardErrorEscapesNamesAndArguments) {
     const std::string missing = dir.path("gone\033]2;owned\007\n+x");
     const std::string shown = dir.path("gone<1b>]2;owned<07><0a>+x");
     const Row rows[] = {
-        {{missing}, shown + ": error: cannot read the file: No such file or directory"},
-        {{"--format=gcc", missing}, shown + ": error: cannot read the file"},
+        {{missing}, shown + ":1:1: error: cannot read: No such file or directory"},
+        {{"--format=gcc", missing}, shown + ":1:1: error: cannot read: No such file"},
         {{"--format=h\033[2J\xc2\x9b"}, "not 'h<1b>[2J<c2><9b>'"},
         {{"--bogus\n\xe2\x80\xae"}, "unknown option '--bogus<0a><e2><80><ae>'"},
         {{"--ignore=x\033", missing}, "unknown code 'x<1b>'"},
@@ -230,8 +230,9 @@ TEST(CheckHostile, StandardErrorEscapesNamesAndArguments) {
     for (const Row& row : rows) {
         const CliRun r = run_check(row.args);
         EXPECT_EQ(r.status, 2);
-        EXPECT_TRUE(holds(r.err, row.err)) << r.err;
-        expect_no_raw_control(r.err, row.err);
+        const std::string said = r.err + r.out;
+        EXPECT_TRUE(holds(said, row.err)) << said;
+        expect_no_raw_control(said, row.err);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check/cli/connection.h"
+#include "check/cli/in_order.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
 #include "check/report/diff.h"
@@ -47,13 +48,12 @@ bool put(std::FILE* stream, std::string_view text) {
 }
 
 // Where a channel of the report goes: the views to standard output, the
-// findings there too unless a view is asked for (then to standard error),
-// and unreadable files and asides to standard error.
+// findings there too unless a view or --diff takes it (then to standard
+// error), and asides to standard error.
 std::FILE* stream_of(Channel channel, std::FILE* findings) {
     switch (channel) {
         case Channel::kView:
             return stdout;
-        case Channel::kProblems:
         case Channel::kAside:
             return stderr;
         default:
@@ -64,15 +64,16 @@ std::FILE* stream_of(Channel channel, std::FILE* findings) {
 // The file's certain fixes as a unified diff. Standard input has no name a
 // patch could apply to, nor has a file whose name a patch cannot carry:
 // their fixes are only said, and a note says why there is no diff.
-std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view bytes) {
+// The note that says why is added to *notes.
+std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view bytes,
+                    std::string* notes) {
     std::vector<Edit> edits;
     for (const Finding& f : r.analysis.findings) {
         edits.insert(edits.end(), f.edits.begin(), f.edits.end());
     }
     if (from_stdin) {
         if (!edits.empty()) {
-            static_cast<void>(std::fputs(
-                "quorbix-check: <stdin>: no diff for standard input; name the file\n", stderr));
+            *notes += "quorbix-check: <stdin>: no diff for standard input; name the file\n";
         }
         return {};
     }
@@ -81,16 +82,26 @@ std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view byt
     if (diff.empty() || why == nullptr) {
         return diff;
     }
-    static_cast<void>(std::fprintf(stderr, "quorbix-check: %s: no diff: %s; rename the file\n",
-                                   escaped(r.name).c_str(), why));
+    *notes += "quorbix-check: " + escaped(r.name) + ": no diff: " + why + "; rename the file\n";
     return {};
 }
 
+// One file read and analysed, with what is written for it beside its
+// report: its hunks of the diff, and the notes for standard error, whole
+// lines, that come before its report.
+struct CheckedFile {
+    std::string bytes;
+    ReportedFile file;  // its `bytes` are this one's
+    std::string diff;
+    std::string notes;
+};
+
 // Reads and analyses one file into *bytes and the report's view of it; with
-// --diff, adds its fixes to *diff. A file too large to hold is reported as
-// one that cannot be read, and the run goes on.
+// --diff, its fixes into *diff (a note into *notes when it gets none). A
+// file too large to hold is reported as one that cannot be read, and the run
+// goes on.
 ReportedFile read_and_analyse(const Options& o, const Input& input, std::string* bytes,
-                              std::string* diff) {
+                              std::string* diff, std::string* notes) {
     ReportedFile r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
@@ -104,7 +115,7 @@ ReportedFile read_and_analyse(const Options& o, const Input& input, std::string*
             }
             r.bytes = *bytes;  // the human report quotes the lines
             // Its hunks join the diff last: a file that cannot be held has none.
-            *diff += o.diff ? diff_of(r, input.path == "-", *bytes) : "";
+            *diff = o.diff ? diff_of(r, input.path == "-", *bytes, notes) : "";
         }
     } catch (const std::bad_alloc&) {
         std::string().swap(*bytes);
@@ -135,36 +146,41 @@ std::string for_stdout(std::string_view text, bool terminal, bool* noted) {
 }
 
 // Where the report's pieces are written as they come, each to its channel's
-// stream; held instead, while `hold`, until release().
+// stream, and then handed on: a pipe reads each file's report as soon as it
+// is checked, in order with what standard error says.
 struct Output {
     std::FILE* findings = stdout;  // the findings' stream
     bool terminal = false;         // standard output is a terminal
-    bool hold = false;             // pieces wait for release()
     bool noted = false;            // for_stdout's note was given
     bool written = true;           // every write so far was whole
-    std::vector<ReportPiece> held;
 
-    void write(std::vector<ReportPiece> pieces) {
-        for (ReportPiece& piece : pieces) {
-            if (hold) {
-                held.push_back(std::move(piece));
-                continue;
-            }
+    void write(const std::vector<ReportPiece>& pieces) {
+        for (const ReportPiece& piece : pieces) {
             std::FILE* stream = stream_of(piece.channel, findings);
             written = put(stream, piece.channel == Channel::kView
                                       ? for_stdout(piece.text, terminal, &noted)
                                       : piece.text) &&
                       written;
         }
+        written = std::fflush(stdout) == 0 && written;
     }
 
-    void release() {
-        hold = false;
-        std::vector<ReportPiece> pieces;
-        pieces.swap(held);
-        write(std::move(pieces));
+    // Writes one file's hunks of the diff, on standard output.
+    void write_diff(std::string_view diff) {
+        if (!diff.empty()) {
+            write({{Channel::kView, std::string(diff)}});
+        }
     }
 };
+
+// Says on standard error that each of `folders` holds no regular file: a
+// wrong path must not pass as a clean fleet.
+void say_empty_folders(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        static_cast<void>(std::fprintf(stderr, "quorbix-check: no settings file under %s\n",
+                                       escaped(folder).c_str()));
+    }
+}
 
 int run(const Options& o) {
     const ReportFormat& format = *o.format;
@@ -172,13 +188,18 @@ int run(const Options& o) {
     ReportRun run;
     run.style.strict = o.strict;
     run.style.color = format.for_terminal && color_for(o.color, findings);
-    run.problems_color = format.for_terminal && color_for(o.color, stderr);
     run.quiet = o.quiet;
     run.with_record = o.record;
     run.with_config = o.config;
     run.with_statistics = o.statistics;
-    const std::vector<Input> inputs =
-        o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
+    std::vector<std::string> empty_folders;
+    const std::vector<Input> inputs = o.default_file
+                                          ? std::vector<Input>{Input{o.files.front(), ""}}
+                                          : expand_inputs(o.files, &empty_folders);
+    if (!empty_folders.empty()) {
+        say_empty_folders(empty_folders);
+        return kExitTrouble;
+    }
     run.files = inputs.size();
     if (o.connection.enabled) {
         // Each attempt disconnects a gateway online with the same client id.
@@ -192,31 +213,36 @@ int run(const Options& o) {
         run.at_given = o.at_given;
     }
 
-    // Each file is reported as soon as it is analysed, and then let go. With
-    // --diff the report is held, as the diff is, until every file is read:
-    // the notes on standard error that say why a file gets no hunk come
-    // before the findings there.
+    // Each file is reported as soon as it and every file before it are
+    // analysed, and then let go; with --diff its hunks follow on standard
+    // output, the findings being on standard error. Connections are tried
+    // one at a time.
     const std::unique_ptr<Renderer> renderer = format.make(run);
     Output out;
     out.findings = findings;
     out.terminal = ::isatty(STDOUT_FILENO) == 1;
-    out.hold = o.diff;
     out.write(renderer->begin());
     RunSummary summary;
-    std::string diff;
-    for (const Input& input : inputs) {
-        std::string bytes;
-        const ReportedFile file = read_and_analyse(o, input, &bytes, &diff);
-        summary_add(&summary, file, run.style);
-        out.write(renderer->file(file));
-    }
+    const unsigned jobs = o.connection.enabled ? 1 : o.jobs != 0 ? o.jobs : processors_available();
+    for_each_in_order<CheckedFile>(
+        inputs.size(), jobs,
+        [&o, &inputs](std::size_t i) {
+            auto checked = std::make_unique<CheckedFile>();
+            checked->file =
+                read_and_analyse(o, inputs[i], &checked->bytes, &checked->diff, &checked->notes);
+            return checked;
+        },
+        [&](std::unique_ptr<CheckedFile> checked) {
+            out.written = put(stderr, checked->notes) && out.written;
+            summary_add(&summary, checked->file, run.style);
+            out.write(renderer->file(checked->file));
+            out.write_diff(checked->diff);
+        });
     const int exit_status = summary.unreadable != 0           ? kExitTrouble
                             : summary.by_severity.errors != 0 ? kExitErrors
                                                               : kExitClean;
     out.write(renderer->end(summary, exit_status));
-    out.release();
-    const bool written = put(stdout, for_stdout(diff, out.terminal, &out.noted)) && out.written;
-    if (std::fflush(stdout) != 0 || !written) {
+    if (std::fflush(stdout) != 0 || !out.written) {
         static_cast<void>(std::fprintf(stderr, "quorbix-check: cannot write the report: %s\n",
                                        std::strerror(errno)));
         return kExitTrouble;

@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <new>
 #include <system_error>
 
+#include "check/connect/net.h"
 #include "common/unique_fd.h"
 #include "settings/scanner.h"
 #include "settings/settings_file.h"
@@ -72,13 +72,15 @@ void walk(const fs::path& folder, std::vector<Input>* out) {
         }
     }
     if (ec) {
-        out->push_back(Input{folder.string(), "cannot read the folder: " + ec.message()});
+        out->push_back(
+            Input{folder.string(), ec.message() + "; no file under the folder is checked"});
     }
 }
 
 }  // namespace
 
-std::vector<Input> expand_inputs(const std::vector<std::string>& arguments) {
+std::vector<Input> expand_inputs(const std::vector<std::string>& arguments,
+                                 std::vector<std::string>* empty) {
     std::vector<Input> inputs;
     for (const std::string& argument : arguments) {
         std::error_code ec;
@@ -88,6 +90,9 @@ std::vector<Input> expand_inputs(const std::vector<std::string>& arguments) {
         }
         std::vector<Input> found;
         walk(argument, &found);
+        if (found.empty()) {
+            empty->push_back(argument);
+        }
         std::sort(found.begin(), found.end(),
                   [](const Input& a, const Input& b) { return a.path < b.path; });
         inputs.insert(inputs.end(), found.begin(), found.end());
@@ -120,7 +125,7 @@ bool read_bounded(int fd, std::optional<std::uint64_t> size_at_open, std::uint64
             continue;
         }
         if (n < 0) {
-            *why = std::string("cannot read the file: ") + std::strerror(errno);
+            *why = errno_text(errno);  // strerror's own text, safe on any thread
             return false;
         }
         if (n == 0) {
@@ -141,8 +146,7 @@ bool read_input(const std::string& path, bool as_launcher, std::string* bytes, s
     if (path != "-") {
         file = settings_file_open(path.c_str());
         if (file.error != 0) {
-            *why = std::string("cannot read the file: ") + std::strerror(file.error) +
-                   "; the launcher would take it as no settings file";
+            *why = errno_text(file.error) + "; the launcher would take it as no settings file";
             return false;
         }
         if (file.not_regular && !as_launcher) {

@@ -39,7 +39,7 @@ constexpr const char kUsageTail[] =
     "  --statistics       a count of findings per code at the end\n"
     "  --ignore=CODE,...  neither show nor count these codes\n"
     "  --select=CODE,...  show and count only these codes\n"
-    "  --color=WHEN       auto (the default), always or never\n"
+    "  --color[=WHEN]     auto (the default), always or never; --color alone is always\n"
     "  --config           print the daemon configuration the launcher would write, byte for byte\n"
     "  --record           print every field as the launcher reads it, with its line or \"absent\"\n"
     "  --token TEXT       the token tool's output, for --config (without it, a marked "
@@ -57,6 +57,8 @@ constexpr const char kUsageTail[] =
     "  --connect-timeout=SECONDS  one budget per file for TCP, TLS and MQTT (default 10)\n"
     "  --connect-client-id=ID     connect with this client id instead of the file's\n"
     "  --run-token-tool   for --connect, run the token tool as the launcher does for the password\n"
+    "  -j, --jobs=N       check N files at once (default: one per processor); the\n"
+    "                     report is the same, in the same order\n"
     "  --codes            list the finding codes and exit\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
@@ -279,6 +281,26 @@ Parsed set_connect_timeout(Options* o, const std::string& value) {
     return Parsed::kRun;
 }
 
+// The most files -j checks at once.
+constexpr unsigned kMaxJobs = 1024;
+
+Parsed set_jobs(Options* o, const std::string& value) {
+    unsigned jobs = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9' || jobs > kMaxJobs) {
+            jobs = 0;
+            break;
+        }
+        jobs = jobs * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (jobs < 1 || jobs > kMaxJobs) {
+        return usage_error("-j takes a number of files to check at once from 1 to " +
+                           std::to_string(kMaxJobs) + ", not '" + value + "'");
+    }
+    o->jobs = jobs;
+    return Parsed::kRun;
+}
+
 // The token tool's output from a file; the launcher keeps only its first
 // line, so a bounded head of the file is all that is read.
 Parsed set_token_file(Options* o, const std::string& path) {
@@ -326,11 +348,17 @@ constexpr OptionRow kOptions[] = {
     {"--connect-timeout", nullptr, true, set_connect_timeout},
     {"--connect-client-id", nullptr, true, [](Options* o, const std::string& v) { o->connection.client_id = v; o->connect_options_given = true; return Parsed::kRun; }},
     {"--run-token-tool", nullptr, false, [](Options* o, const std::string&) { o->connection.run_token_tool = o->connect_options_given = true; return Parsed::kRun; }},
+    {"--jobs", "-j", true, set_jobs},
     {"--codes", nullptr, false, print_codes},
     {"--help", "-h", false, print_usage},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
 };
 // clang-format on
+
+// The options whose value is optional, as GNU tools have them: given only
+// as "--name=VALUE", and the name alone means the value here. The next
+// argument is never taken for it.
+constexpr std::pair<const char*, const char*> kOptionalValues[] = {{"--color", "always"}};
 
 // Finds the option `arg` names ("--name", "--name=VALUE" or the alias) and
 // takes its value from the argument or the next one; null for no option.
@@ -339,6 +367,12 @@ const OptionRow* find_option(std::string_view arg, std::string* value, bool* inl
         const std::string_view name = row.name;
         if (arg == name || (row.alias != nullptr && arg == row.alias)) {
             *inline_value = false;
+            for (const auto& [optional, meaning] : kOptionalValues) {
+                if (name == optional) {
+                    *value = meaning;
+                    *inline_value = true;
+                }
+            }
             return &row;
         }
         if (row.takes_value && arg.size() > name.size() && arg.substr(0, name.size()) == name &&
@@ -357,9 +391,12 @@ Parsed check_combinations(const Options& o) {
     if ((o.config || o.record) && !o.format->takes_views) {
         return usage_error("--config and --record go with --format=human or json");
     }
-    if (o.diff && (!o.format->for_terminal || o.config || o.record)) {
-        return usage_error(
-            "--diff takes standard output alone: not with --json, --config or --record");
+    if (o.diff && !o.format->for_terminal) {
+        return usage_error(std::string("--diff takes standard output alone: not with --format=") +
+                           o.format->name);
+    }
+    if (o.diff && (o.config || o.record)) {
+        return usage_error("--diff takes standard output alone: not with --config or --record");
     }
     const ConnectionOptions& c = o.connection;
     if (!c.enabled && o.connect_options_given) {
@@ -427,6 +464,7 @@ Parsed parse_options(int argc, char** argv, Options* o) {
         o->selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
         o->analysis.ignored |= ~o->selected;
     }
+    o->analysis.ignored &= hideable_codes();
     if (o->files.empty()) {
         o->files.emplace_back(paths::kSettings);
         o->default_file = true;

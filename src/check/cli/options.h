@@ -28,6 +28,7 @@ struct Options {
     bool at_given = false;               // --at is given
     ConnectionOptions connection;        // --connect and its options
     bool connect_options_given = false;  // an option that goes with --connect is given
+    unsigned jobs = 0;                   // files checked at once (-j); 0: one per processor
     std::vector<std::string> files;      // files and folders as given
     // No FILE was given: the device's own settings file is checked, and a
     // folder in its place is, as for the launcher, no settings file.

@@ -66,9 +66,25 @@ constexpr bool is_connection_code(Code code) {
     return code >= Code::kConnectOk && code <= Code::kConnectNotTried;
 }
 
+// False for a code that nothing hides: not --ignore or --select, nor any
+// other filter of the findings. A file that cannot be read is always said,
+// for its run has told nothing about it.
+constexpr bool can_be_hidden(Code code) {
+    return code != Code::kUnreadable;
+}
+
 // The table's entry for code.
 constexpr const CodeInfo& code_info(Code code) {
     return kCodes[static_cast<std::size_t>(code)];
+}
+
+// Every code a filter of the findings may hide (can_be_hidden).
+inline CodeSet hideable_codes() {
+    CodeSet set;
+    for (const CodeInfo& info : kCodes) {
+        set.set(static_cast<std::size_t>(info.code), can_be_hidden(info.code));
+    }
+    return set;
 }
 
 }  // namespace quorbix

@@ -32,8 +32,7 @@ class GccRenderer final : public Renderer {
 
     std::vector<ReportPiece> file(const ReportedFile& r) override {
         if (!r.unreadable.empty()) {
-            return {
-                {Channel::kProblems, escaped(r.name) + ": error: " + escaped(r.unreadable) + "\n"}};
+            return {{Channel::kFindings, finding_line(r.name, unreadable_finding(r), run_.style)}};
         }
         std::string lines;
         for (const Finding& f : r.analysis.findings) {

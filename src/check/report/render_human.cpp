@@ -50,13 +50,6 @@ std::string render_record(const FileAnalysis& analysis) {
     return out;
 }
 
-// A file that could not be read.
-std::string render_unreadable(std::string_view name, std::string_view why, bool color) {
-    const Colors c = colors(color);
-    return std::string(c.bold) + escaped(name) + ":" + c.reset + " " + c.error +
-           "error:" + c.reset + " " + escaped(why) + "\n";
-}
-
 // The findings of one file, each with its line and caret, then the counts
 // and, last, the outcome line; when quiet, only the findings and a refusal.
 // Every text of the file, its name too, is escaped (text.h).
@@ -94,8 +87,7 @@ class HumanRenderer final : public Renderer {
 
     std::vector<ReportPiece> file(const ReportedFile& r) override {
         if (!r.unreadable.empty()) {
-            return {
-                {Channel::kProblems, render_unreadable(r.name, r.unreadable, run_.problems_color)}};
+            return {{Channel::kFindings, finding_line(r.name, unreadable_finding(r), run_.style)}};
         }
         std::vector<ReportPiece> pieces;
         const std::string header = run_.files > 1 ? "==> " + escaped(r.name) + " <==\n" : "";
@@ -128,7 +120,8 @@ class HumanRenderer final : public Renderer {
         if (connections_ && run_.with_connection) {
             end += "Connections are " + connection_caveat(run_) + ".\n";
         }
-        if (run_.files > 1 && !run_.quiet) {
+        // --statistics keeps the totals that --quiet leaves out.
+        if (run_.files > 1 && (!run_.quiet || run_.with_statistics)) {
             end += render_totals(summary);
         }
         if (run_.with_statistics) {

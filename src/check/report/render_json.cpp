@@ -42,9 +42,9 @@ const char* scanner_name(Scanner s) {
     }
 }
 
-json findings_json(const FileAnalysis& analysis, const ReportStyle& style) {
+json findings_json(const std::vector<Finding>& all, const ReportStyle& style) {
     json findings = json::array();
-    for (const Finding& f : analysis.findings) {
+    for (const Finding& f : all) {
         json j;
         j["code"] = f.code_name();
         j["severity"] = severity_name(reported_severity(f, style));
@@ -101,11 +101,13 @@ json file_json(const ReportedFile& file, const ReportRun& run) {
         entry["file_percent_encoded"] = true;
     }
     if (!file.unreadable.empty()) {
-        entry["error"] = file.unreadable;
+        const Finding unreadable = unreadable_finding(file);
+        entry["error"] = unreadable.message;
+        entry["findings"] = findings_json({unreadable}, run.style);
         return entry;
     }
     const FileAnalysis& analysis = file.analysis;
-    entry["findings"] = findings_json(analysis, run.style);
+    entry["findings"] = findings_json(analysis.findings, run.style);
     const SeverityCounts counts = reported_counts(analysis, run.style);
     entry["counts"] = {
         {"error", counts.errors}, {"warning", counts.warnings}, {"note", counts.notes}};

@@ -22,6 +22,16 @@ Severity reported_severity(const Finding& f, const ReportStyle& style) {
     return reported_severity(f.severity(), style);
 }
 
+Finding unreadable_finding(const ReportedFile& file) {
+    Finding f;
+    f.code = Code::kUnreadable;
+    f.line = 1;
+    f.column = 1;
+    f.end_column = 1;
+    f.message = "cannot read: " + file.unreadable;
+    return f;
+}
+
 const Finding* gate_finding(const FileAnalysis& analysis) {
     if (!analysis.outcome.gate_code) {
         return nullptr;

@@ -70,7 +70,6 @@ struct RunSummary {
 // What a renderer is told before the first file.
 struct ReportRun {
     ReportStyle style;             // of the findings
-    bool problems_color = false;   // colour where files that cannot be read are said
     bool quiet = false;            // findings and refusals only: nothing for a clean file
     bool with_record = false;      // the record view is asked for
     bool with_config = false;      // the configuration view is asked for
@@ -81,9 +80,9 @@ struct ReportRun {
 };
 
 // Where a piece of a report goes: the views (record, configuration), the
-// findings, what keeps a file from being checked, or what a format keeps
-// off the stream of its findings (the totals of the gcc format).
-enum class Channel { kView, kFindings, kProblems, kAside };
+// findings (a file that cannot be read is one), or what a format keeps off
+// the stream of its findings (the totals of the gcc format).
+enum class Channel { kView, kFindings, kAside };
 
 struct ReportPiece {
     Channel channel = Channel::kFindings;
@@ -132,6 +131,10 @@ inline constexpr const char kPrediction[] =
 // ("Connections are ..."): this machine's surroundings, and, when --at is
 // given too, that they do not follow it.
 std::string connection_caveat(const ReportRun& run);
+
+// The one finding of a file that could not be read: "cannot read: REASON",
+// at line 1, column 1, for problem matchers and editors need a line.
+Finding unreadable_finding(const ReportedFile& file);
 
 // The finding of the gate that ends the file's run, or null when the run
 // starts or that finding is not reported.

@@ -12,6 +12,8 @@ void summary_add(RunSummary* summary, const ReportedFile& file, const ReportStyl
     ++summary->files;
     if (!file.unreadable.empty()) {
         ++summary->unreadable;
+        summary->by_severity.add(Severity::kError);
+        ++summary->by_code[static_cast<std::size_t>(Code::kUnreadable)];
         return;
     }
     switch (file.analysis.outcome.action) {
