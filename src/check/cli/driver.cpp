@@ -177,6 +177,7 @@ int run(const Options& o) {
     run.with_record = o.record;
     run.with_config = o.config;
     run.with_statistics = o.statistics;
+    run.show_ignored = o.analysis.keep_ignored;
     const std::vector<Input> inputs =
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
     run.files = inputs.size();

@@ -48,6 +48,7 @@ constexpr const char kUsageTail[] =
     "  --at TIME          the clock for certificate dates: YYYY-MM-DD[THH:MM[:SS]][Z] (UTC) or "
     "@SECONDS\n"
     "  --strict           warnings count as errors\n"
+    "  --show-ignored     list the findings that the files' own lines hide, and why\n"
     "  --diff             print the certain fixes as one unified diff (patch -p0, git apply);\n"
     "                     the findings then go to standard error; no file is written\n"
     "  --connect          then try to connect to the broker as the gateway would, for each file\n"
@@ -319,6 +320,7 @@ constexpr OptionRow kOptions[] = {
     {"--token", nullptr, true, [](Options* o, const std::string& v) { o->analysis.token = v; return Parsed::kRun; }},
     {"--token-file", nullptr, true, set_token_file},
     {"--at", nullptr, true, set_at},
+    {"--show-ignored", nullptr, false, [](Options* o, const std::string&) { o->analysis.keep_ignored = true; return Parsed::kRun; }},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
     {"--connect", nullptr, false, [](Options* o, const std::string&) { o->connection.enabled = true; return Parsed::kRun; }},

@@ -2,9 +2,13 @@
 // in one list (codes.def) from which the enum and the table both come.
 #pragma once
 
+#include <algorithm>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string_view>
 
 namespace quorbix {
 
@@ -69,6 +73,14 @@ constexpr bool is_connection_code(Code code) {
 // The table's entry for code.
 constexpr const CodeInfo& code_info(Code code) {
     return kCodes[static_cast<std::size_t>(code)];
+}
+
+// The code named `name` as reports say it ("unknown-key"); none for a name
+// that is no code's.
+inline std::optional<Code> code_named(std::string_view name) {
+    const auto* info = std::find_if(std::begin(kCodes), std::end(kCodes),
+                                    [name](const CodeInfo& i) { return name == i.name; });
+    return info == std::end(kCodes) ? std::nullopt : std::optional<Code>(info->code);
 }
 
 }  // namespace quorbix

@@ -123,6 +123,16 @@ class SarifRenderer final : public Renderer {
         std::transform(file.analysis.findings.begin(), file.analysis.findings.end(),
                        std::back_inserter(results_),
                        [&](const Finding& f) { return result(file.name, f, run_.style); });
+        // With --show-ignored, what the file's own lines hide, as suppressed results.
+        for (const IgnoredFinding& ignored : file.analysis.ignored) {
+            json suppression = {{"kind", "inSource"}};
+            if (!ignored.reason.empty()) {
+                suppression["justification"] = ignored.reason;
+            }
+            json r = result(file.name, ignored.finding, run_.style);
+            r["suppressions"] = json::array({std::move(suppression)});
+            results_.push_back(std::move(r));
+        }
         return {};
     }
 
