@@ -1,7 +1,11 @@
-// What linter users expect of the checker's command line, as a table of
-// runs: the files' own suppression lines with --show-ignored in each format.
+// What linter users expect of the checker's command line, as tables of runs:
+// the files' own suppression lines with --show-ignored in each format, and
+// the configuration file quorbix-check.conf.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -92,6 +96,126 @@ TEST(CheckLintCli, SuppressionLinesAndShowIgnored) {
         // --ignore drops a code before any line of the file hides it.
         {{"--show-ignored", "--ignore=qos-range", f}, 0, {f + hidden_hex}, {"qos-range]"}, ""},
     });
+}
+
+// Runs in `dir` until destroyed: the configuration of a run's format and
+// strictness is the working directory's.
+class InDir {
+  public:
+    explicit InDir(const std::string& dir) : saved_(::getcwd(nullptr, 0)) {
+        EXPECT_EQ(::chdir(dir.c_str()), 0) << dir;
+    }
+    InDir(const InDir&) = delete;
+    InDir& operator=(const InDir&) = delete;
+    ~InDir() {
+        EXPECT_EQ(::chdir(saved_), 0);
+        std::free(saved_);  // NOLINT(cppcoreguidelines-no-malloc): getcwd's buffer
+    }
+
+  private:
+    char* saved_;
+};
+
+#define QUORBIX_QOS_AND_HEX QUORBIX_SOUND "QUORBIX_MQTT_QOS=3\nQUORBIX_MB_TIMEOUT=0x1F4\n"
+
+TEST(CheckLintCli, TheConfigurationFileOfEachFolder) {
+    test::TempDir dir;
+    for (const char* folder : {"site", "site/a", "site/b", "other"}) {
+        ASSERT_EQ(::mkdir(dir.path(folder).c_str(), 0755), 0);
+    }
+    const std::string a = dir.write("site/a/settings", QUORBIX_QOS_AND_HEX);
+    const std::string b = dir.write("site/b/settings", QUORBIX_QOS_AND_HEX);
+    const std::string other = dir.write("other/settings", QUORBIX_QOS_AND_HEX);
+    dir.write("site/quorbix-check.conf", "# the fleet's\n\n  ignore = qos-range , number-plus\n");
+    dir.write("site/b/quorbix-check.conf", "select=number-hex\r\nstrict=true\n");
+    const std::string given = dir.write("given.conf", "ignore=number-hex\nformat=json\n");
+    const std::string site = dir.path("site");
+    const std::string qos = ":6:18: warning: MQTT QoS 3";
+    const std::string hex = ":7:20: error: '0x1F4' is hexadecimal";
+    const std::vector<CliRow> rows = {
+        // The nearest folder's file, and no other: b's own replaces the site's.
+        {{"--format=gcc", a, b, other},
+         1,
+         {a + hex, b + hex, other + qos, other + hex},
+         {a + qos, b + qos},
+         ""},
+        // The walk never takes the configuration file for a settings file.
+        {{site}, 1, {"2 files: 2 start"}, {"quorbix-check.conf"}, ""},
+        {{"--norc", "--format=gcc", a, b}, 1, {a + qos, b + qos}, {}, ""},
+        // --rcfile for every file, its format too; the command line wins.
+        {{"--rcfile", given, a, b},
+         0,
+         {"\"code\": \"qos-range\"", "\"schema_version\""},
+         {"number-hex"},
+         ""},
+        {{"--rcfile=" + given, "--format=gcc", "--ignore=qos-range", a},
+         1,
+         {a + hex},
+         {a + qos},
+         ""},
+        {{"--format=gcc", "--select=qos-range", a, b}, 0, {a + qos, b + qos}, {hex}, ""},
+        {{"--rcfile", given, "--norc", a}, 2, {}, {}, "--rcfile and --norc"},
+        {{"--rcfile", dir.path("none.conf"), a},
+         2,
+         {},
+         {},
+         "cannot read the configuration file " + dir.path("none.conf") + ": No such file"},
+    };
+    expect_rows(rows);
+    // Format and strictness are the working directory's: site/b holds strict.
+    {
+        const InDir in(dir.path("site/b"));
+        expect_rows({
+            {{"--format=gcc", "settings"}, 1, {"settings:7:20: error"}, {"warning"}, ""},
+            {{"--format=gcc", "--select=qos-range", "settings"},
+             1,
+             {"settings:6:18: error: MQTT QoS 3"},
+             {},
+             ""},
+        });
+    }
+    {
+        dir.write("other/quorbix-check.conf", "format=gcc\n");
+        const InDir in(dir.path("other"));
+        expect_rows({
+            {{"settings"}, 1, {"settings" + qos}, {"outcome:"}, ""},
+            {{"--format=human", "settings"}, 1, {"outcome:"}, {}, ""},
+        });
+    }
+}
+
+TEST(CheckLintCli, AWrongConfigurationFileIsAUsageError) {
+    struct Row {
+        const char* text;
+        const char* err;  // after "quorbix-check: FILE:"
+    };
+    const Row rows[] = {
+        {"ignore=qos-range\ncolour=never\n",
+         "2: unknown key 'colour'; the keys are ignore, select, strict and format"},
+        {"strict=yes\n", "1: strict takes 0, 1, true or false, not 'yes'"},
+        {"format=xml\n", "1: format takes human, gcc, json, sarif, not 'xml'"},
+        {"select=qos-range,qos-rang\n",
+         "1: unknown code 'qos-rang' in select; quorbix-check --codes lists them"},
+        {"ignore=qos-range,\n", "1: unknown code '' in ignore"},
+        {"# ok\nstrict\n", "2: not KEY=value: 'strict'"},
+        {"strict=1\n\nstrict=0\n", "3: strict is set again (first on line 1)"},
+        {"format=\x1b[2J\n", "1: format takes human, gcc, json, sarif, not '<1b>[2J'"},
+    };
+    for (const Row& row : rows) {
+        test::TempDir dir;
+        const std::string conf = dir.write("quorbix-check.conf", row.text);
+        const std::string settings = dir.write("settings", QUORBIX_SOUND);
+        // Found beside the file, or given: the same message, naming the file.
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{settings}, {"--rcfile", conf, settings}}) {
+            const CliRun r = run_check(args);
+            EXPECT_EQ(r.status, 2) << row.text;
+            EXPECT_EQ(r.out, "") << row.text;
+            EXPECT_NE(r.err.find("quorbix-check: " + conf + ":" + row.err), std::string::npos)
+                << row.text << "\n"
+                << r.err;
+        }
+    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "check/cli/connection.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
+#include "check/cli/rcfile.h"
 #include "check/report/diff.h"
 #include "check/report/formats.h"
 #include "check/report/summary.h"
@@ -89,8 +90,8 @@ std::string diff_of(const ReportedFile& r, bool from_stdin, std::string_view byt
 // Reads and analyses one file into *bytes and the report's view of it; with
 // --diff, adds its fixes to *diff. A file too large to hold is reported as
 // one that cannot be read, and the run goes on.
-ReportedFile read_and_analyse(const Options& o, const Input& input, std::string* bytes,
-                              std::string* diff) {
+ReportedFile read_and_analyse(const Options& o, const AnalysisOptions& analysis, const Input& input,
+                              std::string* bytes, std::string* diff) {
     ReportedFile r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
@@ -98,9 +99,9 @@ ReportedFile read_and_analyse(const Options& o, const Input& input, std::string*
     try {
         if (r.unreadable.empty() && read_input(input.path, o.default_file, bytes, &r.unreadable)) {
             size = bytes->size();
-            r.analysis = analyse_settings(*bytes, o.analysis);
+            r.analysis = analyse_settings(*bytes, analysis);
             if (o.connection.enabled) {
-                r.connection = check_connection(*bytes, o.analysis, o.connection, &r.analysis);
+                r.connection = check_connection(*bytes, analysis, o.connection, &r.analysis);
             }
             r.bytes = *bytes;  // the human report quotes the lines
             // Its hunks join the diff last: a file that cannot be held has none.
@@ -181,6 +182,18 @@ int run(const Options& o) {
     const std::vector<Input> inputs =
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
     run.files = inputs.size();
+    // Each file's configuration file, found before anything is reported: a
+    // wrong one ends the run at once.
+    RcFinder rc_finder;
+    std::vector<const RcSettings*> rcs(inputs.size());
+    if (!rc_finder.init(o)) {
+        return kExitTrouble;
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!rc_finder.for_file(inputs[i].path, &rcs[i])) {
+            return kExitTrouble;
+        }
+    }
     if (o.connection.enabled) {
         // Each attempt disconnects a gateway online with the same client id.
         if (inputs.size() > 1 && !o.connection.fleet) {
@@ -205,9 +218,10 @@ int run(const Options& o) {
     out.write(renderer->begin());
     RunSummary summary;
     std::string diff;
-    for (const Input& input : inputs) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
         std::string bytes;
-        const ReportedFile file = read_and_analyse(o, input, &bytes, &diff);
+        const ReportedFile file =
+            read_and_analyse(o, analysis_for(o, rcs[i]), inputs[i], &bytes, &diff);
         summary_add(&summary, file, run.style);
         out.write(renderer->file(file));
     }

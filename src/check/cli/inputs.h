@@ -16,8 +16,8 @@ struct Input {
 
 // Each argument as it is, but a folder (a link to one given as an argument
 // is followed) becomes every regular file under it, sorted by path in byte
-// order; links under it are not followed, and other kinds of files are
-// passed over.
+// order, but the configuration files (kRcFileName); links under it are not
+// followed, and other kinds of files are passed over.
 std::vector<Input> expand_inputs(const std::vector<std::string>& arguments);
 
 // The most bytes of one settings file the checker holds, on every build (a

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "check/cli/rcfile.h"
 #include "check/model/codes.h"
 #include "check/report/formats.h"
 #include "check/text/text.h"
@@ -27,7 +28,7 @@ constexpr const char kUsageHead[] =
     "Says what the quorbix launcher will do with a settings file, line by line, before a\n"
     "device runs it. With no FILE it checks /opt/quorbix/etc/settings as the launcher reads\n"
     "it; - reads standard input, once, and so does a named pipe; a FOLDER is walked for every\n"
-    "regular file under it, in sorted order, following no link.\n"
+    "regular file under it (but quorbix-check.conf), in sorted order, following no link.\n"
     "It only reads: it writes nothing, runs no shell and starts no tool (but with\n"
     "--run-token-tool), and without --connect nothing touches the network.\n"
     "\n"
@@ -39,6 +40,9 @@ constexpr const char kUsageTail[] =
     "  --statistics       a count of findings per code at the end\n"
     "  --ignore=CODE,...  neither show nor count these codes\n"
     "  --select=CODE,...  show and count only these codes\n"
+    "  --rcfile FILE      take ignore, select, strict and format from FILE, not from the\n"
+    "                     quorbix-check.conf of each file's folder or its nearest parent\n"
+    "  --norc             read no quorbix-check.conf\n"
     "  --color=WHEN       auto (the default), always or never\n"
     "  --config           print the daemon configuration the launcher would write, byte for byte\n"
     "  --record           print every field as the launcher reads it, with its line or \"absent\"\n"
@@ -228,6 +232,7 @@ Parsed set_format(Options* o, const std::string& value) {
         return Parsed::kError;
     }
     o->format = format;
+    o->format_given = true;
     return Parsed::kRun;
 }
 
@@ -312,7 +317,7 @@ constexpr OptionRow kOptions[] = {
     {"--json", nullptr, false, [](Options* o, const std::string&) { return set_format(o, "json"); }},
     {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
     {"--statistics", nullptr, false, [](Options* o, const std::string&) { o->statistics = true; return Parsed::kRun; }},
-    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->analysis.ignored) ? Parsed::kRun : Parsed::kError; }},
+    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->ignore_codes) ? Parsed::kRun : Parsed::kError; }},
     {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
     {"--color", nullptr, true, set_color},
     {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
@@ -320,6 +325,8 @@ constexpr OptionRow kOptions[] = {
     {"--token", nullptr, true, [](Options* o, const std::string& v) { o->analysis.token = v; return Parsed::kRun; }},
     {"--token-file", nullptr, true, set_token_file},
     {"--at", nullptr, true, set_at},
+    {"--rcfile", nullptr, true, [](Options* o, const std::string& v) { o->rcfile = v; return Parsed::kRun; }},
+    {"--norc", nullptr, false, [](Options* o, const std::string&) { o->norc = true; return Parsed::kRun; }},
     {"--show-ignored", nullptr, false, [](Options* o, const std::string&) { o->analysis.keep_ignored = true; return Parsed::kRun; }},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
@@ -382,6 +389,16 @@ Parsed check_combinations(const Options& o) {
 
 }  // namespace
 
+CodeSet codes_left_out(CodeSet ignored, CodeSet selected) {
+    // A selection ignores every other code, but for the note that says how
+    // many findings of a selected code are not shown.
+    if (selected.any()) {
+        selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
+        ignored |= ~selected;
+    }
+    return ignored;
+}
+
 Parsed usage_error(const std::string& what) {
     // `what` may quote an argument: it is escaped as any text read.
     static_cast<void>(std::fprintf(stderr, "quorbix-check: %s\nTry 'quorbix-check --help'.\n",
@@ -420,15 +437,20 @@ Parsed parse_options(int argc, char** argv, Options* o) {
             return parsed;
         }
     }
+    if (!o->rcfile.empty() && o->norc) {
+        return usage_error("--rcfile and --norc each choose the configuration file: give one");
+    }
+    // The format and strictness are one per run: the working directory's.
+    RcFinder finder;
+    const RcSettings* rc = nullptr;
+    if (!finder.init(*o) || !finder.for_folder(".", &rc)) {
+        return Parsed::kError;
+    }
+    apply_run_settings(rc, o);
     if (const Parsed combined = check_combinations(*o); combined != Parsed::kRun) {
         return combined;
     }
-    // A selection ignores every other code, but for the note that says how
-    // many findings of a selected code are not shown.
-    if (o->selected.any()) {
-        o->selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
-        o->analysis.ignored |= ~o->selected;
-    }
+    o->analysis.ignored = codes_left_out(o->ignore_codes, o->selected);
     if (o->files.empty()) {
         o->files.emplace_back(paths::kSettings);
         o->default_file = true;
