@@ -1,6 +1,7 @@
 // What linter users expect of the checker's command line, as tables of runs:
 // the files' own suppression lines with --show-ignored in each format, and
-// the configuration file quorbix-check.conf.
+// the configuration file quorbix-check.conf, the lists of files and the
+// report's own file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -216,6 +217,83 @@ TEST(CheckLintCli, AWrongConfigurationFileIsAUsageError) {
                 << r.err;
         }
     }
+}
+
+TEST(CheckLintCli, ListsOfFilesAndTheReportsFile) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.path("fleet").c_str(), 0755), 0);
+    const std::string a = dir.write("fleet/a", QUORBIX_QOS_AND_HEX);
+    const std::string b = dir.write("fleet/b", QUORBIX_SOUND "QUORBIX_MQTT_QOS=3\n");
+    // A name that holds a line feed, which only a list ended by NUL bytes can name.
+    const std::string odd = dir.write("fleet/we\nird", QUORBIX_SOUND "QUORBIX_MQTT_QOS=3\n");
+    const std::string lines = dir.write("lines", a + "\r\n\n" + b + "\n");
+    const std::string nuls = dir.write("nuls", std::string(a + '\0' + odd + '\0'));
+    const std::string empty = dir.write("empty", "");
+    const std::string qos = ":6:18: warning: MQTT QoS 3";
+    const std::string report = dir.path("fleet/report");
+    expect_rows({
+        {{"--norc", "--format=gcc", "--files-from", lines}, 1, {a + qos, b + qos}, {odd}, ""},
+        {{"--norc", "--format=gcc", "--files0-from", nuls},
+         1,
+         {a + qos, dir.path("fleet/we<0a>ird") + qos},
+         {b},
+         ""},
+        // An empty list checks nothing, not the device's own settings file.
+        {{"--norc", "--files-from", empty}, 0, {}, {"/opt/quorbix"}, ""},
+        {{"--norc", "--json", "--files-from", empty}, 0, {"\"files\": []"}, {}, ""},
+        {{"--files-from", dir.path("none")},
+         2,
+         {},
+         {},
+         "cannot read the list of files " + dir.path("none") + ": No such file"},
+        {{"--files-from", "-", "-"}, 2, {}, {}, "standard input can be read only once"},
+        {{"--files-from", "-", "--files0-from", "-"},
+         2,
+         {},
+         {},
+         "standard input can be read only once"},
+        {{"-o", dir.path("no/such/folder")},
+         2,
+         {},
+         {},
+         "cannot write the report to " + dir.path("no/such/folder") + ": No such file"},
+    });
+    // A list on standard input, its files after those given before it and
+    // before those after it.
+    {
+        const std::string b_line =
+            b + ":6:18: warning: MQTT QoS 3 is none of 0, 1 and 2 [qos-range]\n";
+        const CliRun r =
+            run_check({"--norc", "--format=gcc", odd, "--files-from", "-", odd}, b + "\n");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string odd_line = dir.path("fleet/we<0a>ird") + b_line.substr(b.size());
+        EXPECT_EQ(r.out, odd_line + b_line + odd_line);
+    }
+    // The report's file gets exactly what standard output would, emptied
+    // first, made 0666 less the umask; a report under a folder walked is not
+    // checked.
+    const CliRun plain = run_check({"--norc", dir.path("fleet")});
+    EXPECT_NE(plain.out.find("3 files"), std::string::npos) << plain.out;
+    dir.write("fleet/report", std::string(100000, 'x'));
+    for (const std::string& option : {std::string("-o"), std::string("--output")}) {
+        const CliRun to_file = run_check({"--norc", option, report, dir.path("fleet")});
+        EXPECT_EQ(to_file.status, plain.status);
+        EXPECT_EQ(to_file.out, "");
+        EXPECT_EQ(to_file.err, "");
+        EXPECT_EQ(dir.read("fleet/report"), plain.out);
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const std::string made = dir.path("made");
+    ASSERT_EQ(run_check({"--norc", "--output=" + made, b}).status, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(made.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    // With standard output a terminal, the file still gets no colour.
+    const CliRun tty = run_check({"--norc", "-o", made, b}, "", true);
+    EXPECT_EQ(tty.out, "");
+    EXPECT_EQ(dir.read("made").find('\x1b'), std::string::npos) << dir.read("made");
+    EXPECT_NE(dir.read("made").find(b + qos), std::string::npos) << dir.read("made");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check/cli/connection.h"
+#include "check/cli/file_list.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
 #include "check/cli/rcfile.h"
@@ -179,8 +180,9 @@ int run(const Options& o) {
     run.with_config = o.config;
     run.with_statistics = o.statistics;
     run.show_ignored = o.analysis.keep_ignored;
-    const std::vector<Input> inputs =
+    std::vector<Input> inputs =
         o.default_file ? std::vector<Input>{Input{o.files.front(), ""}} : expand_inputs(o.files);
+    drop_output_file(&inputs);
     run.files = inputs.size();
     // Each file's configuration file, found before anything is reported: a
     // wrong one ends the run at once.
@@ -250,6 +252,9 @@ int check_main(int argc, char** argv) {
             return kExitTrouble;
         case Parsed::kRun:
             break;
+    }
+    if (!o.output.empty() && !open_output(o.output)) {
+        return kExitTrouble;
     }
     try {
         return run(o);

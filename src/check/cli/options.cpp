@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "check/cli/file_list.h"
 #include "check/cli/rcfile.h"
 #include "check/model/codes.h"
 #include "check/report/formats.h"
@@ -43,6 +44,9 @@ constexpr const char kUsageTail[] =
     "  --rcfile FILE      take ignore, select, strict and format from FILE, not from the\n"
     "                     quorbix-check.conf of each file's folder or its nearest parent\n"
     "  --norc             read no quorbix-check.conf\n"
+    "  --files-from FILE  also check the files FILE lists, one a line (- reads standard input)\n"
+    "  --files0-from FILE the same, each path ended by a NUL byte\n"
+    "  -o, --output FILE  write the report to FILE instead of standard output\n"
     "  --color=WHEN       auto (the default), always or never\n"
     "  --config           print the daemon configuration the launcher would write, byte for byte\n"
     "  --record           print every field as the launcher reads it, with its line or \"absent\"\n"
@@ -303,6 +307,14 @@ Parsed set_token_file(Options* o, const std::string& path) {
     return Parsed::kRun;
 }
 
+// The paths of a list of files, --files-from (one a line) or --files0-from
+// (each ended by a NUL byte), after those given so far.
+Parsed add_file_list(Options* o, const std::string& from, bool nul) {
+    o->file_list_given = true;
+    o->lists_from_stdin += from == "-" ? 1 : 0;
+    return read_file_list(from, nul, &o->files) ? Parsed::kRun : Parsed::kError;
+}
+
 Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
     for (const CodeInfo& info : kCodes) {
         static_cast<void>(
@@ -327,6 +339,9 @@ constexpr OptionRow kOptions[] = {
     {"--at", nullptr, true, set_at},
     {"--rcfile", nullptr, true, [](Options* o, const std::string& v) { o->rcfile = v; return Parsed::kRun; }},
     {"--norc", nullptr, false, [](Options* o, const std::string&) { o->norc = true; return Parsed::kRun; }},
+    {"--files-from", nullptr, true, [](Options* o, const std::string& v) { return add_file_list(o, v, false); }},
+    {"--files0-from", nullptr, true, [](Options* o, const std::string& v) { return add_file_list(o, v, true); }},
+    {"--output", "-o", true, [](Options* o, const std::string& v) { o->output = v; return Parsed::kRun; }},
     {"--show-ignored", nullptr, false, [](Options* o, const std::string&) { o->analysis.keep_ignored = true; return Parsed::kRun; }},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
@@ -381,7 +396,7 @@ Parsed check_combinations(const Options& o) {
             "--run-token-tool and --token or --token-file each give the token: "
             "give one of them");
     }
-    if (std::count(o.files.begin(), o.files.end(), "-") > 1) {
+    if (std::count(o.files.begin(), o.files.end(), "-") + o.lists_from_stdin > 1) {
         return usage_error("standard input can be read only once; '-' is given more than once");
     }
     return Parsed::kRun;
@@ -451,7 +466,7 @@ Parsed parse_options(int argc, char** argv, Options* o) {
         return combined;
     }
     o->analysis.ignored = codes_left_out(o->ignore_codes, o->selected);
-    if (o->files.empty()) {
+    if (o->files.empty() && !o->file_list_given) {
         o->files.emplace_back(paths::kSettings);
         o->default_file = true;
     }

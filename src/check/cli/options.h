@@ -20,14 +20,17 @@ struct Options {
     bool config = false;
     bool record = false;
     bool strict = false;
-    bool quiet = false;         // only findings and refusals
-    bool statistics = false;    // a count per code at the end
-    bool diff = false;          // the certain fixes as one unified diff on standard output
-    CodeSet ignore_codes;       // --ignore's codes
-    CodeSet selected;           // --select's codes: with any, the codes not selected are ignored
-    bool format_given = false;  // --format or --json is given
-    std::string rcfile;         // --rcfile: the configuration file for every file
-    bool norc = false;          // --norc: no configuration file
+    bool quiet = false;            // only findings and refusals
+    bool statistics = false;       // a count per code at the end
+    bool diff = false;             // the certain fixes as one unified diff on standard output
+    CodeSet ignore_codes;          // --ignore's codes
+    CodeSet selected;              // --select's codes: with any, the codes not selected are ignored
+    bool format_given = false;     // --format or --json is given
+    std::string rcfile;            // --rcfile: the configuration file for every file
+    bool norc = false;             // --norc: no configuration file
+    bool file_list_given = false;  // --files-from or --files0-from is given
+    int lists_from_stdin = 0;      // how many of them read standard input
+    std::string output;            // -o, --output: the report's file; empty for standard output
     AnalysisOptions analysis;
     bool at_given = false;               // --at is given
     ConnectionOptions connection;        // --connect and its options
