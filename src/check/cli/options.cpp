@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "check/cli/codes_view.h"
 #include "check/cli/file_list.h"
 #include "check/cli/rcfile.h"
 #include "check/model/codes.h"
@@ -66,7 +67,8 @@ constexpr const char kUsageTail[] =
     "  --connect-timeout=SECONDS  one budget per file for TCP, TLS and MQTT (default 10)\n"
     "  --connect-client-id=ID     connect with this client id instead of the file's\n"
     "  --run-token-tool   for --connect, run the token tool as the launcher does for the password\n"
-    "  --codes            list the finding codes and exit\n"
+    "  --codes [CODE]     list the finding codes (with --json, as JSON), or explain CODE with\n"
+    "                     an example, and exit\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
@@ -315,14 +317,6 @@ Parsed add_file_list(Options* o, const std::string& from, bool nul) {
     return read_file_list(from, nul, &o->files) ? Parsed::kRun : Parsed::kError;
 }
 
-Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
-    for (const CodeInfo& info : kCodes) {
-        static_cast<void>(
-            std::printf("%-30s %-8s %s\n", info.name, severity_name(info.severity), info.about));
-    }
-    return Parsed::kExit;
-}
-
 // clang-format off
 constexpr OptionRow kOptions[] = {
     {"--format", nullptr, true, set_format},
@@ -350,7 +344,7 @@ constexpr OptionRow kOptions[] = {
     {"--connect-timeout", nullptr, true, set_connect_timeout},
     {"--connect-client-id", nullptr, true, [](Options* o, const std::string& v) { o->connection.client_id = v; o->connect_options_given = true; return Parsed::kRun; }},
     {"--run-token-tool", nullptr, false, [](Options* o, const std::string&) { o->connection.run_token_tool = o->connect_options_given = true; return Parsed::kRun; }},
-    {"--codes", nullptr, false, print_codes},
+    {"--codes", nullptr, false, [](Options* o, const std::string&) { o->codes = true; return Parsed::kRun; }},
     {"--help", "-h", false, print_usage},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
 };
@@ -451,6 +445,14 @@ Parsed parse_options(int argc, char** argv, Options* o) {
         if (parsed != Parsed::kRun) {
             return parsed;
         }
+    }
+    // --codes lists the codes, or explains the one given, in the format given.
+    if (o->codes) {
+        if (o->files.size() > 1) {
+            return usage_error("--codes explains one code at a time");
+        }
+        return print_codes(*o->format, o->files.empty() ? "" : o->files.front()) ? Parsed::kExit
+                                                                                 : Parsed::kError;
     }
     if (!o->rcfile.empty() && o->norc) {
         return usage_error("--rcfile and --norc each choose the configuration file: give one");

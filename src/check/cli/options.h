@@ -30,6 +30,7 @@ struct Options {
     bool norc = false;             // --norc: no configuration file
     bool file_list_given = false;  // --files-from or --files0-from is given
     int lists_from_stdin = 0;      // how many of them read standard input
+    bool codes = false;            // --codes: list the codes, or explain the one given
     std::string output;            // -o, --output: the report's file; empty for standard output
     AnalysisOptions analysis;
     bool at_given = false;               // --at is given
