@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "check/cli/connection.h"
 #include "check/rules/analyse.h"
 #include "check/rules/suppress.h"
 
@@ -162,6 +163,32 @@ TEST(CheckSuppress, ReadsOneLine) {
         EXPECT_EQ(line->faults.empty() ? 0 : line->faults.front().column, row.first_fault_column)
             << row.line;
     }
+}
+
+// The finding of --connect goes through the same context as every rule's:
+// the file's lines hide it too, and their faults are said once.
+TEST(CheckSuppress, TheConnectionsFindingIsHiddenToo) {
+    const std::string settings =
+        QUORBIX_SOUND "# quorbix-check: ignore-file=connect-tcp,nope -- the lab has no broker\n";
+    ConnectResult refused;
+    refused.stage = ConnectStage::kTcp;
+    refused.outcome = ConnectOutcome::kFailed;
+    refused.cause = ConnectCause::kTcpRefused;
+    refused.reason = "Connection refused";
+    refused.address = "192.0.2.7:1883";
+    ConnectionSeams seams;
+    seams.attempt = [&refused](const ConnectRequest&) { return refused; };
+    ConnectionOptions connection;
+    connection.enabled = true;
+    AnalysisOptions options;
+    options.keep_ignored = true;
+    FileAnalysis a = analyse_settings(settings, options);
+    check_connection(settings, options, connection, &a, seams);
+    EXPECT_EQ(shown_of(a), "bad-ignore-line@6");
+    ASSERT_EQ(a.ignored.size(), 1u);
+    EXPECT_EQ(a.ignored[0].finding.code, Code::kConnectTcp);
+    EXPECT_EQ(a.ignored[0].reason, "the lab has no broker");
+    EXPECT_EQ(a.by_severity.errors, 0u);
 }
 
 }  // namespace

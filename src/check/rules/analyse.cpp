@@ -41,7 +41,7 @@ FileAnalysis analyse_settings(std::string_view bytes, const AnalysisOptions& opt
     settings_load_from(s, stream.get(), options.with_record ? "" : "QUORBIX_CSV");
     RuleContext c;
     context_init(c, settings_whole_bytes(stream.get()), stream.get(), s, options);
-    read_suppressions(c);
+    report_suppression_faults(c);
     check_lines(c);
     check_run(c);
     if (options.with_record) {

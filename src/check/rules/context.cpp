@@ -59,6 +59,7 @@ void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
         c.tls.present.*row.present = base64_stages_file(s.*row.data);
     }
     c.gates = judge_gates(s, c.csv_present, c.tls);
+    read_suppressions(c);
 }
 
 JudgedGates judge_gates(const GatewaySettings& s, bool csv_present, const StagedTls& tls) {

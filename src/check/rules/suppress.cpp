@@ -112,7 +112,7 @@ void read_suppressions(RuleContext& c) {
     if (c.file.find(kTag) == std::string_view::npos) {
         return;
     }
-    std::vector<std::pair<std::uint64_t, SuppressionLine::Fault>> faults;
+    auto& faults = c.suppressions.faults;
     SettingsLineCursor cursor;
     SettingsLineInfo info;
     while (settings_next_line(c.stream, cursor, &info)) {
@@ -133,7 +133,10 @@ void read_suppressions(RuleContext& c) {
     // The whole file's lines first, so that a line's own rule is found after them.
     std::stable_partition(c.suppressions.rules.begin(), c.suppressions.rules.end(),
                           [](const SuppressionRule& r) { return r.target == 0; });
-    for (const auto& [number, fault] : faults) {
+}
+
+void report_suppression_faults(RuleContext& c) {
+    for (const auto& [number, fault] : c.suppressions.faults) {
         add_finding(c, Code::kBadIgnoreLine, {number, fault.column}, fault.message,
                     "the checker still shows what the line names wrongly",
                     "name codes as quorbix-check --codes lists them, after ignore= or "

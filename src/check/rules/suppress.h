@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/model/codes.h"
@@ -41,9 +42,11 @@ struct SuppressionRule {
     std::string reason;
 };
 
-// Every line of one file that hides codes, the file's first, then by target.
+// Every line of one file that hides codes, the file's first, then by target;
+// and the faults of its lines, each with its line.
 struct Suppressions {
     std::vector<SuppressionRule> rules;
+    std::vector<std::pair<std::uint64_t, SuppressionLine::Fault>> faults;
 };
 
 // The rule that hides `code` at line `line` (0: the file as a whole), or null.
@@ -51,8 +54,13 @@ const SuppressionRule* suppression_for(const Suppressions& s, Code code, std::ui
 
 struct RuleContext;
 
-// Reads the checker's own lines of the file into c.suppressions, and adds a
-// finding for each fault in them.
+// Reads the checker's own lines of the file into c.suppressions (from
+// context_init, so that every finding added through the context is hidden
+// as they say).
 void read_suppressions(RuleContext& c);
+
+// Adds a finding for each fault of the checker's own lines: once per file,
+// by the rules.
+void report_suppression_faults(RuleContext& c);
 
 }  // namespace quorbix
