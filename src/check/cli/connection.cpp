@@ -156,11 +156,10 @@ void merge(FileAnalysis* into, FileAnalysis&& more) {
         into->by_code[i] += more.by_code[i];
     }
     for (IgnoredFinding& i : more.ignored) {
-        const auto at = std::upper_bound(
-            into->ignored.begin(), into->ignored.end(), i,
-            [](const IgnoredFinding& a, const IgnoredFinding& b) {
-                return in_file_order(a.finding, b.finding);
-            });
+        const auto at = std::upper_bound(into->ignored.begin(), into->ignored.end(), i,
+                                         [](const IgnoredFinding& a, const IgnoredFinding& b) {
+                                             return in_file_order(a.finding, b.finding);
+                                         });
         into->ignored.insert(at, std::move(i));
     }
 }
