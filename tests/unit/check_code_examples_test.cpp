@@ -11,6 +11,7 @@
 #include "check/rules/analyse.h"
 #include "check/rules/code_examples.h"
 #include "check_cli.h"
+#include "temp_file.h"
 
 namespace quorbix {
 namespace {
@@ -97,6 +98,11 @@ TEST(CheckCodeExamples, CodesAsJson) {
     EXPECT_EQ(c["example"]["settings"], std::string(code_example(Code::kCommentInValue)));
     ASSERT_EQ(c["example"]["findings"].size(), 1u);
     EXPECT_EQ(c["example"]["findings"][0]["line"], 1);
+    // -o takes the list as it takes a report.
+    test::TempDir dir;
+    const test::CliRun to_file = test::run_check({"--codes", "-o", dir.path("codes"), "--json"});
+    EXPECT_EQ(to_file.out, "");
+    EXPECT_EQ(dir.read("codes"), test::run_check({"--codes", "--json"}).out);
     const test::CliRun none = test::run_check({"--json", "--codes", "connect-tcp"});
     EXPECT_TRUE(nlohmann::json::parse(none.out)["codes"].at(0)["example"].is_null()) << none.out;
 }

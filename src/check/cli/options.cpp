@@ -357,6 +357,9 @@ Parsed parse_options(int argc, char** argv, Options* o) {
         if (o->files.size() > 1) {
             return usage_error("--codes explains one code at a time");
         }
+        if (!o->output.empty() && !open_output(o->output)) {
+            return Parsed::kError;
+        }
         return print_codes(*o->format, o->files.empty() ? "" : o->files.front()) ? Parsed::kExit
                                                                                  : Parsed::kError;
     }
