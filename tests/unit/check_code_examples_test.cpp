@@ -3,6 +3,7 @@
 // does not; every code that a few lines can show has one.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -48,7 +49,9 @@ TEST(CheckCodeExamples, CodesListedAndExplained) {
         {{"--codes"}, 0, "qos-range                      warning  an MQTT QoS above 2\n", ""},
         {{"--codes", "qos-range"},
          0,
-         "qos-range (warning): an MQTT QoS above 2\n\nExample (settings):\n    "
+         "qos-range (warning): an MQTT QoS above 2\n\nMQTT knows QoS 0, 1 and 2; the launcher "
+         "writes another value to the configuration as it is. Write 0, 1 or 2.\n\nExample "
+         "(settings):\n    "
          "QUORBIX_MQTT_QOS=3\n\n"
          "quorbix-check says:\n    settings:1:18: warning: MQTT QoS 3 is none of 0, 1 and 2 "
          "[qos-range]\n",
@@ -90,6 +93,11 @@ TEST(CheckCodeExamples, CodesAsJson) {
             EXPECT_EQ(c["code"], kCodes[i].name);
             EXPECT_EQ(c["severity"], severity_name(kCodes[i].severity));
             EXPECT_EQ(c["summary"], kCodes[i].about);
+            EXPECT_EQ(c["detail"], kCodes[i].detail);
+            // A longer text is whole sentences, and longer than the summary.
+            const std::string detail = kCodes[i].detail;
+            EXPECT_GT(detail.size(), std::strlen(kCodes[i].about)) << kCodes[i].name;
+            EXPECT_EQ(detail.back(), '.') << kCodes[i].name;
         }
     }
     const test::CliRun one = test::run_check({"--json", "--codes", "comment-in-value"});

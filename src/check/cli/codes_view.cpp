@@ -46,12 +46,12 @@ CodeEntry explained(Code code) {
     return e;
 }
 
-// The code, its severity and summary, its example and what the checker says
+// The code, its severity, summary and longer text, its example and what the checker says
 // of it, as text.
 std::string explained_text(const CodeEntry& e) {
     const CodeInfo& info = code_info(e.code);
-    std::string out =
-        std::string(info.name) + " (" + severity_name(info.severity) + "): " + info.about + "\n";
+    std::string out = std::string(info.name) + " (" + severity_name(info.severity) +
+                      "): " + info.about + "\n\n" + info.detail + "\n";
     if (e.example.empty()) {
         return out + "No example: " + e.no_example + ".\n";
     }

@@ -33,22 +33,23 @@ struct SeverityCounts {
 
 // A finding's code.
 enum class Code : std::uint8_t {
-#define QUORBIX_CODE(enumerator, code, severity, about) enumerator,
+#define QUORBIX_CODE(enumerator, code, severity, about, detail) enumerator,
 #include "check/model/codes.def"
 #undef QUORBIX_CODE
 };
 
 struct CodeInfo {
     Code code;
-    const char* name;   // as reports say it: "unknown-key"
-    Severity severity;  // the severity every finding of the code carries
-    const char* about;  // what the code is about, for the manual and --help
+    const char* name;    // as reports say it: "unknown-key"
+    Severity severity;   // the severity every finding of the code carries
+    const char* about;   // what the code is about, for the manual and --help
+    const char* detail;  // the rule's longer text: why it matters, what to write instead
 };
 
 // Every code, in the enum's order.
 inline constexpr CodeInfo kCodes[] = {
-#define QUORBIX_CODE(enumerator, code, severity, about) \
-    {Code::enumerator, code, Severity::severity, about},
+#define QUORBIX_CODE(enumerator, code, severity, about, detail) \
+    {Code::enumerator, code, Severity::severity, about, detail},
 #include "check/model/codes.def"
 #undef QUORBIX_CODE
 };

@@ -23,8 +23,10 @@ json finding_json(const Finding& f) {
 
 json entry_json(const CodeEntry& e) {
     const CodeInfo& info = code_info(e.code);
-    json j = {
-        {"code", info.name}, {"severity", severity_name(info.severity)}, {"summary", info.about}};
+    json j = {{"code", info.name},
+              {"severity", severity_name(info.severity)},
+              {"summary", info.about},
+              {"detail", info.detail}};
     if (!e.explained) {
         return j;
     }
