@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "check/cli/options.h"
@@ -36,6 +37,10 @@ bool read_file_list(const std::string& from, bool nul, std::vector<std::string>*
     std::string text;
     std::string why;
     if (!read_bounded(fd, std::nullopt, kMaxListBytes, &text, &why)) {
+        // The reason read_bounded gives for a settings file speaks of the launcher.
+        if (why.rfind("too large", 0) == 0) {
+            why = "it is larger than " + std::to_string(kMaxListBytes) + " bytes";
+        }
         usage_error("cannot read the list of files " + from + ": " + why);
         return false;
     }
