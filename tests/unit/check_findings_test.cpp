@@ -48,6 +48,8 @@ std::vector<FindingRow> finding_rows() {
         {"QUORBIX_ENABLE\r=1\n", "line-cut", 1, 15},
         {"[mqtt]\n", "ini-section", 1, 1},
         {"#QUORBIX_ENABLE=1\n", "comment-line", 1, 1},
+        {"# quorbix-check: ignore=qos-range,no-such-code\n", "bad-ignore-line", 1, 35},
+        {"# quorbix-check: ignore qos-range\n", "bad-ignore-line", 1, 18},
         {"export QUORBIX_ENABLE=1\n", "export-prefix", 1, 1},
         {"QUORBIX_ENABLE=1\nquorbix_enable=0\n", "duplicate-key", 2, 1},
         {"QUORBIX_ENABLE=1\nquorbix_enable=01\n", "duplicate-same-value", 2, 1},

@@ -155,6 +155,13 @@ void merge(FileAnalysis* into, FileAnalysis&& more) {
     for (std::size_t i = 0; i < kCodeCount; ++i) {
         into->by_code[i] += more.by_code[i];
     }
+    for (IgnoredFinding& i : more.ignored) {
+        const auto at = std::upper_bound(into->ignored.begin(), into->ignored.end(), i,
+                                         [](const IgnoredFinding& a, const IgnoredFinding& b) {
+                                             return in_file_order(a.finding, b.finding);
+                                         });
+        into->ignored.insert(at, std::move(i));
+    }
 }
 
 }  // namespace

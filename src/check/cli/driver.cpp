@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "check/cli/connection.h"
+#include "check/cli/file_list.h"
 #include "check/cli/in_order.h"
 #include "check/cli/inputs.h"
 #include "check/cli/options.h"
+#include "check/cli/rcfile.h"
 #include "check/report/diff.h"
 #include "check/report/formats.h"
 #include "check/report/summary.h"
@@ -100,8 +102,8 @@ struct CheckedFile {
 // --diff, its fixes into *diff (a note into *notes when it gets none). A
 // file too large to hold is reported as one that cannot be read, and the run
 // goes on.
-ReportedFile read_and_analyse(const Options& o, const Input& input, std::string* bytes,
-                              std::string* diff, std::string* notes) {
+ReportedFile read_and_analyse(const Options& o, const AnalysisOptions& analysis, const Input& input,
+                              std::string* bytes, std::string* diff, std::string* notes) {
     ReportedFile r;
     r.name = input.path == "-" ? "<stdin>" : input.path;
     r.unreadable = input.error;
@@ -109,9 +111,9 @@ ReportedFile read_and_analyse(const Options& o, const Input& input, std::string*
     try {
         if (r.unreadable.empty() && read_input(input.path, o.default_file, bytes, &r.unreadable)) {
             size = bytes->size();
-            r.analysis = analyse_settings(*bytes, o.analysis);
+            r.analysis = analyse_settings(*bytes, analysis);
             if (o.connection.enabled) {
-                r.connection = check_connection(*bytes, o.analysis, o.connection, &r.analysis);
+                r.connection = check_connection(*bytes, analysis, o.connection, &r.analysis);
             }
             r.bytes = *bytes;  // the human report quotes the lines
             // Its hunks join the diff last: a file that cannot be held has none.
@@ -192,15 +194,28 @@ int run(const Options& o) {
     run.with_record = o.record;
     run.with_config = o.config;
     run.with_statistics = o.statistics;
+    run.show_ignored = o.analysis.keep_ignored;
     std::vector<std::string> empty_folders;
-    const std::vector<Input> inputs = o.default_file
-                                          ? std::vector<Input>{Input{o.files.front(), ""}}
-                                          : expand_inputs(o.files, &empty_folders);
+    std::vector<Input> inputs = o.default_file ? std::vector<Input>{Input{o.files.front(), ""}}
+                                               : expand_inputs(o.files, &empty_folders);
     if (!empty_folders.empty()) {
         say_empty_folders(empty_folders);
         return kExitTrouble;
     }
+    drop_output_file(&inputs);
     run.files = inputs.size();
+    // Each file's configuration file, found before anything is reported: a
+    // wrong one ends the run at once.
+    RcFinder rc_finder;
+    std::vector<const RcSettings*> rcs(inputs.size());
+    if (!rc_finder.init(o)) {
+        return kExitTrouble;
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!rc_finder.for_file(inputs[i].path, &rcs[i])) {
+            return kExitTrouble;
+        }
+    }
     if (o.connection.enabled) {
         // Each attempt disconnects a gateway online with the same client id.
         if (inputs.size() > 1 && !o.connection.fleet) {
@@ -226,10 +241,10 @@ int run(const Options& o) {
     const unsigned jobs = o.connection.enabled ? 1 : o.jobs != 0 ? o.jobs : processors_available();
     for_each_in_order<CheckedFile>(
         inputs.size(), jobs,
-        [&o, &inputs](std::size_t i) {
+        [&o, &inputs, &rcs](std::size_t i) {
             auto checked = std::make_unique<CheckedFile>();
-            checked->file =
-                read_and_analyse(o, inputs[i], &checked->bytes, &checked->diff, &checked->notes);
+            checked->file = read_and_analyse(o, analysis_for(o, rcs[i]), inputs[i], &checked->bytes,
+                                             &checked->diff, &checked->notes);
             return checked;
         },
         [&](std::unique_ptr<CheckedFile> checked) {
@@ -261,6 +276,9 @@ int check_main(int argc, char** argv) {
             return kExitTrouble;
         case Parsed::kRun:
             break;
+    }
+    if (!o.output.empty() && !open_output(o.output)) {
+        return kExitTrouble;
     }
     try {
         return run(o);

@@ -11,6 +11,7 @@
 #include <new>
 #include <system_error>
 
+#include "check/cli/rcfile.h"
 #include "check/connect/net.h"
 #include "common/unique_fd.h"
 #include "settings/scanner.h"
@@ -67,7 +68,7 @@ void walk(const fs::path& folder, std::vector<Input>* out) {
         }
         if (fs::is_directory(status)) {
             walk(it->path(), out);
-        } else if (fs::is_regular_file(status)) {
+        } else if (fs::is_regular_file(status) && it->path().filename() != kRcFileName) {
             out->push_back(Input{it->path().string(), ""});
         }
     }

@@ -16,9 +16,10 @@ struct Input {
 
 // Each argument as it is, but a folder (a link to one given as an argument
 // is followed) becomes every regular file under it, sorted by path in byte
-// order; links under it are not followed, and other kinds of files are
-// passed over. Each folder under which nothing is found, not even a folder
-// that cannot be listed, is added to *empty.
+// order, but the configuration files (kRcFileName); links under it are not
+// followed, and other kinds of files are passed over. Each folder under which
+// nothing is found, not even a folder that cannot be listed, is added to
+// *empty.
 std::vector<Input> expand_inputs(const std::vector<std::string>& arguments,
                                  std::vector<std::string>* empty);
 

@@ -2,16 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "check/cli/codes_view.h"
+#include "check/cli/file_list.h"
+#include "check/cli/rcfile.h"
+#include "check/cli/time_option.h"
 #include "check/model/codes.h"
 #include "check/report/formats.h"
 #include "check/text/text.h"
@@ -27,7 +29,7 @@ constexpr const char kUsageHead[] =
     "Says what the quorbix launcher will do with a settings file, line by line, before a\n"
     "device runs it. With no FILE it checks /opt/quorbix/etc/settings as the launcher reads\n"
     "it; - reads standard input, once, and so does a named pipe; a FOLDER is walked for every\n"
-    "regular file under it, in sorted order, following no link.\n"
+    "regular file under it (but quorbix-check.conf), in sorted order, following no link.\n"
     "It only reads: it writes nothing, runs no shell and starts no tool (but with\n"
     "--run-token-tool), and without --connect nothing touches the network.\n"
     "\n"
@@ -39,6 +41,12 @@ constexpr const char kUsageTail[] =
     "  --statistics       a count of findings per code at the end\n"
     "  --ignore=CODE,...  neither show nor count these codes\n"
     "  --select=CODE,...  show and count only these codes\n"
+    "  --rcfile FILE      take ignore, select, strict and format from FILE, not from the\n"
+    "                     quorbix-check.conf of each file's folder or its nearest parent\n"
+    "  --norc             read no quorbix-check.conf\n"
+    "  --files-from FILE  also check the files FILE lists, one a line (- reads standard input)\n"
+    "  --files0-from FILE the same, each path ended by a NUL byte\n"
+    "  -o, --output FILE  write the report to FILE instead of standard output\n"
     "  --color[=WHEN]     auto (the default), always or never; --color alone is always\n"
     "  --config           print the daemon configuration the launcher would write, byte for byte\n"
     "  --record           print every field as the launcher reads it, with its line or \"absent\"\n"
@@ -48,6 +56,7 @@ constexpr const char kUsageTail[] =
     "  --at TIME          the clock for certificate dates: YYYY-MM-DD[THH:MM[:SS]][Z] (UTC) or "
     "@SECONDS\n"
     "  --strict           warnings count as errors\n"
+    "  --show-ignored     list the findings that the files' own lines hide, and why\n"
     "  --diff             print the certain fixes as one unified diff (patch -p0, git apply);\n"
     "                     the findings then go to standard error; no file is written\n"
     "  --connect          then try to connect to the broker as the gateway would, for each file\n"
@@ -59,7 +68,8 @@ constexpr const char kUsageTail[] =
     "  --run-token-tool   for --connect, run the token tool as the launcher does for the password\n"
     "  -j, --jobs=N       check N files at once (default: one per processor); the\n"
     "                     report is the same, in the same order\n"
-    "  --codes            list the finding codes and exit\n"
+    "  --codes [CODE]     list the finding codes (with --json, as JSON), or explain CODE with\n"
+    "                     an example, and exit\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
@@ -70,99 +80,6 @@ constexpr const char kUsageTail[] =
     "\n"
     "Exit status: 0 no file has an error, 1 a file has one, 2 a file cannot be read or the\n"
     "command line is wrong.\n";
-
-// The days of month m (1 to 12) of year y of the Gregorian calendar.
-unsigned days_in_month(unsigned y, unsigned m) {
-    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : kDays[m - 1];
-}
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? static_cast<unsigned>(-3) : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-// Reads n decimal digits at text[*i]; false when they are not there.
-bool digits(std::string_view text, std::size_t* i, std::size_t n, unsigned* out) {
-    unsigned v = 0;
-    for (std::size_t k = 0; k < n; ++k, ++*i) {
-        if (*i >= text.size() || text[*i] < '0' || text[*i] > '9') {
-            return false;
-        }
-        v = v * 10 + static_cast<unsigned>(text[*i] - '0');
-    }
-    *out = v;
-    return true;
-}
-
-// The time, when this build's time_t holds it (a 32-bit one ends in 2038).
-std::optional<std::time_t> in_time_range(std::int64_t seconds) {
-    if (seconds < std::numeric_limits<std::time_t>::min() ||
-        seconds > std::numeric_limits<std::time_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::time_t>(seconds);
-}
-
-// "YYYY-MM-DD", with "THH:MM", ":SS" and "Z" optional (UTC), or "@SECONDS".
-std::optional<std::time_t> parse_time(std::string_view text) {
-    if (!text.empty() && text.front() == '@') {
-        std::int64_t v = 0;
-        bool negative = text.size() > 1 && text[1] == '-';
-        std::size_t i = negative ? 2 : 1;
-        if (i == text.size()) {
-            return std::nullopt;
-        }
-        for (; i < text.size(); ++i) {
-            if (text[i] < '0' || text[i] > '9' || v > INT64_MAX / 10 - 9) {
-                return std::nullopt;
-            }
-            v = v * 10 + (text[i] - '0');
-        }
-        return in_time_range(negative ? -v : v);
-    }
-    std::size_t i = 0;
-    unsigned y = 0;
-    unsigned mo = 0;
-    unsigned d = 0;
-    unsigned h = 0;
-    unsigned mi = 0;
-    unsigned s = 0;
-    if (!digits(text, &i, 4, &y) || i >= text.size() || text[i++] != '-' ||
-        !digits(text, &i, 2, &mo) || i >= text.size() || text[i++] != '-' ||
-        !digits(text, &i, 2, &d)) {
-        return std::nullopt;
-    }
-    if (i < text.size() && (text[i] == 'T' || text[i] == ' ')) {
-        ++i;
-        if (!digits(text, &i, 2, &h) || i >= text.size() || text[i++] != ':' ||
-            !digits(text, &i, 2, &mi)) {
-            return std::nullopt;
-        }
-        if (i < text.size() && text[i] == ':') {
-            ++i;
-            if (!digits(text, &i, 2, &s)) {
-                return std::nullopt;
-            }
-        }
-    }
-    if (i < text.size() && text[i] == 'Z') {
-        ++i;
-    }
-    if (i != text.size() || mo < 1 || mo > 12 || d < 1 || d > days_in_month(y, mo) || h > 23 ||
-        mi > 59 || s > 60) {
-        return std::nullopt;
-    }
-    const std::int64_t seconds =
-        days_from_civil(y, mo, d) * 86400 + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 + s;
-    return in_time_range(seconds);
-}
 
 // Adds the codes of the comma-separated list `codes` to *set; false, said
 // on standard error, for an unknown or empty code.
@@ -229,6 +146,7 @@ Parsed set_format(Options* o, const std::string& value) {
         return Parsed::kError;
     }
     o->format = format;
+    o->format_given = true;
     return Parsed::kRun;
 }
 
@@ -319,12 +237,12 @@ Parsed set_token_file(Options* o, const std::string& path) {
     return Parsed::kRun;
 }
 
-Parsed print_codes(Options* /*o*/, const std::string& /*value*/) {
-    for (const CodeInfo& info : kCodes) {
-        static_cast<void>(
-            std::printf("%-30s %-8s %s\n", info.name, severity_name(info.severity), info.about));
-    }
-    return Parsed::kExit;
+// The paths of a list of files, --files-from (one a line) or --files0-from
+// (each ended by a NUL byte), after those given so far.
+Parsed add_file_list(Options* o, const std::string& from, bool nul) {
+    o->file_list_given = true;
+    o->lists_from_stdin += from == "-" ? 1 : 0;
+    return read_file_list(from, nul, &o->files) ? Parsed::kRun : Parsed::kError;
 }
 
 // clang-format off
@@ -333,7 +251,7 @@ constexpr OptionRow kOptions[] = {
     {"--json", nullptr, false, [](Options* o, const std::string&) { return set_format(o, "json"); }},
     {"--quiet", "-q", false, [](Options* o, const std::string&) { o->quiet = true; return Parsed::kRun; }},
     {"--statistics", nullptr, false, [](Options* o, const std::string&) { o->statistics = true; return Parsed::kRun; }},
-    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->analysis.ignored) ? Parsed::kRun : Parsed::kError; }},
+    {"--ignore", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--ignore", v, &o->ignore_codes) ? Parsed::kRun : Parsed::kError; }},
     {"--select", nullptr, true, [](Options* o, const std::string& v) { return add_codes("--select", v, &o->selected) ? Parsed::kRun : Parsed::kError; }},
     {"--color", nullptr, true, set_color},
     {"--config", nullptr, false, [](Options* o, const std::string&) { o->config = true; return Parsed::kRun; }},
@@ -341,6 +259,12 @@ constexpr OptionRow kOptions[] = {
     {"--token", nullptr, true, [](Options* o, const std::string& v) { o->analysis.token = v; return Parsed::kRun; }},
     {"--token-file", nullptr, true, set_token_file},
     {"--at", nullptr, true, set_at},
+    {"--rcfile", nullptr, true, [](Options* o, const std::string& v) { o->rcfile = v; return Parsed::kRun; }},
+    {"--norc", nullptr, false, [](Options* o, const std::string&) { o->norc = true; return Parsed::kRun; }},
+    {"--files-from", nullptr, true, [](Options* o, const std::string& v) { return add_file_list(o, v, false); }},
+    {"--files0-from", nullptr, true, [](Options* o, const std::string& v) { return add_file_list(o, v, true); }},
+    {"--output", "-o", true, [](Options* o, const std::string& v) { o->output = v; return Parsed::kRun; }},
+    {"--show-ignored", nullptr, false, [](Options* o, const std::string&) { o->analysis.keep_ignored = true; return Parsed::kRun; }},
     {"--strict", nullptr, false, [](Options* o, const std::string&) { o->strict = true; return Parsed::kRun; }},
     {"--diff", nullptr, false, [](Options* o, const std::string&) { o->diff = true; return Parsed::kRun; }},
     {"--connect", nullptr, false, [](Options* o, const std::string&) { o->connection.enabled = true; return Parsed::kRun; }},
@@ -349,7 +273,7 @@ constexpr OptionRow kOptions[] = {
     {"--connect-client-id", nullptr, true, [](Options* o, const std::string& v) { o->connection.client_id = v; o->connect_options_given = true; return Parsed::kRun; }},
     {"--run-token-tool", nullptr, false, [](Options* o, const std::string&) { o->connection.run_token_tool = o->connect_options_given = true; return Parsed::kRun; }},
     {"--jobs", "-j", true, set_jobs},
-    {"--codes", nullptr, false, print_codes},
+    {"--codes", nullptr, false, [](Options* o, const std::string&) { o->codes = true; return Parsed::kRun; }},
     {"--help", "-h", false, print_usage},
     {"--version", "-V", false, [](Options*, const std::string&) { static_cast<void>(std::printf("%s %s\n", kToolName, tool_version())); return Parsed::kExit; }},
 };
@@ -409,13 +333,23 @@ Parsed check_combinations(const Options& o) {
             "--run-token-tool and --token or --token-file each give the token: "
             "give one of them");
     }
-    if (std::count(o.files.begin(), o.files.end(), "-") > 1) {
+    if (std::count(o.files.begin(), o.files.end(), "-") + o.lists_from_stdin > 1) {
         return usage_error("standard input can be read only once; '-' is given more than once");
     }
     return Parsed::kRun;
 }
 
 }  // namespace
+
+CodeSet codes_left_out(CodeSet ignored, CodeSet selected) {
+    // A selection ignores every other code, but for the note that says how
+    // many findings of a selected code are not shown.
+    if (selected.any()) {
+        selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
+        ignored |= ~selected;
+    }
+    return ignored & hideable_codes();
+}
 
 Parsed usage_error(const std::string& what) {
     // `what` may quote an argument: it is escaped as any text read.
@@ -455,17 +389,32 @@ Parsed parse_options(int argc, char** argv, Options* o) {
             return parsed;
         }
     }
+    // --codes lists the codes, or explains the one given, in the format given.
+    if (o->codes) {
+        if (o->files.size() > 1) {
+            return usage_error("--codes explains one code at a time");
+        }
+        if (!o->output.empty() && !open_output(o->output)) {
+            return Parsed::kError;
+        }
+        return print_codes(*o->format, o->files.empty() ? "" : o->files.front()) ? Parsed::kExit
+                                                                                 : Parsed::kError;
+    }
+    if (!o->rcfile.empty() && o->norc) {
+        return usage_error("--rcfile and --norc each choose the configuration file: give one");
+    }
+    // The format and strictness are one per run: the working directory's.
+    RcFinder finder;
+    const RcSettings* rc = nullptr;
+    if (!finder.init(*o) || !finder.for_folder(".", &rc)) {
+        return Parsed::kError;
+    }
+    apply_run_settings(rc, o);
     if (const Parsed combined = check_combinations(*o); combined != Parsed::kRun) {
         return combined;
     }
-    // A selection ignores every other code, but for the note that says how
-    // many findings of a selected code are not shown.
-    if (o->selected.any()) {
-        o->selected.set(static_cast<std::size_t>(Code::kMoreNotShown));
-        o->analysis.ignored |= ~o->selected;
-    }
-    o->analysis.ignored &= hideable_codes();
-    if (o->files.empty()) {
+    o->analysis.ignored = codes_left_out(o->ignore_codes, o->selected);
+    if (o->files.empty() && !o->file_list_given) {
         o->files.emplace_back(paths::kSettings);
         o->default_file = true;
     }

@@ -23,6 +23,7 @@ struct AnalysisOptions {
     std::optional<std::string> token;  // the token tool's output, when known
     CodeSet ignored;                   // codes neither reported nor counted
     bool with_record = true;           // whether FileAnalysis::record is filled
+    bool keep_ignored = false;         // whether FileAnalysis::ignored is filled
 };
 
 // What the launcher would do with the file, judged from the settings alone.
@@ -45,6 +46,13 @@ struct FieldReading {
     std::uint64_t line = 0;    // the line it came from; 0 when the key is absent
 };
 
+// A finding that a line of the file hides ("# quorbix-check: ignore=CODE").
+struct IgnoredFinding {
+    Finding finding;
+    std::uint64_t by_line = 0;  // the line that hides it
+    std::string reason;         // what that line says after " -- ", escaped
+};
+
 // The whole check of one file: the model every report renders.
 struct FileAnalysis {
     std::vector<Finding> findings;  // in the order of the file's lines, the file's own last
@@ -55,6 +63,9 @@ struct FileAnalysis {
     Outcome outcome;
     std::vector<FieldReading> record;  // every field, in record order, when asked for
     std::string config;                // the configuration, when one is written
+    // What the file's own lines hide, in line order, when asked for; neither
+    // shown nor counted among the findings.
+    std::vector<IgnoredFinding> ignored;
 };
 
 }  // namespace quorbix

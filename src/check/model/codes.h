@@ -2,9 +2,13 @@
 // in one list (codes.def) from which the enum and the table both come.
 #pragma once
 
+#include <algorithm>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string_view>
 
 namespace quorbix {
 
@@ -29,22 +33,23 @@ struct SeverityCounts {
 
 // A finding's code.
 enum class Code : std::uint8_t {
-#define QUORBIX_CODE(enumerator, code, severity, about) enumerator,
+#define QUORBIX_CODE(enumerator, code, severity, about, detail) enumerator,
 #include "check/model/codes.def"
 #undef QUORBIX_CODE
 };
 
 struct CodeInfo {
     Code code;
-    const char* name;   // as reports say it: "unknown-key"
-    Severity severity;  // the severity every finding of the code carries
-    const char* about;  // what the code is about, for the manual and --help
+    const char* name;    // as reports say it: "unknown-key"
+    Severity severity;   // the severity every finding of the code carries
+    const char* about;   // what the code is about, for the manual and --help
+    const char* detail;  // the rule's longer text: why it matters, what to write instead
 };
 
 // Every code, in the enum's order.
 inline constexpr CodeInfo kCodes[] = {
-#define QUORBIX_CODE(enumerator, code, severity, about) \
-    {Code::enumerator, code, Severity::severity, about},
+#define QUORBIX_CODE(enumerator, code, severity, about, detail) \
+    {Code::enumerator, code, Severity::severity, about, detail},
 #include "check/model/codes.def"
 #undef QUORBIX_CODE
 };
@@ -85,6 +90,14 @@ inline CodeSet hideable_codes() {
         set.set(static_cast<std::size_t>(info.code), can_be_hidden(info.code));
     }
     return set;
+}
+
+// The code named `name` as reports say it ("unknown-key"); none for a name
+// that is no code's.
+inline std::optional<Code> code_named(std::string_view name) {
+    const auto* info = std::find_if(std::begin(kCodes), std::end(kCodes),
+                                    [name](const CodeInfo& i) { return name == i.name; });
+    return info == std::end(kCodes) ? std::nullopt : std::optional<Code>(info->code);
 }
 
 }  // namespace quorbix

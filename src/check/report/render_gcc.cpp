@@ -44,6 +44,7 @@ class GccRenderer final : public Renderer {
             refusal.message = "the launcher " + outcome_text(r.analysis.outcome);
             lines += gcc_line(r.name, refusal, run_.style);
         }
+        lines += ignored_lines(r.name, r.analysis, true);
         return {{Channel::kFindings, std::move(lines)}};
     }
 

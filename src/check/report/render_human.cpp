@@ -69,6 +69,7 @@ std::string render_findings(std::string_view name, std::string_view bytes,
                    "\n";
         }
     }
+    out += ignored_lines(name, analysis, false);
     const std::string head = std::string(c.bold) + escaped(name) + ":" + c.reset + " ";
     if (!quiet) {
         out += head + counts_text(reported_counts(analysis, style)) + "\n";

@@ -69,6 +69,21 @@ json findings_json(const std::vector<Finding>& all, const ReportStyle& style) {
     return findings;
 }
 
+// With --show-ignored, what the file's own lines hide, and which line and why.
+json ignored_json(const FileAnalysis& analysis) {
+    json ignored = json::array();
+    for (const IgnoredFinding& i : analysis.ignored) {
+        const Finding& f = i.finding;
+        ignored.push_back({{"code", f.code_name()},
+                           {"line", f.line == 0 ? json(nullptr) : json(f.line)},
+                           {"column", f.column == 0 ? json(nullptr) : json(f.column)},
+                           {"message", f.message},
+                           {"by_line", i.by_line},
+                           {"reason", i.reason.empty() ? json(nullptr) : json(i.reason)}});
+    }
+    return ignored;
+}
+
 json record_json(const FileAnalysis& analysis) {
     json record = json::array();
     for (const FieldReading& r : analysis.record) {
@@ -126,6 +141,9 @@ json file_json(const ReportedFile& file, const ReportRun& run) {
     }
     if (file.connection) {
         entry["connection"] = connection_json(*file.connection);
+    }
+    if (run.show_ignored) {
+        entry["ignored"] = ignored_json(analysis);
     }
     return entry;
 }

@@ -190,11 +190,10 @@ class SarifRenderer final : public Renderer {
     std::vector<ReportPiece> file(const ReportedFile& file) override {
         const Lines lines(file.bytes);
         std::string text;
-        const auto add = [&](const Finding& f) {
+        const auto add = [&](const json& r) {
             text += results_++ == 0 ? "\n        " : ",\n        ";
             for (const char c :
-                 json_without_controls(result(file.name, f, lines, run_.style)
-                                           .dump(2, ' ', false, json::error_handler_t::replace))) {
+                 json_without_controls(r.dump(2, ' ', false, json::error_handler_t::replace))) {
                 text += c;
                 if (c == '\n') {
                     text += "        ";
@@ -202,10 +201,20 @@ class SarifRenderer final : public Renderer {
             }
         };
         if (!file.unreadable.empty()) {
-            add(unreadable_finding(file));
+            add(result(file.name, unreadable_finding(file), lines, run_.style));
         }
         for (const Finding& f : file.analysis.findings) {
-            add(f);
+            add(result(file.name, f, lines, run_.style));
+        }
+        // With --show-ignored, what the file's own lines hide, as suppressed results.
+        for (const IgnoredFinding& ignored : file.analysis.ignored) {
+            json suppression = {{"kind", "inSource"}};
+            if (!ignored.reason.empty()) {
+                suppression["justification"] = ignored.reason;
+            }
+            json r = result(file.name, ignored.finding, lines, run_.style);
+            r["suppressions"] = json::array({std::move(suppression)});
+            add(r);
         }
         return {{Channel::kFindings, std::move(text)}};
     }

@@ -77,6 +77,7 @@ struct ReportRun {
     std::size_t files = 0;         // how many files the run reports
     bool with_connection = false;  // --connect: what the connections rest on is said
     bool at_given = false;         // --at, which the connections do not follow
+    bool show_ignored = false;     // --show-ignored: what the files' own lines hide is listed
 };
 
 // Where a piece of a report goes: the views (record, configuration), the

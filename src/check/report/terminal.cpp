@@ -99,6 +99,21 @@ std::string finding_line(std::string_view name, const Finding& f, const ReportSt
     return out;
 }
 
+std::string ignored_lines(std::string_view name, const FileAnalysis& analysis,
+                          bool whole_file_at_line_1) {
+    std::string out;
+    for (const IgnoredFinding& ignored : analysis.ignored) {
+        const Finding& f = ignored.finding;
+        out += escaped(name) + ":";
+        if (f.line != 0 || whole_file_at_line_1) {
+            out += f.line == 0 ? std::string("1:1:") : dec(f.line) + ":" + dec(f.column) + ":";
+        }
+        out += " ignored: " + escaped(f.message) + " [" + f.code_name() + "] (line " +
+               dec(ignored.by_line) + (ignored.reason.empty() ? "" : ": " + ignored.reason) + ")\n";
+    }
+    return out;
+}
+
 std::string caret_excerpt(std::string_view line, std::uint64_t number, std::size_t column,
                           bool color) {
     const Colors c = colors(color);

@@ -33,6 +33,12 @@ const char* severity_color(Severity s, const Colors& c);
 // the message are escaped (text.h): the line is always one line.
 std::string finding_line(std::string_view name, const Finding& f, const ReportStyle& style);
 
+// With --show-ignored, one line per finding the file's own lines hide:
+// FILE:LINE:COL: ignored: message [code] (line N: reason), at line 1,
+// column 1 for the file as a whole when `whole_file_at_line_1` (gcc).
+std::string ignored_lines(std::string_view name, const FileAnalysis& analysis,
+                          bool whole_file_at_line_1);
+
 // The human format's excerpt of one line (its line feed may be included)
 // with a caret under byte `column` (from 1; 0 for the line's start), under a
 // gutter with the line's number; printable text and UTF-8 as they are, other

@@ -5,6 +5,7 @@
 #include "check/rules/context.h"
 #include "check/rules/line_checks.h"
 #include "check/rules/run_checks.h"
+#include "check/rules/suppress.h"
 #include "check/text/text.h"
 
 namespace quorbix {
@@ -40,6 +41,7 @@ FileAnalysis analyse_settings(std::string_view bytes, const AnalysisOptions& opt
     settings_load_from(s, stream.get(), options.with_record ? "" : "QUORBIX_CSV");
     RuleContext c;
     context_init(c, settings_whole_bytes(stream.get()), stream.get(), s, options);
+    report_suppression_faults(c);
     check_lines(c);
     check_run(c);
     if (options.with_record) {

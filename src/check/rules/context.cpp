@@ -19,10 +19,13 @@ constexpr std::size_t kShownPerCode = 100;
 // Gives each finding on a line the record's key of that line, when it is
 // one, and the column after the line's last byte before its line feed.
 // Findings are in line order: one walk over the lines finds them all.
-void locate_findings(RuleContext& c) {
+// `finding(i)` is the i-th of `count`.
+template <typename Nth>
+void locate_findings(RuleContext& c, std::size_t count, Nth finding) {
     SettingsLineCursor cursor;
     SettingsLineInfo line;
-    for (Finding& f : c.analysis.findings) {
+    for (std::size_t i = 0; i < count; ++i) {
+        Finding& f = finding(i);
         while (f.line != 0 && line.number < f.line && settings_next_line(c.stream, cursor, &line)) {
         }
         if (f.line == 0 || line.number != f.line) {
@@ -56,6 +59,7 @@ void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
         c.tls.present.*row.present = base64_stages_file(s.*row.data);
     }
     c.gates = judge_gates(s, c.csv_present, c.tls);
+    read_suppressions(c);
 }
 
 JudgedGates judge_gates(const GatewaySettings& s, bool csv_present, const StagedTls& tls) {
@@ -102,6 +106,19 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
     if (c.file_explained || c.options->ignored.test(static_cast<std::size_t>(code))) {
         return;
     }
+    const SuppressionRule* rule = suppression_for(c.suppressions, code, spot.line);
+    if (rule != nullptr) {
+        if (c.options->keep_ignored) {
+            Finding f;
+            f.code = code;
+            f.line = spot.line;
+            f.column = spot.column;
+            f.message = escaped(message);
+            f.launcher_does = sentence(escaped(launcher_does));
+            c.analysis.ignored.push_back({std::move(f), rule->line, rule->reason});
+        }
+        return;
+    }
     const std::size_t n = ++c.analysis.by_code[static_cast<std::size_t>(code)];
     c.analysis.by_severity.add(code_info(code).severity);
     if (n > kShownPerCode) {
@@ -137,7 +154,16 @@ void context_finish(RuleContext& c) {
                          const std::uint64_t lb = b.line == 0 ? UINT64_MAX : b.line;
                          return la != lb ? la < lb : a.column < b.column;
                      });
-    locate_findings(c);
+    std::stable_sort(c.analysis.ignored.begin(), c.analysis.ignored.end(),
+                     [](const IgnoredFinding& a, const IgnoredFinding& b) {
+                         const std::uint64_t la = a.finding.line == 0 ? UINT64_MAX : a.finding.line;
+                         const std::uint64_t lb = b.finding.line == 0 ? UINT64_MAX : b.finding.line;
+                         return la < lb;
+                     });
+    locate_findings(c, c.analysis.findings.size(),
+                    [&c](std::size_t i) -> Finding& { return c.analysis.findings[i]; });
+    locate_findings(c, c.analysis.ignored.size(),
+                    [&c](std::size_t i) -> Finding& { return c.analysis.ignored[i].finding; });
 }
 
 std::string_view line_bytes(const RuleContext& c, const SettingsLineInfo& line) {

@@ -11,6 +11,7 @@
 
 #include "check/model/analysis.h"
 #include "check/model/codes.h"
+#include "check/rules/suppress.h"
 #include "settings/scanner.h"
 #include "staging/gates.h"
 
@@ -73,7 +74,8 @@ struct RuleContext {
     // encoding, CR-only line ends): no other is added after it.
     bool file_explained = false;
     JudgedGates gates;
-    FileAnalysis analysis;  // what the rules found so far; by_code counts as they go
+    Suppressions suppressions;  // what the file's own lines hide
+    FileAnalysis analysis;      // what the rules found so far; by_code counts as they go
 };
 
 // Prepares the check of the record s, read from stream over the bytes file.
@@ -82,7 +84,8 @@ void context_init(RuleContext& c, std::string_view file, SettingsStream* stream,
 
 // Adds a finding of `code` at `spot`; beyond a number per code it is
 // counted, not shown. Its texts are escaped (text.h) for every format. After
-// a finding that explains the whole file, nothing more is added.
+// a finding that explains the whole file, nothing more is added; a code the
+// options ignore is dropped, and one a line of the file hides is kept aside.
 void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
                  std::string_view launcher_does, std::string_view remedy = {},
                  std::vector<Edit> edits = {});

@@ -21,42 +21,6 @@ constexpr SlotTrap kSlotTraps[] = {
     {"QUORBIX_PORT3_STOPBITS", "QUORBIX_UPORT_STOPBITS", "serial port 3 is the \"UPORT\""},
 };
 
-// Keys longer than this get no suggestion.
-constexpr std::size_t kSuggestedKeyLength = 48;
-
-// Edit distance with adjacent swaps between two upper-case keys of at most
-// kSuggestedKeyLength bytes; stops early beyond `limit` (the result is then
-// limit + 1).
-std::size_t key_distance(std::string_view x, std::string_view y, std::size_t limit) {
-    if ((x.size() > y.size() ? x.size() - y.size() : y.size() - x.size()) > limit) {
-        return limit + 1;
-    }
-    std::array<std::size_t, kSuggestedKeyLength + 1> prev2{};
-    std::array<std::size_t, kSuggestedKeyLength + 1> prev{};
-    std::array<std::size_t, kSuggestedKeyLength + 1> cur{};
-    for (std::size_t j = 0; j <= y.size(); ++j) {
-        prev[j] = j;
-    }
-    for (std::size_t i = 1; i <= x.size(); ++i) {
-        cur[0] = i;
-        std::size_t row_min = cur[0];
-        for (std::size_t j = 1; j <= y.size(); ++j) {
-            const std::size_t cost = x[i - 1] == y[j - 1] ? 0 : 1;
-            cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost});
-            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1]) {
-                cur[j] = std::min(cur[j], prev2[j - 2] + 1);
-            }
-            row_min = std::min(row_min, cur[j]);
-        }
-        if (row_min > limit) {
-            return limit + 1;
-        }
-        prev2 = prev;
-        prev = cur;
-    }
-    return std::min(prev[y.size()], limit + 1);
-}
-
 }  // namespace
 
 const SlotTrap* slot_trap(std::string_view upper_key) {
@@ -134,6 +98,36 @@ std::string joined_words(const std::vector<std::string_view>& words) {
 }
 
 }  // namespace
+
+std::size_t key_distance(std::string_view x, std::string_view y, std::size_t limit) {
+    if ((x.size() > y.size() ? x.size() - y.size() : y.size() - x.size()) > limit) {
+        return limit + 1;
+    }
+    std::array<std::size_t, kSuggestedKeyLength + 1> prev2{};
+    std::array<std::size_t, kSuggestedKeyLength + 1> prev{};
+    std::array<std::size_t, kSuggestedKeyLength + 1> cur{};
+    for (std::size_t j = 0; j <= y.size(); ++j) {
+        prev[j] = j;
+    }
+    for (std::size_t i = 1; i <= x.size(); ++i) {
+        cur[0] = i;
+        std::size_t row_min = cur[0];
+        for (std::size_t j = 1; j <= y.size(); ++j) {
+            const std::size_t cost = x[i - 1] == y[j - 1] ? 0 : 1;
+            cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost});
+            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1]) {
+                cur[j] = std::min(cur[j], prev2[j - 2] + 1);
+            }
+            row_min = std::min(row_min, cur[j]);
+        }
+        if (row_min > limit) {
+            return limit + 1;
+        }
+        prev2 = prev;
+        prev = cur;
+    }
+    return std::min(prev[y.size()], limit + 1);
+}
 
 std::string synonym_key(std::string_view key) {
     if (key.size() > 64) {

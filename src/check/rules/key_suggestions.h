@@ -1,6 +1,7 @@
 // What a key that the launcher does not know was probably meant to be.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,13 @@ std::string nearest_key(std::string_view key, bool* unique = nullptr);
 // in: the one key of the record it stands for, upper case, or the empty text
 // when there is none or more than one.
 std::string synonym_key(std::string_view key);
+
+// Edit distance with adjacent swaps between two keys (or codes) of at most
+// kSuggestedKeyLength bytes; stops early beyond `limit` (the result is then
+// limit + 1).
+std::size_t key_distance(std::string_view x, std::string_view y, std::size_t limit);
+
+// Keys longer than this get no suggestion.
+inline constexpr std::size_t kSuggestedKeyLength = 48;
 
 }  // namespace quorbix
