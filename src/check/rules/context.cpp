@@ -101,6 +101,22 @@ GateWords gate_words(Gate gate) {
     return {Code::kNoCsv, "the CSV configuration is staged", "; the daemon is not started"};
 }
 
+namespace {
+
+// A finding of code at spot, with its message and what the launcher does:
+// what the file holds reaches no output raw, in any format.
+Finding finding_at(Code code, Spot spot, std::string_view message, std::string_view launcher_does) {
+    Finding f;
+    f.code = code;
+    f.line = spot.line;
+    f.column = spot.column;
+    f.message = escaped(message);
+    f.launcher_does = sentence(escaped(launcher_does));
+    return f;
+}
+
+}  // namespace
+
 void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
                  std::string_view launcher_does, std::string_view remedy, std::vector<Edit> edits) {
     if (c.file_explained || c.options->ignored.test(static_cast<std::size_t>(code))) {
@@ -109,13 +125,8 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
     const SuppressionRule* rule = suppression_for(c.suppressions, code, spot.line);
     if (rule != nullptr) {
         if (c.options->keep_ignored) {
-            Finding f;
-            f.code = code;
-            f.line = spot.line;
-            f.column = spot.column;
-            f.message = escaped(message);
-            f.launcher_does = sentence(escaped(launcher_does));
-            c.analysis.ignored.push_back({std::move(f), rule->line, rule->reason});
+            c.analysis.ignored.push_back(
+                {finding_at(code, spot, message, launcher_does), rule->line, rule->reason});
         }
         return;
     }
@@ -124,13 +135,7 @@ void add_finding(RuleContext& c, Code code, Spot spot, std::string_view message,
     if (n > kShownPerCode) {
         return;
     }
-    Finding f;
-    f.code = code;
-    f.line = spot.line;
-    f.column = spot.column;
-    // What the file holds reaches no output raw, in any format.
-    f.message = escaped(message);
-    f.launcher_does = sentence(escaped(launcher_does));
+    Finding f = finding_at(code, spot, message, launcher_does);
     f.remedy = remedy.empty() ? std::string() : sentence(escaped(remedy));
     f.edits = std::move(edits);
     c.analysis.findings.push_back(std::move(f));
