@@ -40,7 +40,7 @@ inline Pkey ec_key(const char* curve) {
 }
 
 // What a certificate says and who signs it.
-struct CertSpec {
+struct CertPlan {
     const char* cn = "client";
     EVP_PKEY* key = nullptr;          // the key it certifies
     const X509* issuer = nullptr;     // null: self-signed
@@ -60,36 +60,36 @@ inline void add_extension(X509* cert, X509V3_CTX* ctx, int nid, const char* valu
     X509_EXTENSION_free(ext);
 }
 
-// Makes the certificate spec describes.
-inline Cert make_cert(const CertSpec& spec) {
+// Makes the certificate that plan describes.
+inline Cert make_cert(const CertPlan& plan) {
     static long serial = 1;
     Cert cert(X509_new());
     X509* x = cert.get();
     EXPECT_EQ(X509_set_version(x, X509_VERSION_3), 1);
     ASN1_INTEGER_set(X509_get_serialNumber(x), serial++);
-    X509_time_adj_ex(X509_getm_notBefore(x), -1, 0, const_cast<std::time_t*>(&spec.around));
-    X509_time_adj_ex(X509_getm_notAfter(x), 3650, 0, const_cast<std::time_t*>(&spec.around));
+    X509_time_adj_ex(X509_getm_notBefore(x), -1, 0, const_cast<std::time_t*>(&plan.around));
+    X509_time_adj_ex(X509_getm_notAfter(x), 3650, 0, const_cast<std::time_t*>(&plan.around));
     X509_NAME* name = X509_get_subject_name(x);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(spec.cn), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(plan.cn), -1, -1, 0);
     EXPECT_EQ(
-        X509_set_issuer_name(x, spec.issuer != nullptr ? X509_get_subject_name(spec.issuer) : name),
+        X509_set_issuer_name(x, plan.issuer != nullptr ? X509_get_subject_name(plan.issuer) : name),
         1);
-    EXPECT_EQ(X509_set_pubkey(x, spec.key), 1);
+    EXPECT_EQ(X509_set_pubkey(x, plan.key), 1);
     X509V3_CTX ctx;
-    X509V3_set_ctx(&ctx, spec.issuer != nullptr ? const_cast<X509*>(spec.issuer) : x, x, nullptr,
+    X509V3_set_ctx(&ctx, plan.issuer != nullptr ? const_cast<X509*>(plan.issuer) : x, x, nullptr,
                    nullptr, 0);
-    if (spec.basic != nullptr) {
-        add_extension(x, &ctx, NID_basic_constraints, spec.basic);
+    if (plan.basic != nullptr) {
+        add_extension(x, &ctx, NID_basic_constraints, plan.basic);
     }
-    if (spec.eku != nullptr) {
-        add_extension(x, &ctx, NID_ext_key_usage, spec.eku);
+    if (plan.eku != nullptr) {
+        add_extension(x, &ctx, NID_ext_key_usage, plan.eku);
     }
-    if (spec.key_usage != nullptr) {
-        add_extension(x, &ctx, NID_key_usage, spec.key_usage);
+    if (plan.key_usage != nullptr) {
+        add_extension(x, &ctx, NID_key_usage, plan.key_usage);
     }
-    EVP_PKEY* signer = spec.issuer_key != nullptr ? spec.issuer_key : spec.key;
-    EXPECT_GT(X509_sign(x, signer, spec.md), 0) << spec.cn;
+    EVP_PKEY* signer = plan.issuer_key != nullptr ? plan.issuer_key : plan.key;
+    EXPECT_GT(X509_sign(x, signer, plan.md), 0) << plan.cn;
     return cert;
 }
 
